@@ -1,0 +1,74 @@
+// Size accounting for the pruning engine: the character count of a node's
+// JSON text (compact or indented) computed arithmetically, without rendering,
+// plus the marker texts the engine inserts and the shape hash of a node.
+#ifndef QUENDRA_SIZE_H_
+#define QUENDRA_SIZE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "value.h"
+
+namespace quendra {
+
+// Characters of `text` written as a JSON string: 2 for the quotes, 2 for each
+// of `"`, `\`, U+0008, U+0009, U+000A, U+000C, U+000D, 6 for any other
+// character below U+0020, 1 for every other character.
+// REQUIRES: `text` is valid UTF-8.
+std::size_t quoted(std::string_view text);
+
+// Punctuation and indentation of an array or object with `k` elements at
+// nesting depth `d` (the root is 0): 2 when k is 0; k + 1 compact;
+// indent*d + (indent*(d+1) + 2)*k + 2 when `pretty`. Saturates at SIZE_MAX.
+std::size_t overhead(std::size_t k, std::size_t d, bool pretty,
+                     std::size_t indent);
+
+// Number of decimal digits of `n` (1 for 0).
+std::size_t digits(std::size_t n);
+
+// "…[N items omitted]": the array element standing for `n` omitted items.
+std::string gap_marker(std::size_t n);
+// quoted(gap_marker(n)), that is 19 + digits(n).
+std::size_t gap_marker_size(std::size_t n);
+
+// "N keys omitted": the key of the object member standing for `n` omitted
+// keys. The member's value is the string kKeysMarkerValue.
+std::string keys_marker_key(std::size_t n);
+inline constexpr std::string_view kKeysMarkerValue = "\u2026";
+// Size of the whole keys marker member: quoted(key) + separator (1 compact,
+// 2 pretty) + 3, that is 18 + digits(n) + separator.
+std::size_t keys_marker_size(std::size_t n, bool pretty);
+
+// "…[+N chars]": the string standing for a whole string of `n` characters.
+std::string string_marker(std::size_t n);
+// quoted(string_marker(n)), that is 12 + digits(n).
+std::size_t string_marker_size(std::size_t n);
+
+namespace size {
+// Size of a null (4), a bool (4 or 5) or a number (characters of its text).
+// REQUIRES: `value` is not a string, array or object.
+std::size_t scalar(const Value& value);
+}  // namespace size
+
+// SipHash-c-d of `bytes` under the 128-bit key (k0, k1), each half read as a
+// little-endian word, with `compression_rounds` (c) and
+// `finalization_rounds` (d).
+std::uint64_t siphash(std::string_view bytes, std::uint64_t k0,
+                      std::uint64_t k1, int compression_rounds,
+                      int finalization_rounds);
+
+// SipHash-1-3 of `bytes` with both key halves 0.
+std::uint64_t siphash13(std::string_view bytes);
+
+// Shape hash: equal exactly when two values are of the same kind and, for
+// objects, have the same set of member keys (order and repetition ignored).
+// SipHash-1-3 of the kind name, 0xFF, and for objects the number of distinct
+// keys as 8 little-endian bytes followed by each distinct key in ascending
+// byte order, each followed by 0xFF.
+std::uint64_t shape_of(const Value& value);
+
+}  // namespace quendra
+
+#endif  // QUENDRA_SIZE_H_
