@@ -1,0 +1,77 @@
+/* quendra: shrink a JSON or YAML document so that its rendered text fits a
+ * character budget, and report exactly what was left out.
+ *
+ * Conventions:
+ *  1. Texts are UTF-8 byte ranges (pointer, length in bytes). No NUL
+ *     terminator is read or written. A NULL pointer or a zero length is the
+ *     empty text.
+ *  2. The caller owns its input buffers; the library only reads them during
+ *     the call. Buffers may come from quendra_alloc (then the caller frees
+ *     them with quendra_free) or from anywhere else.
+ *  3. Every buffer the library returns is allocated with the C heap and must
+ *     be given back through quendra_free with its exact length.
+ *  4. Any thread may call any function at any time, also concurrently: calls
+ *     share nothing and the library keeps no state between them.
+ */
+#ifndef QUENDRA_H_
+#define QUENDRA_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define QUENDRA_EXPORT __declspec(dllexport)
+#else
+#define QUENDRA_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Returns a zero-filled buffer of `len` bytes for the caller to fill, or the
+ * non-null placeholder pointer (void*)1 when `len` is 0 (nothing allocated).
+ * Aborts the process when memory is exhausted or `len` exceeds PTRDIFF_MAX.
+ * Release with quendra_free(ptr, len).
+ *
+ * Example:
+ *   uint8_t* doc = quendra_alloc(n);
+ *   memcpy(doc, text, n);
+ *   ... quendra_shrink(doc, n, ...) ...
+ *   quendra_free(doc, n);
+ */
+QUENDRA_EXPORT uint8_t* quendra_alloc(size_t len);
+
+/* Frees a buffer from quendra_alloc or quendra_shrink. Does nothing when
+ * `ptr` is NULL or `len` is 0. `len` must be the buffer's exact length. */
+QUENDRA_EXPORT void quendra_free(uint8_t* ptr, size_t len);
+
+/* Shrinks the document `input` (JSON or YAML) under the options `options`
+ * (a JSON object text such as {"max_chars":2000}; pass "{}" for the
+ * defaults). Always returns a newly allocated envelope, never NULL:
+ *   {"ok":true,"text":"...","report":{...}}  or  {"ok":false,"error":"..."}
+ * Its length in bytes is stored in *out_len (which must be writable); there
+ * is no NUL terminator. The caller releases it with
+ * quendra_free(envelope, *out_len).
+ *
+ * Example:
+ *   size_t len;
+ *   uint8_t* env = quendra_shrink((const uint8_t*)doc, doc_len,
+ *                                 (const uint8_t*)"{\"max_chars\":500}", 17,
+ *                                 &len);
+ *   fwrite(env, 1, len, stdout);
+ *   quendra_free(env, len);
+ */
+QUENDRA_EXPORT uint8_t* quendra_shrink(const uint8_t* input, size_t input_len,
+                                       const uint8_t* options,
+                                       size_t options_len, size_t* out_len);
+
+/* The library's version as a static NUL-terminated text such as "0.2.1".
+ * Do not free it. */
+QUENDRA_EXPORT const char* quendra_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUENDRA_H_ */

@@ -1,0 +1,58 @@
+// The request options: one field per option key with its default, built and
+// validated from the parsed options object.
+#ifndef QUENDRA_OPTIONS_H_
+#define QUENDRA_OPTIONS_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "result.h"
+#include "value.h"
+
+namespace quendra {
+
+// Document formats. Output uses auto to mean "the format the input was read in".
+enum class Format : unsigned char { Auto = 0, Json = 1, Yaml = 2 };
+// Field scorers, in the order of the scorer table.
+enum class ScorerKind : unsigned char { Heuristic = 0, Compact = 1, KeyOrder = 2 };
+enum class ArrayStrategy : unsigned char { Sample = 0, Condense = 1 };
+
+struct Options {
+  // Budget and layout.
+  std::size_t max_chars = 10000;  // characters of the rendered output
+  std::size_t indent = 2;         // spaces per nesting level; 0 is compact JSON
+  Format format = Format::Auto;   // output format
+  Format input_format = Format::Auto;
+
+  // Choosing what to keep.
+  ScorerKind field_scorer = ScorerKind::Heuristic;
+  ArrayStrategy array_strategy = ArrayStrategy::Sample;
+  std::size_t max_samples = 3;    // items kept by the sample pass of an array
+  bool keep_last_item = true;     // keep an array's last item when there is room
+  std::size_t min_partial_chars = 40;  // room a partly kept array item needs
+
+  // Shortening strings.
+  std::size_t string_head_chars = 500;
+  std::size_t string_section_chars = 100;
+  std::size_t string_min_section_chars = 16;
+
+  // Reporting and relevance.
+  bool explain = false;                  // record per-field condensing decisions
+  std::vector<std::string> protect;      // protected path pattern texts
+  std::optional<std::string> arguments;  // query text, absent when blank
+
+  // Builds the record from a parsed options value. The error is the bare
+  // message; the caller prefixes "invalid options: ".
+  static Result<Options, std::string> from_value(const Value& value);
+};
+
+namespace arguments_text {
+// Appends the text of every number and string in `value`, depth first.
+void go(const Value& value, std::vector<std::string>& out);
+}  // namespace arguments_text
+
+}  // namespace quendra
+
+#endif  // QUENDRA_OPTIONS_H_

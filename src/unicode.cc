@@ -1,0 +1,183 @@
+#include "unicode.h"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+#include <cstring>
+
+namespace quendra::unicode {
+
+bool valid_utf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    // Fast path: eight ASCII bytes at a time.
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080ULL) break;
+      p += 8;
+    }
+    if (p == end) break;
+    unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t n;
+    char32_t min;
+    char32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+      n = 2, min = 0x80, cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      n = 3, min = 0x800, cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      n = 4, min = 0x10000, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) < n) return false;
+    for (std::size_t i = 1; i < n; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    p += n;
+  }
+  return true;
+}
+
+std::size_t count_chars(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  std::size_t n = text.size();
+  std::size_t count = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    // A byte is a continuation byte when bit 7 is set and bit 6 is clear.
+    std::uint64_t cont = word & ~(word << 1) & 0x8080808080808080ULL;
+    count += 8 - static_cast<std::size_t>(__builtin_popcountll(cont));
+  }
+  for (; i < n; ++i) count += (p[i] & 0xC0) != 0x80;
+  return count;
+}
+
+char32_t decode(std::string_view text, std::size_t& pos) {
+  auto c = static_cast<unsigned char>(text[pos]);
+  if (c < 0x80) {
+    ++pos;
+    return c;
+  }
+  std::size_t n = seq_len(c);
+  char32_t cp = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+  for (std::size_t i = 1; i < n && pos + i < text.size(); ++i) {
+    cp = (cp << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  }
+  pos += n;
+  return cp;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::size_t byte_offset(std::string_view text, std::size_t n) {
+  std::size_t pos = 0;
+  while (n > 0 && pos < text.size()) {
+    pos += seq_len(static_cast<unsigned char>(text[pos]));
+    --n;
+  }
+  return pos < text.size() ? pos : text.size();
+}
+
+bool is_white_space(char32_t cp) {
+  if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
+  return u_isUWhiteSpace(static_cast<UChar32>(cp));
+}
+
+bool is_alphabetic(char32_t cp) {
+  if (cp < 0x80) return (cp | 0x20) >= 'a' && (cp | 0x20) <= 'z';
+  return u_isUAlphabetic(static_cast<UChar32>(cp));
+}
+
+bool is_numeric(char32_t cp) {
+  if (cp < 0x80) return cp >= '0' && cp <= '9';
+  return (U_GET_GC_MASK(static_cast<UChar32>(cp)) & U_GC_N_MASK) != 0;
+}
+
+bool is_uppercase(char32_t cp) {
+  if (cp < 0x80) return cp >= 'A' && cp <= 'Z';
+  return u_isUUppercase(static_cast<UChar32>(cp));
+}
+
+bool is_lowercase(char32_t cp) {
+  if (cp < 0x80) return cp >= 'a' && cp <= 'z';
+  return u_isULowercase(static_cast<UChar32>(cp));
+}
+
+void append_lower(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp));
+    return;
+  }
+  UChar src[2];
+  int32_t len = 0;
+  U16_APPEND_UNSAFE(src, len, static_cast<UChar32>(cp));
+  UChar dst[8];
+  UErrorCode err = U_ZERO_ERROR;
+  // The root locale "" keeps the mapping independent of the environment.
+  int32_t n = u_strToLower(dst, 8, src, len, "", &err);
+  if (U_FAILURE(err) || n > 8) {
+    append_utf8(out, cp);
+    return;
+  }
+  for (int32_t i = 0; i < n;) {
+    UChar32 c;
+    U16_NEXT(dst, i, n, c);
+    append_utf8(out, static_cast<char32_t>(c));
+  }
+}
+
+std::string to_lower(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) append_lower(out, decode(text, pos));
+  return out;
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t next = begin;
+    if (!is_white_space(decode(text, next))) break;
+    begin = next;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    std::size_t start = end - 1;
+    while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    std::size_t probe = start;
+    if (!is_white_space(decode(text, probe))) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace quendra::unicode
