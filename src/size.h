@@ -18,6 +18,18 @@ namespace quendra {
 // character below U+0020, 1 for every other character.
 // REQUIRES: `text` is valid UTF-8.
 std::size_t quoted(std::string_view text);
+// Argument-dependent lookup finds std::quoted for std::string arguments
+// whenever <iomanip> is visible, and it would win overload resolution; these
+// exact overloads keep such calls here (and literals unambiguous).
+inline std::size_t quoted(const std::string& text) {
+  return quoted(std::string_view(text));
+}
+inline std::size_t quoted(std::string& text) {
+  return quoted(std::string_view(text));
+}
+inline std::size_t quoted(const char* text) {
+  return quoted(std::string_view(text));
+}
 
 // Punctuation and indentation of an array or object with `k` elements at
 // nesting depth `d` (the root is 0): 2 when k is 0; k + 1 compact;
