@@ -1,0 +1,645 @@
+#include "prune.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <unordered_set>
+
+#include "size.h"
+#include "unicode.h"
+
+namespace quendra {
+namespace {
+
+// Marks a node as kept whole: the output copies the input item.
+struct Piece {
+  std::size_t index = 0;
+  std::optional<Value> value;
+};
+
+// floor(f * budget) as an unsigned count, saturating at both ends.
+std::size_t scaled_budget(double f, std::size_t budget) {
+  double x = std::floor(f * static_cast<double>(budget));
+  if (!(x > 0)) return 0;
+  if (x >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(x);
+}
+
+// Share of the budget a member may bring the running cost to, by its score.
+double score_factor(double score) {
+  if (score >= 0.75) return 1.0;
+  if (score >= 0.45) return 0.9;
+  return 0.7;  // below 0.45, and NaN
+}
+
+// The FieldProfile counters of one value standing alone.
+void count_kind(const Value& value, FieldProfile& profile) {
+  switch (value.kind()) {
+    case Kind::Null: profile.nulls = 1; break;
+    case Kind::Bool: profile.bools = 1; break;
+    case Kind::Number: profile.numbers = 1; break;
+    case Kind::String: profile.strings = 1; break;
+    case Kind::Array: profile.arrays = 1; break;
+    case Kind::Object: profile.objects = 1; break;
+  }
+}
+
+bool is_empty_value(const Value& value) {
+  switch (value.kind()) {
+    case Kind::Null: return true;
+    case Kind::String: return value.text().empty();
+    case Kind::Array: return value.items().empty();
+    case Kind::Object: return value.members().empty();
+    default: return false;
+  }
+}
+
+Value with_keys_marker(std::size_t count, std::vector<Member>& members) {
+  members.push_back(
+      Member{keys_marker_key(count), Value::string(std::string(kKeysMarkerValue))});
+  return Value::object(std::move(members));
+}
+
+}  // namespace
+
+std::size_t PathHash::operator()(const Path& path) const {
+  std::size_t h = path.size();
+  std::hash<std::string> segment_hash;
+  for (const std::string& segment : path) {
+    h ^= segment_hash(segment) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+  }
+  return h;
+}
+
+// Selection ---------------------------------------------------------------
+
+Selection::Selection(bool pretty, std::size_t indent, std::size_t length,
+                     std::size_t depth)
+    : pretty_(pretty),
+      indent_(indent),
+      length_(length),
+      depth_(depth),
+      markers_(length > 0 ? 1 : 0),
+      gaps_size_(gap_cost(length)) {}
+
+std::size_t Selection::gap_cost(std::size_t count) {
+  return count == 0 ? 0 : gap_marker_size(count);
+}
+
+std::pair<std::size_t, std::size_t> Selection::split(std::size_t index) const {
+  auto above = chosen_.lower_bound(index);
+  std::size_t first = above == chosen_.begin() ? 0 : *std::prev(above) + 1;
+  std::size_t end = above == chosen_.end() ? length_ : *above;
+  std::size_t gap = end - first;
+  std::size_t left = index - first;
+  std::size_t right = end - index - 1;
+  std::size_t markers = markers_ - (gap > 0 ? 1 : 0) + (left > 0 ? 1 : 0) +
+                        (right > 0 ? 1 : 0);
+  std::size_t gaps = gaps_size_ - gap_cost(gap) + gap_cost(left) + gap_cost(right);
+  return {markers, gaps};
+}
+
+std::size_t Selection::cost_if_add(std::size_t index,
+                                   std::size_t item_size) const {
+  auto [markers, gaps] = split(index);
+  return quendra::overhead(markers + chosen_.size() + 1, depth_, pretty_,
+                           indent_) +
+         kept_size_ + item_size + gaps;
+}
+
+void Selection::add(std::size_t index, std::size_t item_size) {
+  auto [markers, gaps] = split(index);
+  markers_ = markers;
+  gaps_size_ = gaps;
+  kept_size_ += item_size;
+  chosen_.insert(index);
+}
+
+std::size_t Selection::cost() const {
+  return quendra::overhead(markers_ + chosen_.size(), depth_, pretty_,
+                           indent_) +
+         kept_size_ + gaps_size_;
+}
+
+// Pruner set-up and analysis ---------------------------------------------
+
+Pruner::Pruner(bool pretty_layout, std::size_t indent_width,
+               const Options& options, const FieldScorer& scorer)
+    : pretty(pretty_layout),
+      indent(indent_width),
+      patterns(compile_patterns(options.protect)),
+      options_(&options),
+      scorer_(&scorer) {}
+
+Pruner Pruner::with_scorer(bool pretty, std::size_t indent,
+                           const Options& options, const FieldScorer& scorer) {
+  return Pruner(pretty, indent, options, scorer);
+}
+
+std::size_t Pruner::overhead(std::size_t k, std::size_t d) const {
+  return quendra::overhead(k, d, pretty, indent);
+}
+
+std::size_t Pruner::collapsed_array_size(std::size_t count,
+                                         std::size_t depth) const {
+  return overhead(1, depth) + gap_marker_size(count);
+}
+
+std::size_t Pruner::collapsed_object_size(std::size_t count,
+                                          std::size_t depth) const {
+  return overhead(1, depth) + keys_marker_size(count, pretty);
+}
+
+bool Pruner::protected_path(const Path& at) const {
+  for (const Pattern& pattern : patterns) {
+    if (matches(pattern, at)) return true;
+  }
+  return !pinned_paths.empty() && pinned_paths.count(at) > 0;
+}
+
+Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
+                        bool inherited) {
+  Meta meta;
+  bool flag = inherited || protected_path(at);
+  meta.is_protected = flag;
+  meta.shape = shape_of(value);
+  switch (value.kind()) {
+    case Kind::Null:
+    case Kind::Bool:
+    case Kind::Number:
+      meta.size = meta.min_size = size::scalar(value);
+      meta.protected_leaves = flag ? 1 : 0;
+      meta.has_protected = flag;
+      break;
+    case Kind::String:
+      meta.size = quoted(value.text());
+      meta.min_size =
+          flag ? meta.size
+               : std::min(meta.size,
+                          string_marker_size(unicode::count_chars(value.text())));
+      meta.protected_leaves = flag ? 1 : 0;
+      meta.has_protected = flag;
+      break;
+    case Kind::Array: {
+      const std::vector<Value>& items = value.items();
+      meta.children.reserve(items.size());
+      std::size_t sum = 0;
+      for (const Value& item : items) {
+        at.emplace_back("*");
+        meta.children.push_back(analyze_at(item, depth + 1, at, flag));
+        at.pop_back();
+        sum += meta.children.back().size;
+        meta.protected_leaves += meta.children.back().protected_leaves;
+      }
+      std::size_t k = items.size();
+      meta.size = overhead(k, depth) + sum;
+      meta.min_size = (k == 0 || flag)
+                          ? meta.size
+                          : std::min(meta.size, collapsed_array_size(k, depth));
+      meta.has_protected = flag;
+      break;
+    }
+    case Kind::Object: {
+      const std::vector<Member>& members = value.members();
+      meta.children.reserve(members.size());
+      std::size_t sum = 0;
+      std::size_t kept = 0;       // members whose value has protected content
+      std::size_t kept_min = 0;   // their minimal member sizes
+      for (const Member& member : members) {
+        at.push_back(member.key);
+        meta.children.push_back(analyze_at(member.value, depth + 1, at, flag));
+        at.pop_back();
+        const Meta& child = meta.children.back();
+        std::size_t key_cost = quoted(member.key) + sep();
+        sum += key_cost + child.size;
+        meta.protected_leaves += child.protected_leaves;
+        if (child.has_protected) {
+          ++kept;
+          kept_min += key_cost + child.min_size;
+        }
+      }
+      std::size_t k = members.size();
+      meta.size = overhead(k, depth) + sum;
+      if (flag || k == 0) {
+        meta.min_size = meta.size;
+      } else if (kept == 0) {
+        meta.min_size = std::min(meta.size, collapsed_object_size(k, depth));
+      } else {
+        std::size_t others = k - kept;
+        std::size_t minimal_size =
+            overhead(kept + (others > 0 ? 1 : 0), depth) + kept_min +
+            (others > 0 ? keys_marker_size(others, pretty) : 0);
+        meta.min_size = std::min(meta.size, minimal_size);
+      }
+      meta.has_protected = flag || kept > 0;
+      break;
+    }
+  }
+  return meta;
+}
+
+// Fit driver and minimal forms --------------------------------------------
+
+Value Pruner::fit(const Value& value, const Meta& meta, std::size_t budget,
+                  std::size_t depth) {
+  return fit_sized(value, meta, budget, depth).value;
+}
+
+Fitted Pruner::fit_sized(const Value& value, const Meta& meta,
+                         std::size_t budget, std::size_t depth) {
+  if (meta.size <= budget) return Fitted{value, meta.size};
+  if (budget <= meta.min_size) return minimal(value, meta, depth);
+  switch (value.kind()) {
+    case Kind::Null:
+    case Kind::Bool:
+    case Kind::Number:
+      return Fitted{value, meta.size};
+    case Kind::String: {
+      std::string text = string_marker(unicode::count_chars(value.text()));
+      ++stats.strings_truncated;
+      std::size_t size = quoted(text);
+      return Fitted{Value::string(std::move(text)), size};
+    }
+    case Kind::Array:
+      return fit_array(value, meta, budget, depth);
+    case Kind::Object:
+      return fit_object(value, meta, budget, depth);
+  }
+  return Fitted{value, meta.size};
+}
+
+Fitted Pruner::minimal(const Value& value, const Meta& meta,
+                       std::size_t depth) {
+  if (meta.min_size >= meta.size) return Fitted{value, meta.size};
+  switch (value.kind()) {
+    case Kind::String:
+      ++stats.strings_truncated;
+      return Fitted{Value::string(string_marker(unicode::count_chars(value.text()))),
+                    meta.min_size};
+    case Kind::Array: {
+      std::size_t k = value.items().size();
+      ++stats.containers_collapsed;
+      stats.items_omitted += k;
+      stats.protected_omitted += meta.protected_leaves;
+      std::vector<Value> items;
+      items.push_back(Value::string(gap_marker(k)));
+      return Fitted{Value::array(std::move(items)),
+                    collapsed_array_size(k, depth)};
+    }
+    case Kind::Object: {
+      const std::vector<Member>& members = value.members();
+      std::size_t k = members.size();
+      ++stats.containers_collapsed;
+      std::vector<Member> out;
+      std::size_t size = 0;
+      std::size_t kept_leaves = 0;
+      for (std::size_t j = 0; j < k; ++j) {
+        const Meta& child = meta.children[j];
+        if (!child.has_protected) continue;
+        Fitted v = minimal(members[j].value, child, depth + 1);
+        size += quoted(members[j].key) + sep() + v.size;
+        kept_leaves += child.protected_leaves;
+        out.push_back(Member{members[j].key, std::move(v.value)});
+      }
+      std::size_t others = k - out.size();
+      std::size_t entries = out.size() + (others > 0 ? 1 : 0);
+      size += overhead(entries, depth);
+      if (others > 0) {
+        stats.keys_omitted += others;
+        stats.protected_omitted +=
+            meta.protected_leaves > kept_leaves ? meta.protected_leaves - kept_leaves
+                                                : 0;
+        size += keys_marker_size(others, pretty);
+        return Fitted{with_keys_marker(others, out), size};
+      }
+      return Fitted{Value::object(std::move(out)), size};
+    }
+    default:
+      return Fitted{value, meta.size};
+  }
+}
+
+// Arrays -------------------------------------------------------------------
+
+Fitted Pruner::fit_array(const Value& array, const Meta& meta,
+                         std::size_t budget, std::size_t depth) {
+  const std::vector<Value>& items = array.items();
+  const std::vector<Meta>& metas = meta.children;
+  std::size_t n = std::min(items.size(), metas.size());
+  if (n == 0) return minimal(array, meta, depth);
+
+  // Priority order: the first item, then each item of a new shape until 64
+  // shapes are known, then the last item, then everything else ascending.
+  constexpr std::size_t kMaxShapes = 64;
+  std::vector<std::size_t> order;
+  order.reserve(n);
+  std::vector<bool> listed(n, false);
+  auto list = [&](std::size_t i) {
+    order.push_back(i);
+    listed[i] = true;
+  };
+  list(0);
+  {
+    std::unordered_set<std::uint64_t> shapes{metas[0].shape};
+    for (std::size_t i = 1; i < n && shapes.size() < kMaxShapes; ++i) {
+      if (shapes.insert(metas[i].shape).second) list(i);
+    }
+  }
+  if (options().keep_last_item && !listed[n - 1]) list(n - 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!listed[i]) order.push_back(i);
+  }
+  listed = {};
+
+  Selection selection(pretty, indent, n, depth);
+  std::vector<Piece> pieces;
+  std::size_t result_size = 0;
+
+  // Whole items, in priority order, until the first that does not fit.
+  std::optional<std::size_t> stopped;
+  for (std::size_t i : order) {
+    if (selection.cost_if_add(i, metas[i].size) > budget) {
+      stopped = i;
+      break;
+    }
+    selection.add(i, metas[i].size);
+    pieces.push_back(Piece{i, std::nullopt});
+  }
+
+  if (!pieces.empty()) {
+    // One more item, partly kept, when it can get enough room.
+    if (stopped) {
+      std::size_t s = *stopped;
+      const Meta& m = metas[s];
+      std::size_t cost = selection.cost_if_add(s, m.min_size);
+      std::size_t need =
+          std::max(m.min_size, std::min(m.size, options().min_partial_chars));
+      if (cost <= budget && budget - cost + m.min_size >= need) {
+        std::size_t target = budget - cost + m.min_size;
+        path.emplace_back("*");
+        Fitted v = fit_sized(items[s], m, target, depth + 1);
+        path.pop_back();
+        selection.add(s, v.size);
+        pieces.push_back(Piece{s, std::move(v.value)});
+      }
+    }
+    result_size = selection.cost();
+  } else {
+    // Not even the first item fits whole: keep a few items of distinct shapes
+    // at their minimal size and share what is left among them.
+    std::size_t max_samples = std::max<std::size_t>(options().max_samples, 1);
+    std::unordered_set<std::uint64_t> shapes;
+    std::vector<std::size_t> samples;
+    for (std::size_t i : order) {
+      if (samples.size() >= max_samples) break;
+      if (!shapes.insert(metas[i].shape).second) continue;
+      if (selection.cost_if_add(i, metas[i].min_size) > budget) break;
+      selection.add(i, metas[i].min_size);
+      samples.push_back(i);
+    }
+    if (samples.empty()) return minimal(array, meta, depth);
+    std::size_t pool = budget - selection.cost();
+    std::vector<Child> children;
+    children.reserve(samples.size());
+    for (std::size_t i : samples) children.push_back(Child{&items[i], &metas[i]});
+    Filled filled = water_fill(children, pool, depth + 1, {});
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+      pieces.push_back(Piece{samples[j], std::move(filled.values[j])});
+    }
+    result_size = overhead(selection.markers() + selection.chosen().size(),
+                           depth) +
+                  selection.gaps_size() + filled.total;
+  }
+
+  std::sort(pieces.begin(), pieces.end(),
+            [](const Piece& a, const Piece& b) { return a.index < b.index; });
+  std::vector<Value> out;
+  out.reserve(2 * pieces.size() + 1);
+  std::size_t next = 0;  // first index not yet accounted for
+  std::size_t kept_leaves = 0;
+  for (Piece& piece : pieces) {
+    if (piece.index > next) {
+      out.push_back(Value::string(gap_marker(piece.index - next)));
+    }
+    out.push_back(piece.value ? std::move(*piece.value) : items[piece.index]);
+    kept_leaves += metas[piece.index].protected_leaves;
+    next = piece.index + 1;
+  }
+  if (next < items.size()) {
+    out.push_back(Value::string(gap_marker(items.size() - next)));
+  }
+
+  ++stats.arrays_sampled;
+  stats.items_omitted += items.size() - pieces.size();
+  if (meta.protected_leaves > kept_leaves) {
+    stats.protected_omitted += meta.protected_leaves - kept_leaves;
+  }
+  return Fitted{Value::array(std::move(out)), result_size};
+}
+
+Filled Pruner::water_fill(const std::vector<Child>& children, std::size_t pool,
+                          std::size_t depth,
+                          const std::vector<std::string_view>& keys) {
+  std::size_t k = children.size();
+  auto spare = [&](std::size_t j) {
+    return children[j].meta->size - children[j].meta->min_size;
+  };
+  std::vector<std::size_t> order(k);
+  for (std::size_t j = 0; j < k; ++j) order[j] = j;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return spare(a) < spare(b); });
+
+  Filled filled;
+  filled.values.resize(k);
+  std::size_t remaining = pool;
+  std::size_t left = k;
+  for (std::size_t j : order) {
+    const Meta& meta = *children[j].meta;
+    std::size_t share = std::min(remaining / std::max<std::size_t>(left, 1),
+                                 spare(j));
+    if (j < keys.size()) {
+      path.emplace_back(keys[j]);
+    } else {
+      path.emplace_back("*");
+    }
+    Fitted v = fit_sized(*children[j].value, meta, meta.min_size + share, depth);
+    path.pop_back();
+    std::size_t used = v.size > meta.min_size ? v.size - meta.min_size : 0;
+    remaining = remaining > used ? remaining - used : 0;
+    --left;
+    filled.total += v.size;
+    filled.values[j] = std::move(v.value);
+  }
+  return filled;
+}
+
+// Objects ------------------------------------------------------------------
+
+Fitted Pruner::fit_object(const Value& object, const Meta& meta,
+                          std::size_t budget, std::size_t depth) {
+  const std::vector<Member>& members = object.members();
+  const std::vector<Meta>& metas = meta.children;
+  std::size_t n = std::min(members.size(), metas.size());
+  if (n == 0) return minimal(object, meta, depth);
+
+  std::vector<std::size_t> key_cost(n);
+  std::size_t all_min = overhead(n, depth);
+  for (std::size_t j = 0; j < n; ++j) {
+    key_cost[j] = quoted(members[j].key) + sep();
+    all_min += key_cost[j] + metas[j].min_size;
+  }
+  // Size of the object keeping `k` members charged `running` in all, with
+  // the keys marker for the others.
+  auto cost_of = [&](std::size_t k, std::size_t running) {
+    std::size_t omitted = members.size() - k;
+    return overhead(k + (omitted > 0 ? 1 : 0), depth) + running +
+           (omitted > 0 ? keys_marker_size(omitted, pretty) : 0);
+  };
+
+  std::vector<std::size_t> kept;
+  if (all_min <= budget) {
+    kept.resize(n);
+    for (std::size_t j = 0; j < n; ++j) kept[j] = j;
+  } else if (options().array_strategy == ArrayStrategy::Sample) {
+    // Members holding protected content always stay; then the longest run of
+    // further members, in member order, that fits.
+    std::vector<std::size_t> candidates;
+    candidates.reserve(n);
+    for (std::size_t j = 0; j < n; ++j) {
+      if (metas[j].has_protected) candidates.push_back(j);
+    }
+    std::size_t protected_count = candidates.size();
+    for (std::size_t j = 0; j < n; ++j) {
+      if (!metas[j].has_protected) candidates.push_back(j);
+    }
+    std::size_t running = 0;
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      std::size_t j = candidates[c];
+      std::size_t with = running + key_cost[j] + metas[j].min_size;
+      if (c >= protected_count && cost_of(kept.size() + 1, with) > budget) break;
+      kept.push_back(j);
+      running = with;
+    }
+  } else {
+    kept = select_keys(object, meta, budget, depth);
+  }
+  if (kept.empty()) return minimal(object, meta, depth);
+
+  std::sort(kept.begin(), kept.end());
+  std::size_t running = 0;
+  std::size_t kept_min = 0;
+  std::size_t kept_leaves = 0;
+  std::vector<Child> children;
+  std::vector<std::string_view> keys;
+  children.reserve(kept.size());
+  keys.reserve(kept.size());
+  for (std::size_t j : kept) {
+    running += key_cost[j] + metas[j].min_size;
+    kept_min += metas[j].min_size;
+    kept_leaves += metas[j].protected_leaves;
+    children.push_back(Child{&members[j].value, &metas[j]});
+    keys.push_back(members[j].key);
+  }
+  std::size_t cost = cost_of(kept.size(), running);
+  // Protected members kept whatever they cost may overflow: no pool then.
+  std::size_t pool = cost < budget ? budget - cost : 0;
+  Filled filled = water_fill(children, pool, depth + 1, keys);
+
+  std::vector<Member> out;
+  out.reserve(kept.size() + 1);
+  for (std::size_t c = 0; c < kept.size(); ++c) {
+    out.push_back(Member{members[kept[c]].key, std::move(filled.values[c])});
+  }
+  std::size_t size = cost - kept_min + filled.total;
+  std::size_t omitted = members.size() - kept.size();
+  if (omitted == 0) return Fitted{Value::object(std::move(out)), size};
+
+  ++stats.objects_trimmed;
+  stats.keys_omitted += omitted;
+  if (meta.protected_leaves > kept_leaves) {
+    stats.protected_omitted += meta.protected_leaves - kept_leaves;
+  }
+  return Fitted{with_keys_marker(omitted, out), size};
+}
+
+std::optional<Query> Pruner::query() const {
+  if (condense_pass || !options().arguments) return std::nullopt;
+  return Query::from_text(*options().arguments);
+}
+
+std::vector<std::size_t> Pruner::select_keys(const Value& object,
+                                             const Meta& meta,
+                                             std::size_t budget,
+                                             std::size_t depth) {
+  const std::vector<Member>& members = object.members();
+  const std::vector<Meta>& metas = meta.children;
+  std::size_t n = std::min(members.size(), metas.size());
+  std::optional<Query> q = query();
+
+  std::vector<double> scores(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    if (metas[j].has_protected) {
+      scores[j] = std::numeric_limits<double>::infinity();
+      continue;
+    }
+    const Value& value = members[j].value;
+    const std::string& key = members[j].key;
+    FieldProfile profile;
+    profile.path = std::span<const std::string>(&key, 1);
+    profile.rows = 1;
+    profile.present = 1;
+    count_kind(value, profile);
+    profile.empty = is_empty_value(value) ? 1 : 0;
+    bool scalar = !value.is_container();
+    profile.scalars = profile.distinct = scalar ? 1 : 0;
+    if (q) {
+      profile.name_relevance = q->name_match(words(key));
+      if (value.is_number() || value.is_string()) {
+        TokenSet tokens;
+        value_tokens(value.text(), tokens);
+        std::size_t hits = q->hit_count(tokens);
+        profile.value_relevance = q->value_relevance(hits);
+        profile.hit_rate = hits > 0 ? 1.0 : 0.0;
+      }
+      profile.relevance =
+          std::max(profile.name_relevance, profile.value_relevance);
+    }
+    profile.avg_size = static_cast<double>(metas[j].size);
+    profile.position = static_cast<double>(j);
+    ValueTraits traits = classify(value);
+    profile.numeric = traits.numeric;
+    profile.date_like = traits.date_like;
+    profile.id_like = traits.id_like;
+    scores[j] = scorer().score(profile);
+  }
+
+  // Highest score first, member order among equals. A NaN score ranks below
+  // every number so that the order stays a strict weak ordering.
+  auto rank = [&](std::size_t j) {
+    return std::isnan(scores[j]) ? -std::numeric_limits<double>::infinity()
+                                 : scores[j];
+  };
+  std::vector<std::size_t> order(n);
+  for (std::size_t j = 0; j < n; ++j) order[j] = j;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return rank(a) > rank(b); });
+
+  std::vector<std::size_t> kept;
+  std::size_t running = 0;
+  for (std::size_t j : order) {
+    std::size_t with = running + quoted(members[j].key) + sep() + metas[j].min_size;
+    std::size_t k = kept.size() + 1;
+    std::size_t omitted = members.size() - k;
+    std::size_t cost = overhead(k + (omitted > 0 ? 1 : 0), depth) + with +
+                       (omitted > 0 ? keys_marker_size(omitted, pretty) : 0);
+    if (cost <= scaled_budget(score_factor(scores[j]), budget)) {
+      kept.push_back(j);
+      running = with;
+    }
+  }
+  return kept;
+}
+
+}  // namespace quendra

@@ -1,0 +1,235 @@
+// The pruning engine: one analysis pass over a document (sizes, smallest
+// reachable sizes, shapes, protection) and the recursive fitter that shrinks
+// a node to a character budget by sampling arrays, trimming objects and
+// shortening strings. Sizes are computed arithmetically, never by rendering.
+#ifndef QUENDRA_PRUNE_H_
+#define QUENDRA_PRUNE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "fields.h"
+#include "lexical.h"
+#include "options.h"
+#include "protect.h"
+#include "value.h"
+
+namespace quendra {
+
+// Condensing types (condense.h) used by the condensing declarations below.
+
+// Analysis record of one node of the analysed document. Read-only once built.
+struct Meta {
+  std::vector<Meta> children;  // one per element or member, same order
+  std::size_t size = 0;        // full size of the node at its depth
+  std::size_t min_size = 0;    // smallest size fitting can reach; <= size
+  std::uint64_t shape = 0;     // shape_of(node)
+  std::size_t protected_leaves = 0;  // protected scalars/strings below
+  bool is_protected = false;   // the node itself is protected
+  bool has_protected = false;  // the node must survive minimal forms
+};
+
+// One entry of Stats::dropped_fields.
+struct DroppedField {
+  std::string path;
+  std::size_t items = 0;
+};
+
+// One entry of Stats::field_decisions; score and relevance in thousandths.
+struct FieldDecision {
+  std::string path;
+  std::uint32_t score = 0;
+  bool kept = false;
+  std::uint32_t relevance = 0;
+};
+
+// What one fitting attempt did; the report prints it under the same names.
+struct Stats {
+  std::vector<DroppedField> dropped_fields;
+  std::vector<FieldDecision> field_decisions;
+  std::size_t strings_truncated = 0;
+  std::size_t arrays_sampled = 0;
+  std::size_t items_omitted = 0;
+  std::size_t objects_trimmed = 0;
+  std::size_t keys_omitted = 0;
+  std::size_t containers_collapsed = 0;
+  std::size_t arrays_condensed = 0;
+  std::size_t fields_dropped = 0;
+  std::size_t protected_omitted = 0;
+};
+
+// A key path: member keys from the root, "*" for array items.
+using Path = std::vector<std::string>;
+
+struct PathHash {
+  std::size_t operator()(const Path& path) const;
+};
+
+using PathSet = std::unordered_set<Path, PathHash>;
+
+// A fitted node and its size at its depth.
+struct Fitted {
+  Value value;
+  std::size_t size = 0;
+};
+
+// A child handed to Pruner::water_fill: borrowed node and analysis.
+struct Child {
+  const Value* value = nullptr;
+  const Meta* meta = nullptr;
+};
+
+// Result of Pruner::water_fill: fitted values in child order and the sum of
+// their sizes.
+struct Filled {
+  std::vector<Value> values;
+  std::size_t total = 0;
+};
+
+// Bookkeeping of the items an array keeps and of the gap markers standing for
+// the runs of items left out. Initially no item is chosen and one gap covers
+// the whole array.
+class Selection {
+ public:
+  Selection(bool pretty, std::size_t indent, std::size_t length,
+            std::size_t depth);
+
+  // Size of the gap marker for `count` items; 0 when `count` is 0.
+  static std::size_t gap_cost(std::size_t count);
+
+  // The number of gap markers and their total size if `index` were added.
+  // REQUIRES: index < length and index not chosen.
+  std::pair<std::size_t, std::size_t> split(std::size_t index) const;
+
+  // Size of the array holding the chosen items at their charged sizes, the
+  // gap markers and the item `index` at size `item_size`.
+  std::size_t cost_if_add(std::size_t index, std::size_t item_size) const;
+
+  // Chooses `index`, charged at `item_size`.
+  void add(std::size_t index, std::size_t item_size);
+
+  // Size of the array holding the chosen items and the gap markers.
+  std::size_t cost() const;
+
+  const std::set<std::size_t>& chosen() const { return chosen_; }
+  std::size_t kept_size() const { return kept_size_; }
+  std::size_t markers() const { return markers_; }
+  std::size_t gaps_size() const { return gaps_size_; }
+
+ private:
+  bool pretty_;
+  std::size_t indent_;
+  std::size_t length_;
+  std::size_t depth_;
+  std::set<std::size_t> chosen_;
+  std::size_t kept_size_ = 0;
+  std::size_t markers_ = 1;
+  std::size_t gaps_size_;
+};
+
+// The engine's context for one analysis or one fitting attempt: layout,
+// options, scorer, the running key path and the attempt's counters.
+class Pruner {
+ public:
+  // A pruner measuring compact (`pretty` false) or indented JSON with
+  // `indent` spaces a level, with the protect patterns of `options` compiled.
+  // `options` and `scorer` must outlive the pruner.
+  static Pruner with_scorer(bool pretty, std::size_t indent,
+                            const Options& options, const FieldScorer& scorer);
+
+  // Analysis of `value` standing at `depth` whose key path is `path`
+  // (extended and restored during the call). `inherited` says an ancestor is
+  // protected.
+  Meta analyze_at(const Value& value, std::size_t depth, Path& path,
+                  bool inherited);
+
+  // Fits `value` (analysed as `meta`) at `depth` to `budget`. The result may
+  // exceed the budget: nothing is smaller than the minimal form and protected
+  // nodes stay whole. The input tree and `meta` are not changed.
+  Value fit(const Value& value, const Meta& meta, std::size_t budget,
+            std::size_t depth);
+
+  // As fit(), also giving the size of the fitted node.
+  Fitted fit_sized(const Value& value, const Meta& meta, std::size_t budget,
+                   std::size_t depth);
+
+  // The smallest form of `value`: a copy when it cannot shrink, the string
+  // marker for a string, the gap marker alone for an array, the keys marker
+  // (after the minimal forms of members holding protected content) for an
+  // object. Counts what it leaves out.
+  Fitted minimal(const Value& value, const Meta& meta, std::size_t depth);
+
+  // Item selection for an array. REQUIRES: meta.min_size < budget < meta.size.
+  Fitted fit_array(const Value& array, const Meta& meta, std::size_t budget,
+                   std::size_t depth);
+
+  // Key selection for an object. REQUIRES: meta.min_size < budget < meta.size.
+  Fitted fit_object(const Value& object, const Meta& meta, std::size_t budget,
+                    std::size_t depth);
+
+  // Condense-mode key choice for an object: the indices of the kept members
+  // in the order they were accepted, each charged at its key cost plus its
+  // value's min_size.
+  std::vector<std::size_t> select_keys(const Value& object, const Meta& meta,
+                                       std::size_t budget, std::size_t depth);
+
+  // Shares `pool` spare characters among `children` at `depth`, smallest spare
+  // room first; each child gets its min_size plus its share. While child j is
+  // fitted, keys[j] (or "*" beyond the keys) is on `path`.
+  Filled water_fill(const std::vector<Child>& children, std::size_t pool,
+                    std::size_t depth, const std::vector<std::string_view>& keys);
+
+  // The request's query, absent without `arguments` or while
+  // `condense_pass` is raised.
+  std::optional<Query> query() const;
+
+  // Size of the array holding only the gap marker for `count` items.
+  std::size_t collapsed_array_size(std::size_t count, std::size_t depth) const;
+  // Size of the object holding only the keys marker for `count` keys.
+  std::size_t collapsed_object_size(std::size_t count, std::size_t depth) const;
+
+  // Container overhead for `k` children at depth `d` in this layout.
+  std::size_t overhead(std::size_t k, std::size_t d) const;
+  // Separator between a key and its value: 1 compact, 2 indented.
+  std::size_t sep() const { return pretty ? 2 : 1; }
+
+  const Options& options() const { return *options_; }
+  const FieldScorer& scorer() const { return *scorer_; }
+
+  // Condensing (condense.cc).
+  // Declarations of the condensing operations go here: try_condense, visit,
+  // floor, project, plan, discount_redundant, fill, path_string, execute.
+  // fit_sized() calls try_condense(array.items(), meta, budget, depth),
+  // expecting std::optional<Fitted>, for arrays under "condense".
+  // End of condensing.
+
+  bool pretty = false;       // indented measure
+  std::size_t indent = 0;    // spaces per level
+  Stats stats;               // counters of this attempt
+  Path path;                 // key path of the node being fitted
+  std::vector<Pattern> patterns;  // compiled protect entries, option order
+  std::size_t preview_head = 24;  // head length of condensing's estimates
+  PathSet pinned_paths;      // paths analysis treats as protected
+  bool condense_pass = false;  // raised during condensing's second pass
+
+ private:
+  Pruner(bool pretty, std::size_t indent, const Options& options,
+         const FieldScorer& scorer);
+
+  // Whether the node at `path` is protected by a pattern or pinned.
+  bool protected_path(const Path& path) const;
+
+  const Options* options_;
+  const FieldScorer* scorer_;
+};
+
+}  // namespace quendra
+
+#endif  // QUENDRA_PRUNE_H_
