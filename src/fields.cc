@@ -1,37 +1,517 @@
 #include "fields.h"
 
+#include <algorithm>
+#include <array>
+
+#include "unicode.h"
+
 namespace quendra {
+
+namespace {
+
+// The vocabularies are written in a readable order and sorted at compile
+// time so that membership is a binary search.
+template <std::size_t N>
+consteval std::array<std::string_view, N> sorted(
+    std::array<std::string_view, N> words) {
+  std::sort(words.begin(), words.end());
+  return words;
+}
+
+constexpr auto kIdentifierWords = sorted(std::to_array<std::string_view>(
+    {"id", "pk", "ari", "arn", "urn", "gid", "sha", "oid", "key", "ref", "sku",
+     "uuid", "guid", "slug", "number", "handle", "identifier"}));
+constexpr auto kTitleWords = sorted(std::to_array<std::string_view>(
+    {"title", "summary", "subject", "headline", "heading", "caption"}));
+constexpr auto kNameWords = sorted(std::to_array<std::string_view>(
+    {"firstname", "lastname", "givenname", "familyname", "surname",
+     "nickname", "name", "label", "displayname", "fullname", "username",
+     "login", "text"}));
+constexpr auto kStateWords = sorted(std::to_array<std::string_view>(
+    {"completed", "done",       "active",   "archived",     "enabled",
+     "verified",  "paid",       "phase",    "health",       "condition",
+     "conditions", "availability", "verdict", "status",     "state",
+     "type",      "kind",       "category", "resolution",   "priority",
+     "severity",  "level",      "error",    "errors",       "code",
+     "result",    "success",    "ok",       "reason",       "role",
+     "stage",     "outcome"}));
+constexpr auto kContactWords = sorted(std::to_array<std::string_view>(
+    {"email", "phone", "mobile", "telephone", "address"}));
+constexpr auto kProseWords = sorted(std::to_array<std::string_view>(
+    {"description", "body", "content", "abstract", "snippet", "excerpt",
+     "comment", "note", "details", "message", "overview", "bio", "value"}));
+constexpr auto kPeopleWords = sorted(std::to_array<std::string_view>(
+    {"author", "creator", "assignee", "reporter", "owner", "user", "by",
+     "sender", "from", "lastmodifiedby", "createdby"}));
+constexpr auto kMeasureWords = sorted(std::to_array<std::string_view>(
+    {"points", "comments", "replies", "downloads", "followers", "forks",
+     "watchers", "upvotes", "count", "total", "score", "rank", "size",
+     "length", "stars", "votes", "likes", "views", "price", "amount",
+     "quantity", "rating", "relevance", "distance"}));
+constexpr auto kLinkWords = sorted(std::to_array<std::string_view>(
+    {"url", "uri", "link", "href", "permalink", "webui", "web"}));
+constexpr auto kTimeWords = sorted(std::to_array<std::string_view>(
+    {"ts", "created", "updated", "modified", "date", "time", "timestamp", "at",
+     "due", "start", "end", "published", "when", "deadline", "resolved"}));
+constexpr auto kNoiseWords = sorted(std::to_array<std::string_view>(
+    {"etag",      "hash",      "checksum",  "schema",         "revision",
+     "rev",       "expand",    "expandable", "self",          "avatar",
+     "avatars",   "icon",      "thumbnail", "image",          "images",
+     "logo",      "picture",   "color",     "colour",         "links",
+     "typename",  "embedded",  "context",   "tinyui",         "base",
+     "profilepicture", "avatarurls", "iconurl"}));
+constexpr auto kImageWords = sorted(std::to_array<std::string_view>(
+    {"icon", "logo", "self", "image", "avatar", "picture", "thumbnail"}));
+constexpr auto kStructuralWords = sorted(std::to_array<std::string_view>(
+    {"meta", "flags", "config", "history", "version", "metadata", "settings",
+     "versions", "extensions", "operations", "visibility", "properties",
+     "attributes", "permissions", "customfield", "restrictions"}));
+constexpr auto kWrapperWords = sorted(std::to_array<std::string_view>(
+    {"doc", "data", "node", "item", "object", "source", "fields", "entity",
+     "record", "content", "resource", "embedded", "document", "properties",
+     "attributes"}));
+constexpr auto kNameQualifiers = sorted(std::to_array<std::string_view>(
+    {"sur", "first", "given", "short", "login", "family", "display", "full",
+     "last", "user", "nick"}));
+
+static_assert(kIdentifierWords.size() == 17 && kTitleWords.size() == 6 &&
+              kNameWords.size() == 13 && kStateWords.size() == 32 &&
+              kContactWords.size() == 5 && kProseWords.size() == 13 &&
+              kPeopleWords.size() == 11 && kMeasureWords.size() == 24 &&
+              kLinkWords.size() == 7 && kTimeWords.size() == 15 &&
+              kNoiseWords.size() == 28 && kImageWords.size() == 7 &&
+              kStructuralWords.size() == 16 && kWrapperWords.size() == 15 &&
+              kNameQualifiers.size() == 11);
+
+// Indexed by Vocabulary.
+constexpr std::array<std::span<const std::string_view>, 15> kTables = {
+    kIdentifierWords, kTitleWords,   kNameWords,       kStateWords,
+    kContactWords,    kProseWords,   kPeopleWords,     kMeasureWords,
+    kLinkWords,       kTimeWords,    kNoiseWords,      kImageWords,
+    kStructuralWords, kWrapperWords, kNameQualifiers};
+
+struct Tier {
+  Vocabulary table;
+  double prior;
+};
+
+// Tried in this order; the first tier holding a word decides.
+constexpr std::array<Tier, 10> kTiers = {{{Vocabulary::Identifier, 0.98},
+                                          {Vocabulary::Title, 0.95},
+                                          {Vocabulary::Name, 0.9},
+                                          {Vocabulary::State, 0.85},
+                                          {Vocabulary::Contact, 0.75},
+                                          {Vocabulary::Prose, 0.7},
+                                          {Vocabulary::People, 0.65},
+                                          {Vocabulary::Measure, 0.6},
+                                          {Vocabulary::Link, 0.6},
+                                          {Vocabulary::Time, 0.55}}};
+
+constexpr double kUnmatchedPrior = 0.55;
+constexpr double kInternalPrior = 0.08;
+constexpr double kNoisePrior = 0.1;
+constexpr double kStructurePrior = 0.25;
+
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
+
+// Most keys are ASCII, so the character classes are answered locally there
+// and ICU is asked only for the rest.
+bool is_alnum(char32_t cp) {
+  if (cp < 0x80) {
+    const char c = static_cast<char>(cp);
+    return is_ascii_digit(c) || is_ascii_upper(c) || is_ascii_lower(c);
+  }
+  return unicode::is_alphabetic(cp) || unicode::is_numeric(cp);
+}
+
+// Whether an uppercase `cp` after a lowercase or numeric character starts a
+// new word. Outside ASCII the split is limited to U+00C0..U+1F3FF.
+bool starts_word(char32_t cp) {
+  if (cp < 0x80) return is_ascii_upper(static_cast<char>(cp));
+  return cp >= 192 && cp <= 127999 && unicode::is_uppercase(cp);
+}
+
+bool lower_or_numeric(char32_t cp) {
+  if (cp < 0x80) {
+    const char c = static_cast<char>(cp);
+    return is_ascii_lower(c) || is_ascii_digit(c);
+  }
+  return unicode::is_lowercase(cp) || unicode::is_numeric(cp);
+}
+
+void append_lower(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    const char c = static_cast<char>(cp);
+    out.push_back(is_ascii_upper(c) ? static_cast<char>(c - 'A' + 'a') : c);
+  } else {
+    unicode::append_lower(out, cp);
+  }
+}
+
+TierMatch tier_of_word(std::string_view word) {
+  for (const Tier& tier : kTiers) {
+    if (in_vocabulary(word, tier.table)) return {true, tier.prior};
+  }
+  return {false, kUnmatchedPrior};
+}
+
+// The segments name_prior, exact and role look at, and the key among them:
+// the whole path, less a trailing "$..." segment when there is a parent.
+struct KeyChoice {
+  std::span<const std::string> considered;
+  std::string_view key;
+};
+
+KeyChoice choose_key(std::span<const std::string> path) {
+  if (path.empty()) return {};
+  std::span<const std::string> considered = path;
+  if (path.size() >= 2 && !path.back().empty() && path.back()[0] == '$') {
+    considered = path.first(path.size() - 1);
+  }
+  return {considered, considered.back()};
+}
+
+// A segment names something when it has a word that is not a wrapper word.
+bool is_named(std::string_view segment) {
+  WordReader reader(segment);
+  std::string word;
+  while (reader.next(word)) {
+    if (!in_vocabulary(word, Vocabulary::Wrapper)) return true;
+  }
+  return false;
+}
+
+bool is_internal(std::string_view segment) {
+  if (segment.empty()) return true;
+  return segment[0] == '_' && segment != "_embedded" && segment != "_source" &&
+         segment != "_id";
+}
+
+std::string join_words(std::span<const std::string> kw) {
+  std::string joined;
+  for (const std::string& w : kw) joined += w;
+  return joined;
+}
+
+// The longest word of at least 4 bytes from the title to the time
+// vocabularies that `joined` ends with; empty when there is none.
+std::string_view longest_suffix_word(std::string_view joined) {
+  std::string_view best;
+  for (std::size_t t = 1; t < kTiers.size(); ++t) {
+    for (std::string_view w : kTables[static_cast<std::size_t>(kTiers[t].table)]) {
+      if (w.size() >= 4 && w.size() > best.size() && joined.ends_with(w)) {
+        best = w;
+      }
+    }
+  }
+  return best;
+}
+
+// The tier stage of name_prior for a key with words `kw`.
+TierMatch tier_stage(std::span<const std::string> kw, std::string_view joined,
+                     bool date_like) {
+  if (!kw.empty()) {
+    const std::string& last = kw.back();
+    TierMatch m = tier_of_word(last);
+    if (m.matched) {
+      if (kw.size() >= 2 && in_vocabulary(last, Vocabulary::Name)) {
+        if (last == "login") {
+          m.prior = 0.55;
+        } else {
+          const bool qualified = std::all_of(
+              kw.begin(), kw.end() - 1, [](const std::string& w) {
+                return in_vocabulary(w, Vocabulary::NameQualifier);
+              });
+          if (!qualified) m.prior = std::min(m.prior, 0.78);
+        }
+      }
+      return m;
+    }
+    m = tier_of(kw);
+    if (m.matched) return m;
+    if (kw.size() == 1 && joined.size() >= 6) {
+      const std::string_view suffix = longest_suffix_word(joined);
+      if (!suffix.empty()) return tier_of_word(suffix);
+    }
+  }
+  return {false, date_like ? 0.55 : 0.5};
+}
+
+}  // namespace
+
+bool WordReader::next(std::string& word) {
+  word.clear();
+  while (pos_ < text_.size()) {
+    const std::size_t start = pos_;
+    const char32_t cp = unicode::decode(text_, pos_);
+    if (!is_alnum(cp)) {
+      after_lower_ = false;
+      if (!word.empty()) return true;
+      continue;
+    }
+    if (after_lower_ && starts_word(cp) && !word.empty()) {
+      // Leave the character for the next word; clearing the flag keeps it
+      // from splitting again when it is read once more.
+      pos_ = start;
+      after_lower_ = false;
+      return true;
+    }
+    append_lower(word, cp);
+    after_lower_ = lower_or_numeric(cp);
+  }
+  return !word.empty();
+}
+
+void append_words(std::string_view text, std::vector<std::string>& out) {
+  WordReader reader(text);
+  std::string word;
+  while (reader.next(word)) out.push_back(word);
+}
 
 std::vector<std::string> words(std::string_view text) {
   std::vector<std::string> out;
   append_words(text, out);
   return out;
 }
-void append_words(std::string_view, std::vector<std::string>&) {}
-bool in_vocabulary(std::string_view, Vocabulary) { return false; }
-bool any(std::span<const std::string>, Vocabulary) { return false; }
-TierMatch tier_of(std::span<const std::string>) { return {}; }
-bool looks_numeric(std::string_view) { return false; }
-bool looks_date(std::string_view) { return false; }
-bool looks_id(std::string_view) { return false; }
-ValueTraits classify(const Value&) { return {}; }
-NamePrior name_prior(const FieldProfile&) { return {}; }
-double HeuristicScorer::score(const FieldProfile&) const { return 0.5; }
-bool HeuristicScorer::exact(const FieldProfile&) const { return false; }
-std::optional<std::string> HeuristicScorer::role(const FieldProfile&) const {
+
+bool in_vocabulary(std::string_view word, Vocabulary table) {
+  const std::span<const std::string_view> entries =
+      kTables[static_cast<std::size_t>(table)];
+  return std::binary_search(entries.begin(), entries.end(), word);
+}
+
+bool any(std::span<const std::string> words, Vocabulary table) {
+  return std::any_of(words.begin(), words.end(), [table](const std::string& w) {
+    return in_vocabulary(w, table);
+  });
+}
+
+TierMatch tier_of(std::span<const std::string> words) {
+  for (const Tier& tier : kTiers) {
+    if (any(words, tier.table)) return {true, tier.prior};
+  }
+  return {false, kUnmatchedPrior};
+}
+
+bool looks_numeric(std::string_view text) {
+  if (!text.empty() && text[0] == '-') text.remove_prefix(1);
+  bool digit = false;
+  int dots = 0;
+  for (char c : text) {
+    if (is_ascii_digit(c)) {
+      digit = true;
+    } else if (c == '.') {
+      ++dots;
+    } else {
+      return false;
+    }
+  }
+  return digit && dots <= 1;
+}
+
+bool looks_date(std::string_view text) {
+  if (text.size() < 10) return false;
+  for (std::size_t i = 0; i < 10; ++i) {
+    const bool ok = (i == 4 || i == 7) ? text[i] == '-' : is_ascii_digit(text[i]);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool looks_id(std::string_view text) {
+  if (text.size() < 8) return false;
+  bool digit = false;
+  bool upper = false;
+  bool lower = false;
+  bool hexish = true;  // only 0-9, a-f, A-F, "_" and "-"
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r') {
+      return false;
+    }
+    digit = digit || is_ascii_digit(c);
+    upper = upper || is_ascii_upper(c);
+    lower = lower || is_ascii_lower(c);
+    const bool hex = is_ascii_digit(c) || (c >= 'a' && c <= 'f') ||
+                     (c >= 'A' && c <= 'F') || c == '_' || c == '-';
+    hexish = hexish && hex;
+  }
+  return (text.size() >= 12 && digit && upper && lower) || (hexish && digit);
+}
+
+ValueTraits classify(const Value& value) {
+  if (value.is_number()) return {true, false, false};
+  if (!value.is_string()) return {};
+  const std::string& s = value.text();
+  return {looks_numeric(s), looks_date(s), looks_id(s)};
+}
+
+NamePrior name_prior(const FieldProfile& p) {
+  const KeyChoice choice = choose_key(p.path);
+
+  // Anything under a noise segment (links, avatars, schemas...) is noise.
+  std::string word;
+  for (std::size_t i = 0; i + 1 < p.path.size(); ++i) {
+    WordReader reader(p.path[i]);
+    while (reader.next(word)) {
+      if (in_vocabulary(word, Vocabulary::Noise)) return {kInternalPrior, true};
+    }
+  }
+  for (const std::string& segment : choice.considered) {
+    if (is_internal(segment)) return {kInternalPrior, true};
+  }
+
+  const std::vector<std::string> kw = words(choice.key);
+  const std::string joined = join_words(kw);
+  if (any(kw, Vocabulary::Noise) || in_vocabulary(joined, Vocabulary::Noise)) {
+    // A link is worth keeping unless it points at an image.
+    const bool plain_link =
+        any(kw, Vocabulary::Link) && !any(kw, Vocabulary::Image);
+    if (!plain_link) return {kNoisePrior, true};
+  }
+  if (any(kw, Vocabulary::Structural)) return {kStructurePrior, true};
+
+  bool named_parent = false;
+  for (std::size_t i = 0; i + 1 < choice.considered.size(); ++i) {
+    if (is_named(choice.considered[i])) {
+      named_parent = true;
+      break;
+    }
+  }
+
+  const TierMatch tier = tier_stage(kw, joined, p.date_like);
+  double prior = tier.prior;
+
+  if (!kw.empty()) {
+    const bool link = any(kw, Vocabulary::Link);
+    const bool ident = any(kw, Vocabulary::Identifier);
+    if (link && p.strings == p.present && p.scalars >= 3 &&
+        10 * p.distinct >= 9 * p.scalars) {
+      prior = std::max(prior, 0.8);
+    }
+    if (p.numeric && ident) prior -= 0.04;
+    if (ident) {
+      if (kw.size() >= 2 && kw.back() == "id") {
+        prior = std::min(prior, p.id_like ? 0.3 : 0.72);
+      }
+      if (p.avg_size > 16 || p.id_like) prior -= 0.1;
+    }
+  }
+  if (named_parent) prior *= any(kw, Vocabulary::Identifier) ? 0.6 : 0.88;
+  return {prior, tier.matched || p.date_like};
+}
+
+double HeuristicScorer::score(const FieldProfile& p) const {
+  const auto [prior, decisive] = name_prior(p);
+  bool state = false;
+  if (!p.path.empty()) {
+    WordReader reader(p.path.back());
+    std::string word;
+    while (!state && reader.next(word)) {
+      state = in_vocabulary(word, Vocabulary::State);
+    }
+  }
+
+  if (p.present > 0 && p.empty == p.present) return std::min(prior * 0.03, 0.05);
+
+  const double present = static_cast<double>(std::max<std::uint64_t>(p.present, 1));
+  const double e = static_cast<double>(p.empty) / present;
+  double base = e > 0.3 ? prior * (1 - 0.7 * e) : prior;
+  if (p.rows >= 3 && p.constant && p.scalars == p.present) base *= 0.2;
+
+  const double coverage = static_cast<double>(p.present) /
+                          static_cast<double>(std::max<std::uint64_t>(p.rows, 1));
+  double s = state ? base * (0.85 + 0.15 * coverage)
+                   : base * (0.55 + 0.45 * coverage);
+
+  // Without a telling name, the values' shape decides: opaque identifiers
+  // are worth little, unique short texts or short categories a fair amount.
+  if (!decisive && p.scalars >= 3 && p.scalars == p.present &&
+      p.strings == p.present && !p.numeric) {
+    if (p.id_like) {
+      s = 0.3;
+    } else {
+      const double u = static_cast<double>(p.distinct) / present;
+      if (u >= 0.9 && p.avg_size <= 40) {
+        s = 0.7;
+      } else if (u <= 0.2 && p.avg_size <= 24 && !p.constant) {
+        s = 0.65;
+      }
+    }
+  }
+
+  if (p.relevance > 0 && !p.constant) {
+    // A short categorical column that the query hits in every row (or in
+    // none) does not single anything out, so its value hits count less.
+    const bool categorical =
+        p.strings == p.present &&
+        5 * p.distinct <= std::max<std::uint64_t>(p.scalars, 1) &&
+        p.avg_size <= 24;
+    const double f = categorical ? 2 * p.hit_rate * (1 - p.hit_rate) : 1;
+    const double g = std::min(1.0, std::max(0.25, 2 * s));
+    const double a = std::min(s + 0.4 * g * p.name_relevance, 1.0);
+    s = std::min(a + 0.4 * g * f * p.value_relevance, std::max(a, 0.9));
+  }
+
+  if (p.avg_size > 2000) {
+    s *= 0.7;
+  } else if (p.avg_size > 200) {
+    s *= 0.85;
+  }
+  if (p.arrays + p.objects > p.present / 2 && s < 0.8) s *= 0.85;
+  return std::clamp(s, 0.0, 1.0);
+}
+
+bool HeuristicScorer::exact(const FieldProfile& p) const {
+  if (p.present == 0 || p.avg_size > 300 || p.numbers + p.strings != p.present) {
+    return false;
+  }
+  const std::vector<std::string> kw = words(choose_key(p.path).key);
+  if (any(kw, Vocabulary::Identifier) && !p.constant) return true;
+  const bool unique = p.scalars >= 3 && 10 * p.distinct >= 9 * p.scalars;
+  return unique && (p.id_like || any(kw, Vocabulary::Link));
+}
+
+std::optional<std::string> HeuristicScorer::role(const FieldProfile& p) const {
+  const KeyChoice choice = choose_key(p.path);
+  std::string group;
+  for (std::size_t i = 0; i + 1 < choice.considered.size(); ++i) {
+    const std::string& segment = choice.considered[i];
+    if (!is_named(segment)) continue;
+    group += group.empty() ? "group:" : "/";
+    group += segment;
+  }
+  if (!group.empty()) return group;
+
+  const std::vector<std::string> kw = words(choice.key);
+  if (any(kw, Vocabulary::Identifier)) return "identity";
+  if (any(kw, Vocabulary::Title)) return "title";
+  if (any(kw, Vocabulary::Time)) return "time";
+  if (any(kw, Vocabulary::Link)) return "link";
   return std::nullopt;
 }
+
 bool PlainScorer::exact(const FieldProfile&) const { return false; }
+
 std::optional<std::string> PlainScorer::role(const FieldProfile&) const {
   return std::nullopt;
 }
-double CompactScorer::score(const FieldProfile&) const { return 0.5; }
-double KeyOrderScorer::score(const FieldProfile&) const { return 0.5; }
+
+double CompactScorer::score(const FieldProfile& p) const {
+  const double s = 1 / (1 + p.avg_size / 40);
+  return (p.constant || p.empty == p.present) ? s * 0.1 : s;
+}
+
+double KeyOrderScorer::score(const FieldProfile& p) const {
+  return 1 / (1 + p.position);
+}
 
 namespace {
-const HeuristicScorer kHeuristic;
-const CompactScorer kCompact;
-const KeyOrderScorer kKeyOrder;
+// Constant-initialized and immutable: usable from anywhere, shared freely.
+constinit const HeuristicScorer kHeuristic;
+constinit const CompactScorer kCompact;
+constinit const KeyOrderScorer kKeyOrder;
 }  // namespace
 
 const FieldScorer& scorer_for(ScorerKind kind) {

@@ -5,6 +5,7 @@
 #ifndef QUENDRA_FIELDS_H_
 #define QUENDRA_FIELDS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,6 +28,23 @@ std::vector<std::string> words(std::string_view text);
 
 // Like words(), appending to `out` (which is not cleared).
 void append_words(std::string_view text, std::vector<std::string>& out);
+
+// Reads the words of a text one at a time, as words() splits them, so that a
+// caller can stop early and reuse one buffer.
+// REQUIRES: the viewed text is valid UTF-8 and outlives the reader.
+class WordReader {
+ public:
+  explicit WordReader(std::string_view text) : text_(text) {}
+
+  // Replaces `word` with the next word; false (leaving `word` empty) when
+  // no word is left.
+  bool next(std::string& word);
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  bool after_lower_ = false;  // previous character was lowercase or numeric
+};
 
 // The fixed word lists the scorers look key words up in.
 enum class Vocabulary : std::uint8_t {
