@@ -115,7 +115,8 @@ struct FieldProfile {
   std::uint64_t arrays = 0;   // values that are arrays
   std::uint64_t objects = 0;  // values that are objects
   // Key path of the field, the key itself last: the single key for one
-  // member of an object, the column's path inside the record for a column.
+  // member of an object (e.g. std::span(&member.key, 1)), the column's path
+  // inside the record for a column. Must outlive the scorer call.
   std::span<const std::string> path;
   std::uint64_t rows = 0;      // records considered; 1 for a single object
   std::uint64_t present = 0;   // records that have the key
