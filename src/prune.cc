@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "size.h"
+#include "text.h"
 #include "unicode.h"
 
 namespace quendra {
@@ -257,7 +258,7 @@ Fitted Pruner::fit_sized(const Value& value, const Meta& meta,
     case Kind::Number:
       return Fitted{value, meta.size};
     case Kind::String: {
-      std::string text = string_marker(unicode::count_chars(value.text()));
+      std::string text = fit_text(value.text(), budget, options());
       ++stats.strings_truncated;
       std::size_t size = quoted(text);
       return Fitted{Value::string(std::move(text)), size};
