@@ -281,6 +281,35 @@ TEST(PruneFit, ExactOutputs) {
   }
 }
 
+TEST(PruneSelectKeys, ScoreThresholdsAndQuery) {
+  // Heuristic scores: title 0.95, id 0.94, description 0.595 (long prose),
+  // foo 0.5; a query naming foo lifts it to 0.9.
+  const std::string doc = "{\"foo\":\"abcdefghij\",\"title\":\"Hello\",\"description\":\"" +
+                          Letters('d', 500) + "\",\"id\":42}";
+  Options condense;
+  condense.array_strategy = ArrayStrategy::Condense;
+  Options query = condense;
+  query.arguments = "foo";
+  struct Case {
+    const char* name;
+    std::size_t budget;
+    Options options;
+    std::string text;
+  };
+  const Case kCases[] = {
+      {"document order", 72, {}, R"({"foo":"abcdefghij","title":"Hello","2 keys omitted":"…"})"},
+      {"score 0.5 needs 90 percent", 72, condense, R"({"title":"Hello","id":42,"2 keys omitted":"…"})"},
+      {"at 90 percent", 73, condense,
+       R"({"foo":"abcdefghij","title":"Hello","id":42,"1 keys omitted":"…"})"},
+      {"query relevance", 72, query,
+       R"({"foo":"abcdefghij","title":"Hello","id":42,"1 keys omitted":"…"})"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Shrink(Parse(doc), c.budget, c.options).text, c.text);
+  }
+}
+
 TEST(PruneFit, ObjectOfFortyKeysCollapses) {
   std::string doc = "{";
   for (int i = 0; i < 40; ++i) {
