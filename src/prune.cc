@@ -1,5 +1,15 @@
 #include "prune.h"
 
+// How a node is fitted to its budget:
+//   1. it fits: copied whole;
+//   2. the budget is at or below its smallest reachable size: minimal form;
+//   3. a string: shortened by fit_text;
+//   4. an array: condensed when the strategy asks for it and condensing
+//      accepts, else sampled (whole items by priority, one partly kept item,
+//      or a few shortened samples of distinct shapes);
+//   5. an object: members chosen in document order (or by score when
+//      condensing), the spare budget shared among the kept values.
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -14,7 +24,8 @@
 namespace quendra {
 namespace {
 
-// Marks a node as kept whole: the output copies the input item.
+// One kept item of a sampled array: its fitted value, or none when the item
+// is copied whole.
 struct Piece {
   std::size_t index = 0;
   std::optional<Value> value;
@@ -57,6 +68,7 @@ bool is_empty_value(const Value& value) {
   }
 }
 
+// The object of `members` followed by the keys marker for `count` keys.
 Value with_keys_marker(std::size_t count, std::vector<Member>& members) {
   members.push_back(
       Member{keys_marker_key(count), Value::string(std::string(kKeysMarkerValue))});
