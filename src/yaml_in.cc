@@ -1,0 +1,891 @@
+#include "yaml_in.h"
+
+#include <libfyaml.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "unicode.h"
+
+// Reading happens in two phases. The loader drives libfyaml's event parser
+// over the whole text and stores every document as a flat list of resolved
+// nodes; duplicate keys, alias expansion limits and syntax errors are load
+// failures, so all of them are found before any node is converted. The
+// converter then walks each list with an explicit stack and builds Values,
+// refusing nodes that have no Value form. Neither phase recurses.
+
+namespace quendra::yaml_in {
+namespace {
+
+constexpr std::string_view kTagPrefix = "tag:yaml.org,2002:";
+// libfyaml 0.7.12 frees a token twice when a parser that stopped on this
+// error is destroyed.
+constexpr std::string_view kTabIndentError =
+    "cannot use tab for indentation of block entry";
+// Mappings with more keys than this find duplicates through a hash table;
+// smaller ones compare against every earlier key.
+constexpr std::size_t kLinearKeys = 8;
+
+// ---------------------------------------------------------------------------
+// Core schema
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_null_text(std::string_view s) {
+  return s.empty() || s == "~" || s == "null" || s == "Null" || s == "NULL";
+}
+
+std::optional<bool> bool_text(std::string_view s) {
+  if (s == "true" || s == "True" || s == "TRUE") return true;
+  if (s == "false" || s == "False" || s == "FALSE") return false;
+  return std::nullopt;
+}
+
+enum class IntForm { None, Fits, DecimalOverflow, RadixOverflow };
+
+// Reads `[-+]?[0-9]+`, `0o[0-7]+` or `0x[0-9a-fA-F]+` into `out`.
+IntForm parse_int(std::string_view s, std::int64_t& out) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'o' || s[1] == 'x')) {
+    unsigned radix = s[1] == 'o' ? 8 : 16;
+    std::uint64_t v = 0;
+    for (char c : s.substr(2)) {
+      unsigned d;
+      if (c >= '0' && c <= '7') {
+        d = static_cast<unsigned>(c - '0');
+      } else if (radix == 16 && is_digit(c)) {
+        d = static_cast<unsigned>(c - '0');
+      } else if (radix == 16 && c >= 'a' && c <= 'f') {
+        d = static_cast<unsigned>(c - 'a' + 10);
+      } else if (radix == 16 && c >= 'A' && c <= 'F') {
+        d = static_cast<unsigned>(c - 'A' + 10);
+      } else {
+        return IntForm::None;
+      }
+      if (v > (std::numeric_limits<std::uint64_t>::max() - d) / radix) {
+        v = std::numeric_limits<std::uint64_t>::max();
+      } else {
+        v = v * radix + d;
+      }
+    }
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return IntForm::RadixOverflow;
+    }
+    out = static_cast<std::int64_t>(v);
+    return IntForm::Fits;
+  }
+  bool negative = false;
+  std::size_t i = 0;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    negative = s[0] == '-';
+    i = 1;
+  }
+  if (i == s.size()) return IntForm::None;
+  // The magnitude limit is 2^63 so that the most negative value fits.
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
+  std::uint64_t v = 0;
+  bool overflow = false;
+  for (; i < s.size(); ++i) {
+    if (!is_digit(s[i])) return IntForm::None;
+    auto d = static_cast<std::uint64_t>(s[i] - '0');
+    if (v > (kLimit - d) / 10) {
+      overflow = true;
+    } else {
+      v = v * 10 + d;
+    }
+  }
+  if (overflow || (!negative && v == kLimit)) return IntForm::DecimalOverflow;
+  out = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+  return IntForm::Fits;
+}
+
+// `[-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?`, `[-+]?\.(inf|Inf|INF)`
+// or `\.(nan|NaN|NAN)`.
+bool is_float_text(std::string_view s) {
+  if (s == ".nan" || s == ".NaN" || s == ".NAN") return true;
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  std::string_view rest = s.substr(i);
+  if (rest == ".inf" || rest == ".Inf" || rest == ".INF") return true;
+  auto digits = [&] {
+    std::size_t start = i;
+    while (i < s.size() && is_digit(s[i])) ++i;
+    return i - start;
+  };
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    if (digits() == 0) return false;
+  } else {
+    if (digits() == 0) return false;
+    if (i < s.size() && s[i] == '.') {
+      ++i;
+      digits();
+    }
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == s.size();
+}
+
+// The finite value of a float text, or nothing for infinities, NaN and
+// texts out of range.
+std::optional<double> finite_value(std::string_view s) {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  double d = 0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
+  if (ec != std::errc() || ptr != s.data() + s.size() || !std::isfinite(d)) {
+    return std::nullopt;
+  }
+  return d;
+}
+
+// RFC 8259 number grammar.
+bool is_json_number(std::string_view s) {
+  std::size_t i = 0;
+  if (i < s.size() && s[i] == '-') ++i;
+  if (i == s.size()) return false;
+  if (s[i] == '0') {
+    ++i;
+  } else if (s[i] >= '1' && s[i] <= '9') {
+    while (i < s.size() && is_digit(s[i])) ++i;
+  } else {
+    return false;
+  }
+  if (i < s.size() && s[i] == '.') {
+    std::size_t start = ++i;
+    while (i < s.size() && is_digit(s[i])) ++i;
+    if (i == start) return false;
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    std::size_t start = i;
+    while (i < s.size() && is_digit(s[i])) ++i;
+    if (i == start) return false;
+  }
+  return i == s.size();
+}
+
+// ---------------------------------------------------------------------------
+// Loaded documents
+
+enum class NodeKind : std::uint8_t {
+  Null, Bool, Int, Real, Str, Bad, Unresolved, Seq, Map
+};
+
+// One node of a flat document. A Seq or Map is followed by its children's
+// subtrees; a Map's children alternate key and value.
+struct Node {
+  NodeKind kind = NodeKind::Null;
+  // Seq or Map carrying a tag other than its own kind's.
+  bool bad_tag = false;
+  // Bool: 0 or 1. Int: the value's bits. Real, Str: where the text lies
+  // (kInArena set: in the arena, else in the input). Seq, Map: the number
+  // of children (a Map counts keys and values).
+  std::uint64_t a = 0;
+  // Real, Str: the text's length in bytes.
+  std::uint64_t b = 0;
+};
+
+constexpr std::uint64_t kInArena = std::uint64_t{1} << 63;
+
+struct Position {
+  std::size_t byte = 0;
+  std::size_t line = 0;    // from 0
+  std::size_t column = 0;  // from 0, in characters
+};
+
+std::string located(std::string_view message, const Position& at) {
+  std::string out(message);
+  out += " at byte ";
+  out += std::to_string(at.byte);
+  out += " line ";
+  out += std::to_string(at.line + 1);
+  out += " column ";
+  out += std::to_string(at.column + 1);
+  return out;
+}
+
+// The position of byte `byte` of `text`, counting lines at line feeds.
+Position position_of(std::string_view text, std::size_t byte) {
+  std::string_view before = text.substr(0, byte);
+  std::size_t line_start = before.rfind('\n');
+  line_start = line_start == std::string_view::npos ? 0 : line_start + 1;
+  Position p;
+  p.byte = byte;
+  p.line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+  p.column = unicode::count_chars(before.substr(line_start));
+  return p;
+}
+
+Position position_of(const fy_mark* m) {
+  Position p;
+  if (m != nullptr) {
+    p.byte = m->input_pos;
+    p.line = static_cast<std::size_t>(std::max(m->line, 0));
+    p.column = static_cast<std::size_t>(std::max(m->column, 0));
+  }
+  return p;
+}
+
+std::string_view token_text(fy_token* token) {
+  if (token == nullptr) return {};
+  std::size_t len = 0;
+  const char* p = fy_token_get_text(token, &len);
+  return p == nullptr ? std::string_view() : std::string_view(p, len);
+}
+
+struct Capture {
+  std::string text;
+};
+
+void capture_output(fy_diag* /*diag*/, void* user, const char* buf,
+                    std::size_t len) {
+  static_cast<Capture*>(user)->text.append(buf, len);
+}
+
+// libfyaml's diagnostics object and parser for one call.
+class Session {
+ public:
+  Session(std::string_view text, Capture* capture) {
+    fy_diag_cfg dcfg;
+    fy_diag_cfg_default(&dcfg);
+    dcfg.fp = nullptr;
+    dcfg.output_fn = capture_output;
+    dcfg.user = capture;
+    dcfg.colorize = false;
+    dcfg.show_source = false;
+    dcfg.show_position = false;
+    dcfg.show_type = false;
+    dcfg.show_module = false;
+    diag_ = fy_diag_create(&dcfg);
+    if (diag_ == nullptr) return;
+    fy_diag_set_collect_errors(diag_, true);
+    fy_parse_cfg pcfg{};
+    pcfg.flags = static_cast<fy_parse_cfg_flags>(
+        FYPCF_QUIET | FYPCF_DEFAULT_VERSION_1_2 | FYPCF_JSON_NONE);
+    pcfg.diag = diag_;
+    parser_ = fy_parser_create(&pcfg);
+    if (parser_ != nullptr &&
+        fy_parser_set_string(parser_, text.data(), text.size()) != 0) {
+      fy_parser_destroy(parser_);
+      parser_ = nullptr;
+    }
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() {
+    if (parser_ != nullptr && !leak_parser_) fy_parser_destroy(parser_);
+    if (diag_ != nullptr) fy_diag_destroy(diag_);
+  }
+
+  fy_parser* parser() const { return parser_; }
+  fy_diag* diag() const { return diag_; }
+  // Keeps the parser from being destroyed: a small leak instead of a crash.
+  void leak_parser() { leak_parser_ = true; }
+
+ private:
+  fy_diag* diag_ = nullptr;
+  fy_parser* parser_ = nullptr;
+  bool leak_parser_ = false;
+};
+
+class Loader;
+
+// Open-addressing set of the keys of one large mapping, by node index.
+class KeyTable {
+ public:
+  // Adds key node `node`; false when an equal key is already present.
+  bool insert(const Loader& in, std::size_t node);
+
+ private:
+  struct Slot {
+    std::size_t hash = 0;
+    std::size_t node = 0;  // node index + 1; 0 marks an empty slot
+  };
+  void grow();
+
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
+class Loader {
+ public:
+  explicit Loader(std::string_view text)
+      : text_(text),
+        alias_node_limit_(std::max(kMinAliasNodes, text.size())),
+        alias_byte_limit_(std::max(kMinAliasBytes, 4 * text.size())) {}
+
+  // Reads the whole text; a failure comes back as the full message.
+  std::optional<std::string> load();
+
+  const std::vector<Node>& nodes() const { return nodes_; }
+  const std::vector<std::size_t>& documents() const { return documents_; }
+
+  std::string_view text_of(const Node& n) const {
+    if (n.a & kInArena) {
+      return std::string_view(arena_).substr(n.a & ~kInArena, n.b);
+    }
+    return text_.substr(n.a, n.b);
+  }
+
+  // Duplicate-key identity: resolved values, so 0x10 equals 16 and 1 does
+  // not equal '1'. Collections, bad values and unresolved aliases never
+  // compare equal.
+  static bool comparable(const Node& n) {
+    return n.kind <= NodeKind::Str;
+  }
+  bool same_key(const Node& x, const Node& y) const;
+  std::size_t key_hash(const Node& n) const;
+
+ private:
+  struct Frame {
+    std::size_t node;        // the container's node
+    std::size_t keys_begin;  // a Map's first entry on keys_
+    std::unique_ptr<KeyTable> table;
+  };
+  struct PendingAnchor {
+    std::string name;
+    std::size_t frame;        // index of the anchored container's frame
+    std::size_t bytes_start;  // bytes_ when the container began
+  };
+  struct Anchor {
+    std::size_t begin;  // node range of the anchored subtree
+    std::size_t end;
+    std::size_t bytes;  // scalar text bytes in the range
+  };
+
+  std::optional<std::string> on_event(fy_event* ev);
+  std::optional<std::string> scalar(fy_event* ev, const Position& at);
+  std::optional<std::string> alias(fy_event* ev, const Position& at);
+  void start(fy_event* ev, NodeKind kind);
+  void end();
+  // Counts a new child of the innermost container; true when it is a key.
+  bool begin_child();
+  std::optional<std::string> check_key(std::size_t node, const Position& at);
+  Node resolve(fy_token* value, std::string_view tag);
+  std::uint64_t keep_text(std::string_view s);
+  std::string library_error(const Session& session, const Capture& capture);
+
+  std::string_view text_;
+  std::vector<Node> nodes_;
+  std::vector<std::size_t> documents_;  // root node of each document
+  std::string arena_;                   // scalar texts not found in text_
+  std::vector<Frame> frames_;
+  std::vector<std::size_t> keys_;  // keys of open small mappings
+  std::vector<PendingAnchor> pending_;
+  std::unordered_map<std::string, Anchor> anchors_;
+  std::size_t bytes_ = 0;  // scalar text bytes stored so far
+  std::size_t alias_nodes_ = 0;
+  std::size_t alias_bytes_ = 0;
+  std::size_t alias_node_limit_;
+  std::size_t alias_byte_limit_;
+  Position last_;  // the most recent event position, for events without one
+};
+
+bool KeyTable::insert(const Loader& in, std::size_t node) {
+  if ((used_ + 1) * 2 > slots_.size()) grow();
+  std::size_t hash = in.key_hash(in.nodes()[node]);
+  std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& s = slots_[i];
+    if (s.node == 0) {
+      s = Slot{hash, node + 1};
+      ++used_;
+      return true;
+    }
+    if (s.hash == hash && in.same_key(in.nodes()[s.node - 1], in.nodes()[node])) {
+      return false;
+    }
+  }
+}
+
+void KeyTable::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(std::max<std::size_t>(32, old.size() * 2), Slot{});
+  std::size_t mask = slots_.size() - 1;
+  for (const Slot& s : old) {
+    if (s.node == 0) continue;
+    std::size_t i = s.hash & mask;
+    while (slots_[i].node != 0) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+}
+
+bool Loader::same_key(const Node& x, const Node& y) const {
+  if (x.kind != y.kind) return false;
+  switch (x.kind) {
+    case NodeKind::Null:
+      return true;
+    case NodeKind::Bool:
+    case NodeKind::Int:
+      return x.a == y.a;
+    case NodeKind::Str:
+      return text_of(x) == text_of(y);
+    case NodeKind::Real: {
+      std::optional<double> dx = finite_value(text_of(x));
+      std::optional<double> dy = finite_value(text_of(y));
+      if (dx && dy) return *dx == *dy;
+      return text_of(x) == text_of(y);
+    }
+    default:
+      return false;
+  }
+}
+
+std::size_t Loader::key_hash(const Node& n) const {
+  std::size_t h = static_cast<std::size_t>(n.kind) * 0x9E3779B97F4A7C15ull;
+  switch (n.kind) {
+    case NodeKind::Bool:
+    case NodeKind::Int:
+      h ^= std::hash<std::uint64_t>()(n.a * 0xBF58476D1CE4E5B9ull);
+      break;
+    case NodeKind::Str:
+      h ^= std::hash<std::string_view>()(text_of(n));
+      break;
+    case NodeKind::Real:
+      if (std::optional<double> d = finite_value(text_of(n))) {
+        h ^= std::hash<double>()(*d == 0 ? 0.0 : *d);
+      } else {
+        h ^= std::hash<std::string_view>()(text_of(n));
+      }
+      break;
+    default:
+      break;
+  }
+  return h;
+}
+
+std::optional<std::string> Loader::load() {
+  if (std::memchr(text_.data(), '\0', text_.size()) != nullptr) {
+    // libfyaml takes a NUL byte for the end of the input and would drop
+    // the rest of the text without a word.
+    auto byte = static_cast<std::size_t>(
+        static_cast<const char*>(std::memchr(text_.data(), '\0', text_.size())) -
+        text_.data());
+    return located("NUL character is not allowed", position_of(text_, byte));
+  }
+  Capture capture;
+  Session session(text_, &capture);
+  if (session.parser() == nullptr) return "cannot create the YAML parser";
+  while (fy_event* ev = fy_parser_parse(session.parser())) {
+    std::optional<std::string> failure = on_event(ev);
+    fy_parser_event_free(session.parser(), ev);
+    if (failure) return failure;
+  }
+  void* iter = nullptr;
+  while (fy_diag_error* e = fy_diag_errors_iterate(session.diag(), &iter)) {
+    if (e->msg != nullptr && e->msg == kTabIndentError) session.leak_parser();
+  }
+  if (fy_parser_get_stream_error(session.parser())) {
+    return library_error(session, capture);
+  }
+  return std::nullopt;
+}
+
+std::string Loader::library_error(const Session& session,
+                                  const Capture& capture) {
+  void* iter = nullptr;
+  while (fy_diag_error* e = fy_diag_errors_iterate(session.diag(), &iter)) {
+    if (e->type < FYET_ERROR) continue;
+    std::string_view message = e->msg != nullptr ? e->msg : "";
+    if (e->fyt != nullptr) {
+      return located(message, position_of(fy_token_start_mark(e->fyt)));
+    }
+    // Without a token the diagnostic still has a line and column from 1.
+    Position at;
+    if (e->line > 0) {
+      std::size_t line = static_cast<std::size_t>(e->line) - 1;
+      std::size_t byte = 0;
+      for (std::size_t n = 0; n < line && byte < text_.size(); ++n) {
+        std::size_t lf = text_.find('\n', byte);
+        byte = lf == std::string_view::npos ? text_.size() : lf + 1;
+      }
+      std::size_t line_end = std::min(text_.find('\n', byte), text_.size());
+      std::size_t column = e->column > 0 ? static_cast<std::size_t>(e->column) - 1 : 0;
+      byte += unicode::byte_offset(text_.substr(byte, line_end - byte), column);
+      at = position_of(text_, byte);
+    }
+    return located(message, at);
+  }
+  // Some failures (an unsupported %YAML version) are only printed.
+  std::string_view printed = capture.text;
+  printed = printed.substr(0, printed.find('\n'));
+  if (printed.empty()) printed = "invalid YAML";
+  return located(printed, last_);
+}
+
+std::optional<std::string> Loader::on_event(fy_event* ev) {
+  const fy_mark* mark = fy_event_start_mark(ev);
+  if (mark != nullptr) last_ = position_of(mark);
+  switch (ev->type) {
+    case FYET_DOCUMENT_START:
+      anchors_.clear();
+      documents_.push_back(nodes_.size());
+      return std::nullopt;
+    case FYET_SCALAR:
+      return scalar(ev, last_);
+    case FYET_ALIAS:
+      return alias(ev, last_);
+    case FYET_SEQUENCE_START:
+      start(ev, NodeKind::Seq);
+      return std::nullopt;
+    case FYET_MAPPING_START:
+      start(ev, NodeKind::Map);
+      return std::nullopt;
+    case FYET_SEQUENCE_END:
+    case FYET_MAPPING_END:
+      end();
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool Loader::begin_child() {
+  if (frames_.empty()) return false;
+  Node& parent = nodes_[frames_.back().node];
+  bool key = parent.kind == NodeKind::Map && parent.a % 2 == 0;
+  ++parent.a;
+  return key;
+}
+
+std::optional<std::string> Loader::check_key(std::size_t node,
+                                             const Position& at) {
+  const Node& key = nodes_[node];
+  if (!comparable(key)) return std::nullopt;
+  Frame& frame = frames_.back();
+  bool fresh = true;
+  if (frame.table) {
+    fresh = frame.table->insert(*this, node);
+  } else {
+    for (std::size_t i = frame.keys_begin; i < keys_.size() && fresh; ++i) {
+      fresh = !same_key(nodes_[keys_[i]], key);
+    }
+    if (fresh) {
+      keys_.push_back(node);
+      if (keys_.size() - frame.keys_begin > kLinearKeys) {
+        frame.table = std::make_unique<KeyTable>();
+        for (std::size_t i = frame.keys_begin; i < keys_.size(); ++i) {
+          frame.table->insert(*this, keys_[i]);
+        }
+        keys_.resize(frame.keys_begin);
+      }
+    }
+  }
+  if (!fresh) return located("duplicated key in mapping", at);
+  return std::nullopt;
+}
+
+std::uint64_t Loader::keep_text(std::string_view s) {
+  bytes_ += s.size();
+  // Plain scalars usually point straight into the input.
+  if (s.data() >= text_.data() && s.data() + s.size() <= text_.data() + text_.size()) {
+    return static_cast<std::uint64_t>(s.data() - text_.data());
+  }
+  std::uint64_t at = arena_.size() | kInArena;
+  arena_.append(s);
+  return at;
+}
+
+Node Loader::resolve(fy_token* value, std::string_view tag) {
+  std::string_view s = token_text(value);
+  bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
+  auto text_node = [&](NodeKind kind) {
+    Node n;
+    n.kind = kind;
+    n.a = keep_text(s);
+    n.b = s.size();
+    return n;
+  };
+  auto bool_node = [](bool b) {
+    Node n;
+    n.kind = NodeKind::Bool;
+    n.a = b ? 1 : 0;
+    return n;
+  };
+  // An int text that fits, or a decimal one beyond 64 bits as a float.
+  auto int_node = [&](bool tagged) -> std::optional<Node> {
+    std::int64_t v = 0;
+    switch (parse_int(s, v)) {
+      case IntForm::Fits: {
+        Node n;
+        n.kind = NodeKind::Int;
+        n.a = static_cast<std::uint64_t>(v);
+        return n;
+      }
+      case IntForm::DecimalOverflow:
+        return text_node(NodeKind::Real);
+      case IntForm::RadixOverflow:
+        return tagged ? Node{NodeKind::Bad} : text_node(NodeKind::Str);
+      case IntForm::None:
+        break;
+    }
+    return std::nullopt;
+  };
+
+  if (tag.empty()) {
+    if (!plain) return text_node(NodeKind::Str);
+    if (is_null_text(s)) return Node{NodeKind::Null};
+    if (std::optional<bool> b = bool_text(s)) return bool_node(*b);
+    if (std::optional<Node> n = int_node(false)) return *n;
+    if (is_float_text(s)) return text_node(NodeKind::Real);
+    return text_node(NodeKind::Str);
+  }
+  if (tag == "!") return text_node(NodeKind::Str);
+  if (!tag.starts_with(kTagPrefix)) return Node{NodeKind::Bad};
+  tag.remove_prefix(kTagPrefix.size());
+  if (tag == "str") return text_node(NodeKind::Str);
+  if (tag == "null" && is_null_text(s)) return Node{NodeKind::Null};
+  if (tag == "bool") {
+    if (std::optional<bool> b = bool_text(s)) return bool_node(*b);
+  }
+  if (tag == "int") {
+    if (std::optional<Node> n = int_node(true)) return *n;
+  }
+  // The float forms include the decimal ints, so !!float 3 is the float 3.
+  if (tag == "float" && is_float_text(s)) return text_node(NodeKind::Real);
+  return Node{NodeKind::Bad};
+}
+
+std::optional<std::string> Loader::scalar(fy_event* ev, const Position& at) {
+  std::string_view tag = token_text(ev->scalar.tag);
+  bool key = begin_child();
+  std::size_t index = nodes_.size();
+  nodes_.push_back(resolve(ev->scalar.value, tag));
+  if (fy_token* anchor = fy_event_get_anchor_token(ev)) {
+    anchors_[std::string(token_text(anchor))] =
+        Anchor{index, index + 1, static_cast<std::size_t>(nodes_[index].b)};
+  }
+  if (key) return check_key(index, at);
+  return std::nullopt;
+}
+
+std::optional<std::string> Loader::alias(fy_event* ev, const Position& at) {
+  bool key = begin_child();
+  std::size_t index = nodes_.size();
+  auto found = anchors_.find(std::string(token_text(ev->alias.anchor)));
+  if (found == anchors_.end()) {
+    nodes_.push_back(Node{NodeKind::Unresolved});
+    return std::nullopt;
+  }
+  const Anchor anchor = found->second;
+  std::size_t count = anchor.end - anchor.begin;
+  alias_nodes_ += count;
+  alias_bytes_ += anchor.bytes;
+  if (alias_nodes_ > alias_node_limit_) {
+    return located("aliases expand to more than " +
+                       std::to_string(alias_node_limit_) + " nodes",
+                   at);
+  }
+  if (alias_bytes_ > alias_byte_limit_) {
+    return located("aliases expand to more than " +
+                       std::to_string(alias_byte_limit_) + " bytes of text",
+                   at);
+  }
+  bytes_ += anchor.bytes;
+  if (nodes_.capacity() < nodes_.size() + count) {
+    nodes_.reserve(std::max(nodes_.size() + count, 2 * nodes_.capacity()));
+  }
+  for (std::size_t i = anchor.begin; i < anchor.end; ++i) {
+    nodes_.push_back(nodes_[i]);
+  }
+  if (key) return check_key(index, at);
+  return std::nullopt;
+}
+
+void Loader::start(fy_event* ev, NodeKind kind) {
+  std::string_view tag = token_text(fy_event_get_tag_token(ev));
+  begin_child();
+  Node n;
+  n.kind = kind;
+  if (!tag.empty() && tag != "!") {
+    std::string_view own = kind == NodeKind::Seq ? "seq" : "map";
+    n.bad_tag = !(tag.starts_with(kTagPrefix) &&
+                  tag.substr(kTagPrefix.size()) == own);
+  }
+  if (fy_token* anchor = fy_event_get_anchor_token(ev)) {
+    pending_.push_back(
+        PendingAnchor{std::string(token_text(anchor)), frames_.size(), bytes_});
+  }
+  frames_.push_back(Frame{nodes_.size(), keys_.size(), nullptr});
+  nodes_.push_back(n);
+}
+
+void Loader::end() {
+  if (frames_.empty()) return;
+  Frame& frame = frames_.back();
+  keys_.resize(std::min(keys_.size(), frame.keys_begin));
+  if (!pending_.empty() && pending_.back().frame == frames_.size() - 1) {
+    PendingAnchor& p = pending_.back();
+    anchors_[std::move(p.name)] =
+        Anchor{frame.node, nodes_.size(), bytes_ - p.bytes_start};
+    pending_.pop_back();
+  }
+  frames_.pop_back();
+}
+
+// ---------------------------------------------------------------------------
+// Conversion
+
+// An Array or Object being filled.
+struct Build {
+  Value value;
+  std::uint64_t remaining = 0;  // children still to come (keys and values)
+  std::string key;              // the key whose value comes next
+  // Key positions of a large Object, for replacing repeated keys.
+  std::unique_ptr<std::unordered_map<std::string_view, std::size_t>> index;
+};
+
+void add_member(Build& b, std::string key, Value v) {
+  std::vector<Member>& members = b.value.members();
+  if (members.size() < kLinearKeys) {
+    for (Member& m : members) {
+      if (m.key == key) {
+        m.value = std::move(v);
+        return;
+      }
+    }
+  } else {
+    if (!b.index) {
+      b.index = std::make_unique<std::unordered_map<std::string_view, std::size_t>>();
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        b.index->emplace(members[i].key, i);
+      }
+    }
+    auto found = b.index->find(key);
+    if (found != b.index->end()) {
+      members[found->second].value = std::move(v);
+      return;
+    }
+  }
+  // The members were reserved for every pair, so adding one moves no key
+  // that the index refers to.
+  members.push_back(Member{std::move(key), std::move(v)});
+  if (b.index) b.index->emplace(members.back().key, members.size() - 1);
+}
+
+std::string int_text(const Node& n) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, static_cast<std::int64_t>(n.a));
+  return std::string(buf, r.ptr);
+}
+
+Result<Value, std::string> convert(const Loader& in, std::size_t root) {
+  const std::vector<Node>& nodes = in.nodes();
+  std::vector<Build> stack;
+  for (std::size_t i = root;; ++i) {
+    const Node& n = nodes[i];
+    if (!stack.empty() && stack.back().value.is_object() &&
+        stack.back().remaining % 2 == 0) {
+      Build& top = stack.back();
+      switch (n.kind) {
+        case NodeKind::Null: top.key = "null"; break;
+        case NodeKind::Bool: top.key = n.a ? "true" : "false"; break;
+        case NodeKind::Int: top.key = int_text(n); break;
+        case NodeKind::Real:
+        case NodeKind::Str: top.key = std::string(in.text_of(n)); break;
+        default: return std::string("complex mapping keys are not supported");
+      }
+      --top.remaining;
+      continue;
+    }
+    if (stack.size() > kMaxDepth) {
+      return std::string("nesting deeper than 512 levels");
+    }
+    Value v;
+    switch (n.kind) {
+      case NodeKind::Null:
+        break;
+      case NodeKind::Bool:
+        v = Value::boolean(n.a != 0);
+        break;
+      case NodeKind::Int:
+        v = Value::number(int_text(n));
+        break;
+      case NodeKind::Real: {
+        std::string_view text = in.text_of(n);
+        std::optional<double> d = finite_value(text);
+        v = d ? Value::number(json_number(text, *d))
+              : Value::string(std::string(text));
+        break;
+      }
+      case NodeKind::Str:
+        v = Value::string(std::string(in.text_of(n)));
+        break;
+      case NodeKind::Bad:
+        return std::string("invalid value");
+      case NodeKind::Unresolved:
+        return std::string("unresolved alias");
+      case NodeKind::Seq:
+      case NodeKind::Map:
+        if (n.bad_tag) return std::string("invalid value");
+        if (n.kind == NodeKind::Seq) {
+          v = Value::array();
+          v.items().reserve(n.a);
+        } else {
+          v = Value::object();
+          v.members().reserve(n.a / 2);
+        }
+        if (n.a > 0) {
+          stack.push_back(Build{std::move(v), n.a, {}, nullptr});
+          continue;
+        }
+        break;
+    }
+    // Attach the finished value, closing every container it completes.
+    while (true) {
+      if (stack.empty()) return v;
+      Build& top = stack.back();
+      if (top.value.is_array()) {
+        top.value.items().push_back(std::move(v));
+      } else {
+        add_member(top, std::move(top.key), std::move(v));
+      }
+      if (--top.remaining > 0) break;
+      v = std::move(top.value);
+      stack.pop_back();
+    }
+  }
+}
+
+}  // namespace
+
+std::string json_number(std::string_view text, double number) {
+  if (is_json_number(text)) return std::string(text);
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, number, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
+}
+
+Result<Value, std::string> parse(std::string_view text) {
+  // libfyaml loops forever on some malformed UTF-8, so it never sees any.
+  if (!unicode::valid_utf8(text)) return std::string("input is not valid UTF-8");
+  Loader loader(text);
+  if (std::optional<std::string> failure = loader.load()) return *failure;
+  const std::vector<std::size_t>& docs = loader.documents();
+  if (docs.empty()) return Value::null();
+  if (docs.size() == 1) return convert(loader, docs[0]);
+  std::vector<Value> values;
+  values.reserve(docs.size());
+  for (std::size_t root : docs) {
+    Result<Value, std::string> v = convert(loader, root);
+    if (!v.ok()) return std::move(v).error();
+    values.push_back(std::move(v).value());
+  }
+  return Value::array(std::move(values));
+}
+
+}  // namespace quendra::yaml_in

@@ -1,0 +1,355 @@
+#include "yaml_in.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json.h"
+#include "value.h"
+#include "yaml.h"
+
+namespace quendra {
+namespace {
+
+// The compact JSON text of what `yaml` reads as, or "error: <message>".
+std::string read(std::string_view yaml) {
+  Result<Value, std::string> r = yaml_in::parse(yaml);
+  if (!r.ok()) return "error: " + r.error();
+  std::string out;
+  json::write_value(out, r.value(), false, 0);
+  return out;
+}
+
+struct Case {
+  const char* name;
+  std::string yaml;
+  std::string expected;
+};
+
+void check(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(read(c.yaml), c.expected);
+  }
+}
+
+TEST(YamlRead, Documents) {
+  check({
+      {"mapping", "a: 1\nb: [x, 2.50]", R"({"a":1,"b":["x",2.50]})"},
+      {"two documents", "---\na: 1\n---\nb: 2", R"([{"a":1},{"b":2}])"},
+      {"empty text", "", "null"},
+      {"comment only", "# nothing here\n", "null"},
+      {"empty documents", "---\n---\n", "[null,null]"},
+      {"explicit end", "a\n...\n---\nb\n", R"(["a","b"])"},
+      {"byte-order mark", "\xEF\xBB\xBF" "a: 1", R"({"a":1})"},
+      {"order kept", "z: 1\na: 2\nm: 3", R"({"z":1,"a":2,"m":3})"},
+      {"block scalars", "a: |\n  x\n  y\nb: >-\n  x\n  y\n", R"({"a":"x\ny\n","b":"x y"})"},
+      {"escapes", R"(a: "\u00e9\t\x41")", "{\"a\":\"\u00e9\\tA\"}"},
+      {"empty value", "a:\nb: ''", R"({"a":null,"b":""})"},
+      {"crlf", "a: 1\r\nb: x\r\n", R"({"a":1,"b":"x"})"},
+  });
+}
+
+TEST(YamlRead, CoreSchemaScalars) {
+  check({
+      {"nulls", "[~, null, Null, NULL, nULL]", R"([null,null,null,null,"nULL"])"},
+      {"bools", "[true, True, TRUE, false, False, FALSE, tRUE, yes, on]",
+       R"([true,true,true,false,false,false,"tRUE","yes","on"])"},
+      {"decimal ints", "[012, -0, +5, 00, -12]", "[12,0,5,0,-12]"},
+      {"radix ints", "[0o17, 0x1F, 0xff, 0o8, 0x, 0X1]", R"([15,31,255,"0o8","0x","0X1"])"},
+      {"64-bit edges",
+       "[9223372036854775807, -9223372036854775808, 9223372036854775808, "
+       "-9223372036854775809, 0x7fffffffffffffff, 0x8000000000000000, "
+       "0o1000000000000000000000]",
+       "[9223372036854775807,-9223372036854775808,9223372036854775808,"
+       "-9223372036854775809,9223372036854775807,\"0x8000000000000000\","
+       "\"0o1000000000000000000000\"]"},
+      {"long decimal not in JSON form", "[+123456789012345678901234]",
+       "[123456789012345685803008]"},
+      {"floats kept as written", "[1.50, 1e3, 1E+2, -0.0, 0.1e-2, 12e03]",
+       "[1.50,1e3,1E+2,-0.0,0.1e-2,12e03]"},
+      {"floats normalised", "[.5, 5., +1.5, -.5, 01.5, 1.e5, -0.]",
+       "[0.5,5,1.5,-0.5,1.5,100000,-0]"},
+      {"not finite", "[.inf, -.Inf, +.INF, .nan, .NaN, 1e400, -1e400]",
+       R"([".inf","-.Inf","+.INF",".nan",".NaN","1e400","-1e400"])"},
+      {"near misses", "[1_000, 1.2.3, 1e, .e5, '12', \"null\", 0x1p3]",
+       R"(["1_000","1.2.3","1e",".e5","12","null","0x1p3"])"},
+      {"block scalars are strings", "- |-\n  12\n- >-\n  true\n", R"(["12","true"])"},
+  });
+}
+
+TEST(YamlRead, Tags) {
+  check({
+      {"str", "[!!str 12, !!str true, !!str ~, !!str]", R"(["12","true","~",""])"},
+      {"non-specific", "[! 12, ! true]", R"(["12","true"])"},
+      {"verbatim", "!<tag:yaml.org,2002:int> '7'", "7"},
+      {"int", "[!!int '12', !!int 0x10, !!int 99999999999999999999]",
+       "[12,16,99999999999999999999]"},
+      {"float", "[!!float 3, !!float '1.5', !!float .inf]", R"([3,1.5,".inf"])"},
+      {"null and bool", "[!!null '', !!null ~, !!bool 'true', !!bool False]",
+       "[null,null,true,false]"},
+      {"collections", "a: !!seq [1]\nb: !!map {c: 2}\nd: ! [3]", R"({"a":[1],"b":{"c":2},"d":[3]})"},
+      {"tag directive", "%TAG !e! tag:yaml.org,2002:\n---\n!e!int '5'", "5"},
+      {"local tag", "a: !foo x", "error: invalid value"},
+      {"binary", "!!binary aGk=", "error: invalid value"},
+      {"bool from yes", "!!bool yes", "error: invalid value"},
+      {"int from float", "!!int 1.5", "error: invalid value"},
+      {"hex beyond 64 bits", "!!int 0x8000000000000000", "error: invalid value"},
+      {"null from text", "!!null x", "error: invalid value"},
+      {"float from hex", "!!float 0x10", "error: invalid value"},
+      {"map tag on a sequence", "!!map [1]", "error: invalid value"},
+      {"custom collection", "a: !pairs [1]", "error: invalid value"},
+  });
+}
+
+TEST(YamlRead, MappingKeys) {
+  check({
+      {"scalar keys", "1: a\ntrue: b\n~: c\n1.50: d\n0x10: e\n.5: f",
+       R"({"1":"a","true":"b","null":"c","1.50":"d","16":"e",".5":"f"})"},
+      {"empty key", "? \n: g", R"({"null":"g"})"},
+      {"same key text replaces in place", "1: a\nx: 0\n'1': b",
+       R"({"1":"b","x":0})"},
+      {"bool and its text", "true: 1\n'true': 2", R"({"true":2})"},
+      {"int and float are different keys", "1: a\n1.0: b", R"({"1":"a","1.0":"b"})"},
+      {"sequence key", "[a, b]: c", "error: complex mapping keys are not supported"},
+      {"mapping key", "? {a: 1}\n: c", "error: complex mapping keys are not supported"},
+      {"unresolved alias key", "*x : 1", "error: complex mapping keys are not supported"},
+      {"bad value key", "!foo k: 1", "error: complex mapping keys are not supported"},
+      {"alias of a collection as key", "a: &s [1]\n*s : 2",
+       "error: complex mapping keys are not supported"},
+  });
+}
+
+TEST(YamlRead, DuplicateKeysCompareResolvedValues) {
+  check({
+      {"plain", "a: 1\na: 2", "error: duplicated key in mapping at byte 5 line 2 column 1"},
+      {"quoted styles", "'a': 1\n\"a\": 2",
+       "error: duplicated key in mapping at byte 8 line 2 column 2"},
+      {"ints by value", "0x10: a\n16: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
+      {"octal and decimal", "0o10: a\n+8: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
+      {"floats by value", "1.0: a\n1.00: b", "error: duplicated key in mapping at byte 7 line 2 column 1"},
+      {"nulls", "~: a\nnull: b", "error: duplicated key in mapping at byte 5 line 2 column 1"},
+      {"bools", "true: a\nTrue: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
+      {"alias key", "&k a: 1\n*k : 2", "error: duplicated key in mapping at byte 9 line 2 column 2"},
+      {"flow", "{b: 1, a: 2, b: 3}", "error: duplicated key in mapping at byte 13 line 1 column 14"},
+      {"nested maps keep their own keys", "a:\n  a: 1\n  b: 2\nb:\n  a: 3", R"({"a":{"a":1,"b":2},"b":{"a":3}})"},
+      {"string and int differ", "1: a\n'1': b", R"({"1":"b"})"},
+      {"infinities by text", ".inf: a\n.Inf: b", R"({".inf":"a",".Inf":"b"})"},
+  });
+}
+
+TEST(YamlRead, Anchors) {
+  check({
+      {"sequence copy", "a: &x [1, 2]\nb: *x", R"({"a":[1,2],"b":[1,2]})"},
+      {"scalar copy keeps its type", "a: &n 0x10\nb: *n\nc: &s '1'\nd: *s",
+       R"({"a":16,"b":16,"c":"1","d":"1"})"},
+      {"nested copies", "a: &a {x: 1}\nb: &b [*a, *a]\nc: *b",
+       R"({"a":{"x":1},"b":[{"x":1},{"x":1}],"c":[{"x":1},{"x":1}]})"},
+      {"redefined anchor", "- &a 1\n- *a\n- &a 2\n- *a", "[1,1,2,2]"},
+      {"undefined", "a: *x", "error: unresolved alias"},
+      {"self reference", "&a [1, *a]", "error: unresolved alias"},
+      {"anchors reset per document", "--- &a 1\n--- *a", "error: unresolved alias"},
+      {"no merge keys", "a: &d {x: 1}\nb:\n  <<: *d\n  y: 2", R"({"a":{"x":1},"b":{"<<":{"x":1},"y":2}})"},
+  });
+}
+
+TEST(YamlRead, LibraryErrors) {
+  check({
+      {"unclosed flow", "a: [1, 2",
+       "error: flow sequence without a closing bracket at byte 8 line 2 column 1"},
+      {"unterminated quote", "key: \"unterminated",
+       "error: double-quoted scalar without closing quote at byte 6 line 1 column 7"},
+      {"nested block mapping", "a: b: c",
+       "error: invalid nested block mapping on the same line at byte 4 line 1 column 5"},
+      {"lone comma", ",", "error: did not find expected node content at byte 0 line 1 column 1"},
+      {"columns count characters", "\u00e9\u00e9: \"x",
+       "error: double-quoted scalar without closing quote at byte 7 line 1 column 6"},
+      {"version only printed", "%YAML 2.0\n--- a",
+       "error: unsupport version number 2.0 at byte 0 line 1 column 1"},
+      {"NUL byte", std::string("a: b\0c", 6),
+       "error: NUL character is not allowed at byte 4 line 1 column 5"},
+      {"invalid UTF-8", "a: \xFF", "error: input is not valid UTF-8"},
+      {"percent and invalid byte", "%\xC3", "error: input is not valid UTF-8"},
+  });
+}
+
+TEST(YamlRead, LoadErrorsComeBeforeConversionErrors) {
+  check({
+      {"syntax after unresolved alias", "a: *x\nb: [1",
+       "error: flow sequence without a closing bracket at byte 11 line 3 column 1"},
+      {"duplicate after complex key", "[a]: 1\nb: 1\nb: 2",
+       "error: duplicated key in mapping at byte 12 line 3 column 1"},
+      {"later document", "--- !foo x\n--- [1",
+       "error: flow sequence without a closing bracket at byte 17 line 3 column 1"},
+      {"conversion error in the second document", "--- 1\n--- !foo x", "error: invalid value"},
+  });
+}
+
+TEST(YamlRead, TabIndentationDoesNotCrash) {
+  // libfyaml 0.7.12 double-frees its parser after this error.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(read("? a:\t:"),
+              "error: cannot use tab for indentation of block entry at byte 4 line 1 column 5");
+  }
+}
+
+std::string nested_sequences(std::size_t depth) {
+  return std::string(depth, '[') + "1" + std::string(depth, ']');
+}
+
+TEST(YamlRead, NestingLimit) {
+  std::string deepest = std::string(512, '[') + "1" + std::string(512, ']');
+  Result<Value, std::string> ok = yaml_in::parse(nested_sequences(512));
+  ASSERT_TRUE(ok.ok());
+  const Value* v = &ok.value();
+  for (int i = 0; i < 512; ++i) v = &v->items()[0];
+  EXPECT_EQ(v->text(), "1");
+  EXPECT_EQ(read(nested_sequences(513)), "error: nesting deeper than 512 levels");
+  std::string maps;
+  for (int i = 0; i < 513; ++i) maps += "{a: ";
+  maps += "1" + std::string(513, '}');
+  EXPECT_EQ(read(maps), "error: nesting deeper than 512 levels");
+  // Keys are not nodes of their own: a mapping at level 512 still takes keys.
+  EXPECT_EQ(read(std::string(512, '[') + "{}" + std::string(512, ']')).size(), 1026u);
+  EXPECT_EQ(read(nested_sequences(1'000'000)), "error: nesting deeper than 512 levels");
+  EXPECT_EQ(read(std::string(1'000'000, '[')).substr(0, 48),
+            "error: flow sequence without a closing bracket a");
+}
+
+TEST(YamlRead, AliasExpansionIsBounded) {
+  // Nine levels of ten aliases each would copy a billion nodes.
+  std::string bomb = "a: &a [x, x, x, x, x, x, x, x, x, x]\n";
+  for (char c = 'b'; c <= 'j'; ++c) {
+    bomb += std::string(1, c) + ": &" + c + " [";
+    for (int i = 0; i < 10; ++i) bomb += std::string(i ? ", *" : "*") + static_cast<char>(c - 1);
+    bomb += "]\n";
+  }
+  EXPECT_EQ(read(bomb).substr(0, 56), "error: aliases expand to more than 1000000 nodes at byte");
+  // Few nodes but long texts.
+  std::string strings = "a: &a " + std::string(100'000, 'x') + "\nb: [";
+  for (int i = 0; i < 700; ++i) strings += i ? ", *a" : "*a";
+  strings += "]\n";
+  EXPECT_EQ(read(strings).substr(0, 57), "error: aliases expand to more than 67108864 bytes of text");
+  // Generous uses pass.
+  std::string reuse = "d: &d {x: 1, y: [1, 2]}\nl:\n";
+  for (int i = 0; i < 10'000; ++i) reuse += "  - *d\n";
+  EXPECT_TRUE(yaml_in::parse(reuse).ok());
+}
+
+TEST(YamlRead, LargeMappings) {
+  // Duplicate detection and same-text replacement stay linear: a quadratic
+  // check would not finish these.
+  const int kKeys = 300'000;
+  std::string text;
+  for (int i = 0; i < kKeys; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
+  Result<Value, std::string> r = yaml_in::parse(text);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.value().members().size(), static_cast<std::size_t>(kKeys));
+  EXPECT_EQ(r.value().members().back().value.text(), std::to_string(kKeys - 1));
+  std::string dup = text + "k7: x\n";
+  EXPECT_EQ(read(dup), "error: duplicated key in mapping at byte " + std::to_string(text.size()) +
+                           " line " + std::to_string(kKeys + 1) + " column 1");
+  std::string ints;
+  for (int i = 0; i < kKeys; ++i) ints += std::to_string(i) + ": a\n";
+  ints += "'12345': b\n";
+  Result<Value, std::string> merged = yaml_in::parse(ints);
+  ASSERT_TRUE(merged.ok());
+  EXPECT_EQ(merged.value().members().size(), static_cast<std::size_t>(kKeys));
+  EXPECT_EQ(merged.value().members()[12345].value.text(), "b");
+}
+
+TEST(YamlNumber, JsonNumberText) {
+  EXPECT_EQ(yaml_in::json_number("1.50", 1.5), "1.50");
+  EXPECT_EQ(yaml_in::json_number("1e3", 1000), "1e3");
+  EXPECT_EQ(yaml_in::json_number(".5", 0.5), "0.5");
+  EXPECT_EQ(yaml_in::json_number("5.", 5), "5");
+  EXPECT_EQ(yaml_in::json_number("+1.5", 1.5), "1.5");
+  EXPECT_EQ(yaml_in::json_number("-.5", -0.5), "-0.5");
+  EXPECT_EQ(yaml_in::json_number("+1e-7", 1e-7), "0.0000001");
+  EXPECT_EQ(yaml_in::json_number("00.1", 0.1), "0.1");
+}
+
+// Values in the form the reader produces: ints in decimal, floats in JSON
+// form, unique keys.
+std::vector<Value> round_trip_corpus() {
+  std::vector<std::string> strings = {
+      "", "x", "hello world", "yes", "No", "~", "null", "1.5", ".5", "+1", "-x", "a: b",
+      "a #b", "x:", " lead", "trail ", "+a", "a:b", "a#b", "-", "?", "- x", "[a]", "{b}",
+      "#c", "&a", "*a", "!t", "|", ">", "'q'", "\"q\"", "%d", "@", "`", "0x1F", "0o7",
+      "1e3", ".inf", "<<", "=", "a\tb", "a\nb", "a\nb\n", "a\nb\n\n", "a\nb\n\n\n",
+      "\na", "a\n\nb", "a\n  b\n", "a\r\nb", " a\nb", "\n", "\n\n", "a\n \nb",
+      "caf\u00e9", "\u00a0x", "x\u00a0", "\u0085", "a\u2028b", "\ufeff", "\U0001F600",
+      std::string("nul\0x", 5), "\x7f", "tab\tend\t", "---", "...", "a\n---\nb",
+      "a\n...\n", "# not a comment\nx", "key: value\nk2: v2\n", "- item\n- item\n",
+      "long " + std::string(300, 'w'), "\\", "\\n",
+  };
+  std::vector<Value> corpus;
+  for (const std::string& s : strings) {
+    corpus.push_back(Value::string(s));
+    corpus.push_back(Value::array({Value::string(s), Value::number("1")}));
+    corpus.push_back(Value::object({{s, Value::string(s)}, {"k", Value::array({Value::string(s)})}}));
+  }
+  corpus.push_back(Value::null());
+  corpus.push_back(Value::boolean(false));
+  corpus.push_back(Value::number("-12"));
+  corpus.push_back(Value::number("1.50"));
+  corpus.push_back(Value::number("1E+2"));
+  corpus.push_back(Value::number("99999999999999999999"));
+  corpus.push_back(Value::array());
+  corpus.push_back(Value::object());
+  corpus.push_back(Value::array({Value::array(), Value::object(), Value::array({Value::array({Value::null()})})}));
+  corpus.push_back(Value::object({{"a", Value::object({{"b", Value::object({{"c", Value::array({Value::object({{"d", Value::boolean(true)}, {"e", Value::string("x\ny")}})})}})}})}}));
+  return corpus;
+}
+
+TEST(YamlRoundTrip, WrittenYamlReadsBackTheSame) {
+  for (std::size_t indent : {2, 3, 4}) {
+    for (const Value& v : round_trip_corpus()) {
+      std::string text = yaml::render(v, indent);
+      SCOPED_TRACE(text);
+      Result<Value, std::string> back = yaml_in::parse(text);
+      ASSERT_TRUE(back.ok()) << back.error();
+      EXPECT_TRUE(back.value() == v);
+    }
+  }
+}
+
+// Deterministic random trees mixing the corpus strings.
+Value random_value(std::uint64_t& seed, int depth, const std::vector<Value>& leaves) {
+  seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+  std::uint64_t r = seed >> 33;
+  if (depth > 4 || r % 3 == 0) return leaves[r % leaves.size()];
+  std::size_t n = (r / 3) % 5;
+  if (r % 2 == 0) {
+    std::vector<Value> items;
+    for (std::size_t i = 0; i < n; ++i) items.push_back(random_value(seed, depth + 1, leaves));
+    return Value::array(std::move(items));
+  }
+  std::vector<Member> members;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Value& key = leaves[(r >> 7) % leaves.size()];
+    std::string k = (key.is_string() ? key.text() : "k") + std::to_string(i);
+    members.push_back({k, random_value(seed, depth + 1, leaves)});
+  }
+  return Value::object(std::move(members));
+}
+
+TEST(YamlRoundTrip, RandomTrees) {
+  std::vector<Value> leaves;
+  for (Value& v : round_trip_corpus()) {
+    if (!v.is_container()) leaves.push_back(std::move(v));
+  }
+  std::uint64_t seed = 42;
+  for (int i = 0; i < 2000; ++i) {
+    Value v = random_value(seed, 0, leaves);
+    std::string text = yaml::render(v, 2 + i % 3);
+    Result<Value, std::string> back = yaml_in::parse(text);
+    ASSERT_TRUE(back.ok()) << back.error() << "\n" << text;
+    ASSERT_TRUE(back.value() == v) << text;
+  }
+}
+
+}  // namespace
+}  // namespace quendra
