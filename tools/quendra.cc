@@ -1,1 +1,882 @@
-int main() { return 0; }
+// The quendra command: shrinks a JSON or YAML document (FILE or standard
+// input) to a character budget through the library's C interface and prints
+// the shrunk text, the raw envelope or a summary of what was left out. With
+// --ndjson it shrinks every line of a stream of JSON documents.
+//
+// Flags become members of the options object and the library validates them,
+// so a bad value is refused with the library's own message. The envelope the
+// library returns is read back with the small JSON reader below.
+
+#include "quendra.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;  // the library answered with an error envelope
+constexpr int kExitUsage = 2;  // bad command line, unreadable input, unwritable output
+
+// Envelopes nest four levels deep; anything deeper is not an envelope.
+constexpr int kMaxEnvelopeDepth = 16;
+// Paths longer than this are not padded in the field decision table.
+constexpr std::size_t kMaxPathColumn = 48;
+
+constexpr std::string_view kUsageHint = "Try 'quendra --help' for more information.\n";
+
+constexpr std::string_view kHelp = R"(Usage: quendra [OPTION]... [FILE]
+Shrink a JSON or YAML document so that its rendered text fits a character
+budget, and say what was left out. Reads FILE, or standard input when FILE is
+absent or "-", and prints the shrunk document followed by a newline.
+
+Budget and layout:
+      --max-chars N               character budget of the output (10000)
+      --indent N                  spaces per nesting level, 0 gives compact
+                                  JSON (2)
+      --format F                  output format: auto, json or yaml; auto
+                                  writes the format of the input (auto)
+      --input-format F            input format: auto, json or yaml (auto)
+Choosing what to keep:
+      --strategy S                array and object strategy: sample keeps items
+                                  and members in document order, condense keeps
+                                  every record of a record array with its most
+                                  useful fields (sample)
+      --scorer S                  field scorer for condense: heuristic, compact
+                                  or key_order (heuristic)
+      --query TEXT                rank fields mentioned in TEXT first (condense)
+      --protect PATH              never drop what PATH names, such as id or
+                                  /items/*/url; repeatable, the paths of all
+                                  --protect flags form one list
+      --max-samples N             items kept by the sample pass of an array (3)
+      --keep-last-item            keep an array's last item when it fits (on)
+      --no-keep-last-item
+      --min-partial-chars N       room a partly kept array item needs (40)
+      --string-head-chars N       characters of a long text shown whole before
+                                  its sections are previewed (500)
+      --string-section-chars N    preview length of one section (100)
+      --string-min-section-chars N
+                                  shortest section preview (16)
+      --explain, --no-explain     record condensing's field decisions (off)
+      --options JSON              options as a JSON object, keys as in the
+                                  library; flags after it override its members
+Output:
+  -o, --output FILE               write to FILE instead of standard output
+      --envelope                  print the library's JSON envelope instead of
+                                  the text
+      --report                    print a summary of what was omitted to
+                                  standard error; with --explain also the
+                                  table of field decisions
+      --ndjson                    batch mode: every line of the input is one
+                                  JSON document; write one compact envelope per
+                                  line, in order (input format json unless
+                                  --input-format says otherwise)
+  -h, --help                      print this help and exit
+      --version                   print the library's version and exit
+
+Invalid values are refused with the library's message (exit status 1). A
+document that cannot be brought within the budget still succeeds: the
+smallest form found is printed, its report says "fits": false, and a warning
+goes to standard error.
+
+Exit status: 0 success; 1 the library answered with an error (the message goes
+to standard error; in --ndjson mode: at least one line failed, and every line
+still has its envelope); 2 usage error, unreadable input or unwritable output.
+
+Examples:
+  Shrink an API answer to 2000 characters and see what was dropped:
+    quendra --max-chars 2000 --report answer.json
+  Keep every record but only the fields a question needs, as YAML:
+    quendra --strategy condense --query "name and price" --format yaml \
+        --max-chars 4000 answer.json
+  Shrink a stream of documents on all cores, keeping their order:
+    parallel --pipe -k quendra --ndjson --max-chars 500 < docs.ndjson > out.ndjson
+)";
+
+// ---------------------------------------------------------------------------
+// A small JSON reader, enough for the envelopes the library writes.
+
+struct Json {
+  enum class Kind { Null, Bool, Number, String, Array, Object };
+
+  Kind kind = Kind::Null;
+  bool boolean = false;
+  std::string text;  // the decoded string, or the number's source text
+  std::vector<Json> items;
+  std::vector<std::pair<std::string, Json>> members;
+
+  const Json* find(std::string_view key) const {
+    for (const auto& [name, value] : members) {
+      if (name == key) return &value;
+    }
+    return nullptr;
+  }
+};
+
+// Returns the end of the JSON number starting at `pos`, or npos when no
+// number in RFC 8259 grammar starts there.
+std::size_t scan_number(std::string_view s, std::size_t pos) {
+  auto digit = [&](std::size_t i) { return i < s.size() && s[i] >= '0' && s[i] <= '9'; };
+  std::size_t i = pos;
+  if (i < s.size() && s[i] == '-') ++i;
+  if (!digit(i)) return std::string_view::npos;
+  if (s[i] == '0') {
+    ++i;
+  } else {
+    while (digit(i)) ++i;
+  }
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    if (!digit(i)) return std::string_view::npos;
+    while (digit(i)) ++i;
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (!digit(i)) return std::string_view::npos;
+    while (digit(i)) ++i;
+  }
+  return i;
+}
+
+bool is_json_number(std::string_view s) { return !s.empty() && scan_number(s, 0) == s.size(); }
+
+void append_utf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  // The one value that makes up the whole text, or nothing when the text is
+  // not JSON.
+  std::optional<Json> read() {
+    Json out;
+    skip_space();
+    if (!value(out, 0)) return std::nullopt;
+    skip_space();
+    if (pos_ != text_.size()) return std::nullopt;
+    return out;
+  }
+
+ private:
+  void skip_space() {
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' || text_[pos_] == '\r')) {
+      ++pos_;
+    }
+  }
+
+  bool consume(char c) {
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+
+  bool literal(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  bool value(Json& out, int depth) {
+    if (pos_ >= text_.size() || depth > kMaxEnvelopeDepth) return false;
+    switch (text_[pos_]) {
+      case '{': return object(out, depth);
+      case '[': return array(out, depth);
+      case '"': out.kind = Json::Kind::String; return string(out.text);
+      case 't': out.kind = Json::Kind::Bool; out.boolean = true; return literal("true");
+      case 'f': out.kind = Json::Kind::Bool; return literal("false");
+      case 'n': return literal("null");
+      default: {
+        std::size_t end = scan_number(text_, pos_);
+        if (end == std::string_view::npos) return false;
+        out.kind = Json::Kind::Number;
+        out.text.assign(text_.substr(pos_, end - pos_));
+        pos_ = end;
+        return true;
+      }
+    }
+  }
+
+  bool object(Json& out, int depth) {
+    out.kind = Json::Kind::Object;
+    ++pos_;
+    skip_space();
+    if (consume('}')) return true;
+    do {
+      skip_space();
+      std::string key;
+      if (!string(key)) return false;
+      skip_space();
+      if (!consume(':')) return false;
+      skip_space();
+      Json member;
+      if (!value(member, depth + 1)) return false;
+      out.members.emplace_back(std::move(key), std::move(member));
+      skip_space();
+    } while (consume(','));
+    return consume('}');
+  }
+
+  bool array(Json& out, int depth) {
+    out.kind = Json::Kind::Array;
+    ++pos_;
+    skip_space();
+    if (consume(']')) return true;
+    do {
+      skip_space();
+      Json item;
+      if (!value(item, depth + 1)) return false;
+      out.items.push_back(std::move(item));
+      skip_space();
+    } while (consume(','));
+    return consume(']');
+  }
+
+  bool hex4(std::uint32_t& out) {
+    if (text_.size() - pos_ < 4) return false;
+    out = 0;
+    for (int i = 0; i < 4; ++i) {
+      char c = text_[pos_++];
+      out <<= 4;
+      if (c >= '0' && c <= '9') {
+        out |= static_cast<std::uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        out |= static_cast<std::uint32_t>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        out |= static_cast<std::uint32_t>(c - 'A' + 10);
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool string(std::string& out) {
+    if (!consume('"')) return false;
+    while (pos_ < text_.size()) {
+      char c = text_[pos_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ >= text_.size()) return false;
+      switch (text_[pos_++]) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          std::uint32_t c1 = 0;
+          if (!hex4(c1)) return false;
+          if (c1 >= 0xD800 && c1 < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
+            std::size_t back = pos_;
+            pos_ += 2;
+            std::uint32_t c2 = 0;
+            if (hex4(c2) && c2 >= 0xDC00 && c2 < 0xE000) {
+              c1 = 0x10000 + ((c1 - 0xD800) << 10) + (c2 - 0xDC00);
+            } else {
+              pos_ = back;
+            }
+          }
+          // A lone surrogate cannot be written as UTF-8.
+          if (c1 >= 0xD800 && c1 < 0xE000) c1 = 0xFFFD;
+          append_utf8(out, c1);
+          break;
+        }
+        default: return false;
+      }
+    }
+    return false;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+// Appends `text` as a JSON string. Bytes from 0x80 up pass through as they
+// are: text that is not UTF-8 is the library's to refuse.
+void append_json_string(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (u < 0x20) {
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+std::size_t count_chars(std::string_view text) {
+  std::size_t n = 0;
+  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// ---------------------------------------------------------------------------
+// The library boundary.
+
+// One envelope returned by quendra_shrink, released with quendra_free.
+class Envelope {
+ public:
+  Envelope(std::string_view input, std::string_view options) {
+    data_ = quendra_shrink(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(),
+                           reinterpret_cast<const std::uint8_t*>(options.data()), options.size(),
+                           &size_);
+  }
+  ~Envelope() { quendra_free(data_, size_); }
+  Envelope(const Envelope&) = delete;
+  Envelope& operator=(const Envelope&) = delete;
+
+  std::string_view text() const { return {reinterpret_cast<const char*>(data_), size_}; }
+
+  // Every envelope starts with its "ok" member, so this needs no parsing.
+  bool ok() const { return text().starts_with(R"({"ok":true)"); }
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The error message of an error envelope (empty for a success).
+std::string envelope_error(const Json& envelope) {
+  const Json* error = envelope.find("error");
+  return error ? error->text : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+enum class FlagValue { Json, String, True, False };
+
+struct OptionFlag {
+  std::string_view flag;
+  std::string_view key;
+  FlagValue value;
+};
+
+// Flags that set one option each. Numbers go to the library as written when
+// they are JSON numbers and as strings otherwise, so that the library's own
+// message refuses anything that is not a non-negative integer.
+constexpr OptionFlag kOptionFlags[] = {
+    {"--max-chars", "max_chars", FlagValue::Json},
+    {"--indent", "indent", FlagValue::Json},
+    {"--format", "format", FlagValue::String},
+    {"--input-format", "input_format", FlagValue::String},
+    {"--strategy", "array_strategy", FlagValue::String},
+    {"--array-strategy", "array_strategy", FlagValue::String},
+    {"--scorer", "field_scorer", FlagValue::String},
+    {"--field-scorer", "field_scorer", FlagValue::String},
+    {"--max-samples", "max_samples", FlagValue::Json},
+    {"--keep-last-item", "keep_last_item", FlagValue::True},
+    {"--no-keep-last-item", "keep_last_item", FlagValue::False},
+    {"--string-head-chars", "string_head_chars", FlagValue::Json},
+    {"--string-section-chars", "string_section_chars", FlagValue::Json},
+    {"--string-min-section-chars", "string_min_section_chars", FlagValue::Json},
+    {"--min-partial-chars", "min_partial_chars", FlagValue::Json},
+    {"--explain", "explain", FlagValue::True},
+    {"--no-explain", "explain", FlagValue::False},
+    {"--query", "arguments", FlagValue::String},
+};
+
+// One member of the options object under construction, in command-line order.
+struct Piece {
+  enum class Kind { Member, OptionsText, Protect };
+  Kind kind;
+  std::string text;  // a member as JSON text, or the text of --options
+};
+
+struct Command {
+  std::vector<Piece> pieces;
+  std::vector<std::string> protect;  // every --protect path, in order
+  std::string input_path;            // empty or "-" for standard input
+  std::string output_path;           // empty for standard output
+  bool envelope = false;
+  bool report = false;
+  bool ndjson = false;
+  bool input_format_given = false;
+};
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "quendra: %s\n%.*s", message.c_str(), static_cast<int>(kUsageHint.size()),
+               kUsageHint.data());
+  return kExitUsage;
+}
+
+std::string member(std::string_view key, std::string_view json_value) {
+  std::string out;
+  append_json_string(out, key);
+  out += ':';
+  out += json_value;
+  return out;
+}
+
+// Reads the command line into `cmd`. Returns an exit status when the command
+// is already done (help, version, usage error), nothing when it should run.
+std::optional<int> parse_command_line(int argc, char** argv, Command& cmd) {
+  bool only_files = false;
+  bool have_input = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (only_files || arg == "-" || !arg.starts_with("-")) {
+      if (have_input) return usage_error("more than one input file: " + std::string(arg));
+      cmd.input_path = std::string(arg);
+      have_input = true;
+      continue;
+    }
+    if (arg == "--") {
+      only_files = true;
+      continue;
+    }
+    // "--flag=value" is the same as "--flag value".
+    std::optional<std::string_view> inline_value;
+    if (arg.starts_with("--")) {
+      std::size_t eq = arg.find('=');
+      if (eq != std::string_view::npos) {
+        inline_value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+      }
+    }
+    auto take_value = [&]() -> std::optional<std::string_view> {
+      if (inline_value) return inline_value;
+      if (i + 1 >= argc) return std::nullopt;
+      return std::string_view(argv[++i]);
+    };
+    auto no_value = [&]() { return !inline_value.has_value(); };
+
+    if (arg == "-h" || arg == "--help") {
+      std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      std::printf("quendra %s\n", quendra_version());
+      return kExitOk;
+    }
+    if (arg == "--envelope" || arg == "--report" || arg == "--ndjson") {
+      if (!no_value()) return usage_error("option " + std::string(arg) + " takes no value");
+      (arg == "--envelope" ? cmd.envelope : arg == "--report" ? cmd.report : cmd.ndjson) = true;
+      continue;
+    }
+    if (arg == "-o" || arg == "--output" || arg == "--options" || arg == "--protect") {
+      std::optional<std::string_view> value = take_value();
+      if (!value) return usage_error("option " + std::string(arg) + " needs a value");
+      if (arg == "--options") {
+        cmd.pieces.push_back({Piece::Kind::OptionsText, std::string(*value)});
+      } else if (arg == "--protect") {
+        // All paths form one list, placed where the last --protect stands.
+        std::erase_if(cmd.pieces, [](const Piece& p) { return p.kind == Piece::Kind::Protect; });
+        cmd.pieces.push_back({Piece::Kind::Protect, {}});
+        cmd.protect.emplace_back(*value);
+      } else {
+        cmd.output_path = std::string(*value);
+      }
+      continue;
+    }
+    const OptionFlag* flag = nullptr;
+    for (const OptionFlag& f : kOptionFlags) {
+      if (f.flag == arg) flag = &f;
+    }
+    if (flag == nullptr) return usage_error("unknown option " + std::string(arg));
+    std::string json_value;
+    if (flag->value == FlagValue::True || flag->value == FlagValue::False) {
+      if (!no_value()) return usage_error("option " + std::string(arg) + " takes no value");
+      json_value = flag->value == FlagValue::True ? "true" : "false";
+    } else {
+      std::optional<std::string_view> value = take_value();
+      if (!value) return usage_error("option " + std::string(arg) + " needs a value");
+      if (flag->value == FlagValue::Json && is_json_number(*value)) {
+        json_value = std::string(*value);
+      } else {
+        append_json_string(json_value, *value);
+      }
+    }
+    if (flag->key == "input_format") cmd.input_format_given = true;
+    cmd.pieces.push_back({Piece::Kind::Member, member(flag->key, json_value)});
+  }
+  return std::nullopt;
+}
+
+// The members of an options object text that the library has accepted as a
+// JSON object: the text between its outer braces.
+std::string_view object_members(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  constexpr std::string_view kSpace = " \t\n\r";
+  std::size_t open = text.find_first_not_of(kSpace);
+  std::size_t close = text.find_last_not_of(kSpace);
+  if (open == std::string_view::npos || close <= open) return {};
+  std::string_view inner = text.substr(open + 1, close - open - 1);
+  if (inner.find_first_not_of(kSpace) == std::string_view::npos) return {};
+  return inner;
+}
+
+// Whether the library's answer to an options text alone says the text is not
+// usable as an options object at all (as opposed to a bad option value).
+bool options_text_refused(const std::string& error) {
+  return error == "options are not valid UTF-8" || error.starts_with("invalid options JSON: ") ||
+         error == "invalid options: options must be a JSON object";
+}
+
+// Builds the options object text. When an --options text is not a JSON
+// object, returns the library's error envelope for it instead, so its
+// message and positions refer to the text as the user wrote it.
+std::optional<std::string> build_options(const Command& cmd, std::string& options) {
+  std::vector<std::string_view> parts;
+  std::string default_format;
+  if (cmd.ndjson && !cmd.input_format_given) {
+    default_format = member("input_format", "\"json\"");
+    parts.push_back(default_format);
+  }
+  std::string protect;
+  for (const Piece& piece : cmd.pieces) {
+    switch (piece.kind) {
+      case Piece::Kind::Member: parts.push_back(piece.text); break;
+      case Piece::Kind::Protect: {
+        std::string list = "[";
+        for (std::size_t i = 0; i < cmd.protect.size(); ++i) {
+          if (i > 0) list += ',';
+          append_json_string(list, cmd.protect[i]);
+        }
+        list += ']';
+        protect = member("protect", list);
+        parts.push_back(protect);
+        break;
+      }
+      case Piece::Kind::OptionsText: {
+        Envelope check("", piece.text);
+        if (!check.ok()) {
+          std::optional<Json> parsed = JsonReader(check.text()).read();
+          if (parsed && options_text_refused(envelope_error(*parsed))) {
+            return std::string(check.text());
+          }
+        }
+        std::string_view inner = object_members(piece.text);
+        if (!inner.empty()) parts.push_back(inner);
+        break;
+      }
+    }
+  }
+  options = "{";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) options += ',';
+    options += parts[i];
+  }
+  options += '}';
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Input and output.
+
+// Reads all of `path` ("" or "-" for standard input) into `out`.
+bool read_all(const std::string& path, std::string& out) {
+  bool use_stdin = path.empty() || path == "-";
+  std::FILE* file = use_stdin ? stdin : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
+  bool ok = !std::ferror(file);
+  if (!use_stdin) std::fclose(file);
+  return ok;
+}
+
+std::string input_name(const std::string& path) {
+  return path.empty() || path == "-" ? std::string("standard input") : path;
+}
+
+// Where the results go: standard output or the file given with -o.
+class Output {
+ public:
+  explicit Output(std::string path) : path_(std::move(path)) {}
+  ~Output() {
+    if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  bool open() {
+    file_ = path_.empty() ? stdout : std::fopen(path_.c_str(), "wb");
+    return file_ != nullptr;
+  }
+
+  void write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), file_); }
+
+  // Writes `text` and a newline unless it already ends with one.
+  void write_line(std::string_view text) {
+    write(text);
+    if (!text.ends_with('\n')) write("\n");
+  }
+
+  // Flushes and closes; false when anything failed to reach its destination.
+  bool finish() {
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+    if (file_ != stdout) ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    return ok;
+  }
+
+  std::string name() const { return path_.empty() ? std::string("standard output") : path_; }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
+
+int io_error(const std::string& what) {
+  std::fprintf(stderr, "quendra: %s: %s\n", what.c_str(), std::strerror(errno));
+  return kExitUsage;
+}
+
+// ---------------------------------------------------------------------------
+// The report summary.
+
+std::string number_of(const Json& report, std::string_view key) {
+  const Json* v = report.find(key);
+  return v != nullptr && v->kind == Json::Kind::Number ? v->text : std::string("0");
+}
+
+bool flag_of(const Json& report, std::string_view key) {
+  const Json* v = report.find(key);
+  return v != nullptr && v->boolean;
+}
+
+std::string text_of(const Json& report, std::string_view key) {
+  const Json* v = report.find(key);
+  return v != nullptr ? v->text : std::string();
+}
+
+void print_field_decisions(const Json& decisions) {
+  std::size_t width = 4;
+  for (const Json& d : decisions.items) {
+    width = std::max(width, std::min(count_chars(text_of(d, "path")), kMaxPathColumn));
+  }
+  std::fprintf(stderr, "field decisions:\n  %-*s  %7s  %9s  %s\n", static_cast<int>(width), "path",
+               "score", "relevance", "kept");
+  for (const Json& d : decisions.items) {
+    std::string path = text_of(d, "path");
+    std::size_t chars = count_chars(path);
+    std::string pad(chars < width ? width - chars : 0, ' ');
+    std::fprintf(stderr, "  %s%s  %7s  %9s  %s\n", path.c_str(), pad.c_str(),
+                 number_of(d, "score").c_str(), number_of(d, "relevance").c_str(),
+                 flag_of(d, "kept") ? "yes" : "no");
+  }
+}
+
+// Prints the human summary of a success envelope's report to standard error.
+void print_report(const Json& report) {
+  auto n = [&](std::string_view key) { return number_of(report, key); };
+  auto nonzero = [&](std::string_view key) { return n(key) != "0"; };
+
+  std::fprintf(stderr, "input:   %s characters of %s\n", n("input_chars").c_str(),
+               text_of(report, "input_format").c_str());
+  std::fprintf(stderr, "output:  %s characters of %s, budget %s: %s\n", n("output_chars").c_str(),
+               text_of(report, "format").c_str(), n("max_chars").c_str(),
+               !flag_of(report, "pruned") ? "fits unchanged"
+               : flag_of(report, "fits")  ? "fits"
+                                          : "does not fit");
+  if (!flag_of(report, "pruned")) return;
+
+  // One line per kind of omission, e.g. "38 array items (1 array sampled)".
+  auto counted = [&](std::string_view key, std::string_view one, std::string_view many) {
+    std::string count = n(key);
+    return count + " " + std::string(count == "1" ? one : many);
+  };
+  std::vector<std::string> omitted;
+  if (nonzero("items_omitted")) {
+    omitted.push_back(counted("items_omitted", "array item", "array items") + " (" +
+                      counted("arrays_sampled", "array sampled", "arrays sampled") + ")");
+  }
+  if (nonzero("keys_omitted")) {
+    omitted.push_back(counted("keys_omitted", "object key", "object keys") + " (" +
+                      counted("objects_trimmed", "object trimmed", "objects trimmed") + ")");
+  }
+  if (nonzero("fields_dropped")) {
+    omitted.push_back(counted("fields_dropped", "record field", "record fields") + " (" +
+                      counted("arrays_condensed", "array condensed", "arrays condensed") + ")");
+  }
+  if (nonzero("strings_truncated")) {
+    omitted.push_back(counted("strings_truncated", "string shortened", "strings shortened"));
+  }
+  if (nonzero("containers_collapsed")) {
+    omitted.push_back(counted("containers_collapsed", "container", "containers") +
+                      " collapsed to a marker");
+  }
+  if (omitted.empty()) omitted.push_back("nothing");
+  for (std::size_t i = 0; i < omitted.size(); ++i) {
+    std::fprintf(stderr, "%s%s\n", i == 0 ? "omitted: " : "         ", omitted[i].c_str());
+  }
+  if (nonzero("protected_omitted")) {
+    std::fprintf(stderr, "warning: %s protected values did not fit and were omitted\n",
+                 n("protected_omitted").c_str());
+  }
+  const Json* dropped = report.find("dropped_fields");
+  if (dropped != nullptr && !dropped->items.empty()) {
+    std::fprintf(stderr, "dropped fields:\n");
+    for (const Json& d : dropped->items) {
+      std::fprintf(stderr, "  %s (%s items)\n", text_of(d, "path").c_str(),
+                   number_of(d, "items").c_str());
+    }
+  }
+  const Json* decisions = report.find("field_decisions");
+  if (decisions != nullptr && !decisions->items.empty()) print_field_decisions(*decisions);
+}
+
+// ---------------------------------------------------------------------------
+// Running.
+
+// Reports an error envelope: the message to standard error, and the envelope
+// itself to the output when it was asked for. In batch mode an options error
+// stops the batch before any line is read, so no envelope is written.
+int report_error(const Command& cmd, std::string_view envelope_text) {
+  if (cmd.envelope && !cmd.ndjson) {
+    Output out(cmd.output_path);
+    if (!out.open()) return io_error("cannot write " + out.name());
+    out.write_line(envelope_text);
+    if (!out.finish()) return io_error("cannot write " + out.name());
+  }
+  std::optional<Json> parsed = JsonReader(envelope_text).read();
+  std::string message = parsed ? envelope_error(*parsed) : std::string(envelope_text);
+  std::fprintf(stderr, "quendra: %s\n", message.c_str());
+  return kExitError;
+}
+
+int run_single(const Command& cmd, const std::string& options) {
+  std::string input;
+  if (!read_all(cmd.input_path, input)) return io_error("cannot read " + input_name(cmd.input_path));
+  Envelope envelope(input, options);
+  input.clear();
+  input.shrink_to_fit();
+  if (!envelope.ok()) return report_error(cmd, envelope.text());
+
+  std::optional<Json> parsed = JsonReader(envelope.text()).read();
+  const Json* text = parsed ? parsed->find("text") : nullptr;
+  const Json* report = parsed ? parsed->find("report") : nullptr;
+  if (text == nullptr || report == nullptr) {
+    std::fprintf(stderr, "quendra: the library returned an envelope that cannot be read\n");
+    return kExitError;
+  }
+  Output out(cmd.output_path);
+  if (!out.open()) return io_error("cannot write " + out.name());
+  out.write_line(cmd.envelope ? envelope.text() : std::string_view(text->text));
+  if (!out.finish()) return io_error("cannot write " + out.name());
+  // Standard output is complete before the summary starts on standard error.
+  std::fflush(stdout);
+  if (cmd.report) print_report(*report);
+  if (!flag_of(*report, "fits")) {
+    std::fprintf(stderr, "quendra: warning: the smallest form found has %s characters, over the budget of %s\n",
+                 number_of(*report, "output_chars").c_str(), number_of(*report, "max_chars").c_str());
+  }
+  return kExitOk;
+}
+
+// One envelope per input line, in order. Only one line is held at a time.
+int run_ndjson(const Command& cmd, const std::string& options) {
+  // Options that every line would be refused for are refused once, here.
+  {
+    Envelope check("", options);
+    std::optional<Json> parsed = JsonReader(check.text()).read();
+    std::string error = parsed ? envelope_error(*parsed) : std::string();
+    if (error.starts_with("invalid options") || error.starts_with("options are not")) {
+      return report_error(cmd, check.text());
+    }
+  }
+  bool use_stdin = cmd.input_path.empty() || cmd.input_path == "-";
+  std::FILE* in = use_stdin ? stdin : std::fopen(cmd.input_path.c_str(), "rb");
+  if (in == nullptr) return io_error("cannot read " + input_name(cmd.input_path));
+  Output out(cmd.output_path);
+  if (!out.open()) {
+    if (!use_stdin) std::fclose(in);
+    return io_error("cannot write " + out.name());
+  }
+  char* line = nullptr;
+  std::size_t capacity = 0;
+  std::size_t lines = 0, failed = 0, over_budget = 0;
+  ssize_t length;
+  while ((length = ::getline(&line, &capacity, in)) >= 0) {
+    std::string_view document(line, static_cast<std::size_t>(length));
+    if (document.ends_with('\n')) document.remove_suffix(1);
+    Envelope envelope(document, options);
+    out.write(envelope.text());
+    out.write("\n");
+    ++lines;
+    if (!envelope.ok()) {
+      ++failed;
+    } else if (cmd.report) {
+      std::optional<Json> parsed = JsonReader(envelope.text()).read();
+      const Json* report = parsed ? parsed->find("report") : nullptr;
+      if (report != nullptr && !flag_of(*report, "fits")) ++over_budget;
+    }
+  }
+  std::free(line);
+  bool read_ok = !std::ferror(in);
+  if (!use_stdin) std::fclose(in);
+  if (!out.finish()) return io_error("cannot write " + out.name());
+  if (!read_ok) return io_error("cannot read " + input_name(cmd.input_path));
+  if (cmd.report) {
+    std::fprintf(stderr, "documents: %zu, errors: %zu, over budget: %zu\n", lines, failed,
+                 over_budget);
+  }
+  return failed == 0 ? kExitOk : kExitError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Command cmd;
+  if (std::optional<int> done = parse_command_line(argc, argv, cmd)) return *done;
+  std::string options;
+  if (std::optional<std::string> refused = build_options(cmd, options)) {
+    return report_error(cmd, *refused);
+  }
+  return cmd.ndjson ? run_ndjson(cmd, options) : run_single(cmd, options);
+}
