@@ -59,37 +59,137 @@ std::string sections_marker(std::size_t sections, std::size_t chars) {
   return "\u2026[+" + std::to_string(sections) + " sections, " + std::to_string(chars) + " chars]";
 }
 
-// Walks the lines of a text the way split_lines cuts them, without building
-// the whole list.
-class LineReader {
+// How a text is split into pieces.
+enum class Split { Paragraphs, Lines, Sentences };
+
+// Yields the pieces of a text one at a time, so that a search can stop early
+// and nothing per piece has to be stored. The public split functions collect
+// the same pieces into lists.
+class Splitter {
  public:
-  explicit LineReader(std::string_view text) : text_(text) {}
+  Splitter(std::string_view text, Split how) : text_(text), how_(how) {}
 
   bool done() const { return done_; }
 
   // REQUIRES: !done().
   Piece next() {
-    std::size_t lf = text_.find('\n', pos_);
-    Piece line;
-    if (lf == std::string_view::npos) {
-      line.content = text_.substr(pos_);
-      pos_ = text_.size();
-      done_ = true;
-    } else {
-      std::size_t end = lf > pos_ && text_[lf - 1] == '\r' ? lf - 1 : lf;
-      line.content = text_.substr(pos_, end - pos_);
-      line.terminator = text_.substr(end, lf + 1 - end);
-      pos_ = lf + 1;
-      // An empty part after the last line feed is no line of its own.
-      done_ = pos_ == text_.size();
+    switch (how_) {
+      case Split::Paragraphs:
+        return next_paragraph();
+      case Split::Lines:
+        return next_line();
+      case Split::Sentences:
+        break;
     }
-    return line;
+    return next_sentence();
   }
 
  private:
+  Piece rest() {
+    Piece last{text_.substr(start_), {}};
+    start_ = text_.size();
+    done_ = true;
+    return last;
+  }
+
+  Piece next_line() {
+    std::size_t lf = text_.find('\n', start_);
+    if (lf == std::string_view::npos) return rest();
+    std::size_t end = lf > start_ && text_[lf - 1] == '\r' ? lf - 1 : lf;
+    Piece line{text_.substr(start_, end - start_), text_.substr(end, lf + 1 - end)};
+    start_ = lf + 1;
+    // An empty part after the last line feed is no line of its own.
+    done_ = start_ == text_.size();
+    return line;
+  }
+
+  Piece next_paragraph() {
+    std::size_t i = text_.find('\n', scan_);
+    while (i != std::string_view::npos && i + 1 < text_.size()) {
+      std::size_t j = i + 1;
+      std::size_t last_lf = i;
+      for (; j < text_.size(); ++j) {
+        char c = text_[j];
+        if (c == '\n') {
+          last_lf = j;
+        } else if (c != ' ' && c != '\t' && c != '\r') {
+          break;
+        }
+      }
+      // Whether or not this run is a break, no line feed inside it starts
+      // one: its own run would end at the same place.
+      scan_ = j;
+      if (last_lf > i && last_lf + 1 < text_.size()) {
+        Piece paragraph{text_.substr(start_, i - start_), text_.substr(i, last_lf + 1 - i)};
+        start_ = last_lf + 1;
+        return paragraph;
+      }
+      i = text_.find('\n', j);
+    }
+    return rest();
+  }
+
+  Piece next_sentence() {
+    for (std::size_t i = scan_; i + 1 < text_.size(); ++i) {
+      char c = text_[i];
+      if ((c != '.' && c != '!' && c != '?') || !is_blank(text_[i + 1])) continue;
+      std::size_t j = i + 1;
+      while (j < text_.size() && is_blank(text_[j])) ++j;
+      if (j == text_.size()) break;
+      Piece sentence{text_.substr(start_, i + 1 - start_), text_.substr(i + 1, j - i - 1)};
+      start_ = scan_ = j;
+      return sentence;
+    }
+    return rest();
+  }
+
+  static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
   std::string_view text_;
-  std::size_t pos_ = 0;
+  Split how_;
+  std::size_t start_ = 0;  // where the next piece begins
+  std::size_t scan_ = 0;   // where the search for its end resumes
   bool done_ = false;
+};
+
+std::vector<Piece> split_all(std::string_view text, Split how) {
+  std::vector<Piece> pieces;
+  Splitter split(text, how);
+  while (!split.done()) pieces.push_back(split.next());
+  return pieces;
+}
+
+Section make_section(const Piece& p) {
+  return {p, unicode::count_chars(p.content) + unicode::count_chars(p.terminator)};
+}
+
+// Sections of a list, for walk_render.
+class ListSource {
+ public:
+  explicit ListSource(const std::vector<Section>& sections) : sections_(sections) {}
+  bool next(Section& out) {
+    if (i_ == sections_.size()) return false;
+    out = sections_[i_++];
+    return true;
+  }
+
+ private:
+  const std::vector<Section>& sections_;
+  std::size_t i_ = 0;
+};
+
+// Sections made on the fly from a Splitter, for walk_render.
+class SplitSource {
+ public:
+  SplitSource(std::string_view text, Split how) : split_(text, how) {}
+  bool next(Section& out) {
+    if (split_.done()) return false;
+    out = make_section(split_.next());
+    return true;
+  }
+
+ private:
+  Splitter split_;
 };
 
 // What a preview shows: the text itself or a shortened copy, with the
@@ -102,11 +202,10 @@ struct Shown {
 };
 
 // Preview of `text`, which has `c` characters and measures `text_size` (or
-// kUnknown). Callers that know both skip rescanning the text.
+// kUnknown, then measured only when needed).
 Shown preview_known(std::string_view text, std::size_t c, std::size_t text_size,
                     std::size_t n, Measure measure) {
-  Shown whole{true, {}, c, text_size};
-  if (c <= n) return whole;
+  if (c <= n) return Shown{true, {}, c, text_size};
 
   std::size_t first_lf = text.find('\n');
   Shown shortened{false, {}, 0, 0};
@@ -117,14 +216,14 @@ Shown preview_known(std::string_view text, std::size_t c, std::size_t text_size,
     shortened.text.append(head.prefix).append(marker);
     shortened.chars = head.chars + unicode::count_chars(marker);
   } else {
-    // Each shown line adds at least its one-byte terminator, so the loop
-    // reads at most about 2n lines whatever the size of the text.
+    // Every line but the last adds at least its terminator, so the loop reads
+    // at most about 2n lines however long the text is.
     const std::size_t cap = saturating_mul(n, 2);
     const std::size_t allowance = std::max<std::size_t>(8, n / 4);
-    std::size_t total_lines = count_byte(text, '\n') + (text.back() != '\n' ? 1 : 0);
+    const std::size_t total_lines = count_byte(text, '\n') + (text.back() != '\n' ? 1 : 0);
     std::size_t shown_lines = 0;
     std::size_t shown_source_chars = 0;
-    LineReader lines(text);
+    Splitter lines(text, Split::Lines);
     while (!lines.done()) {
       Piece line = lines.next();
       std::size_t line_chars = unicode::count_chars(line.content);
@@ -147,37 +246,35 @@ Shown preview_known(std::string_view text, std::size_t c, std::size_t text_size,
   shortened.size = measure(shortened.text);
   if (text_size == kUnknown) text_size = measure(text);
   if (shortened.size < text_size) return shortened;
-  whole.size = text_size;
-  return whole;
+  return Shown{true, {}, c, text_size};
 }
 
 std::size_t content_chars(const Section& s) {
   return static_cast<std::size_t>(s.chars) - unicode::count_chars(s.piece.terminator);
 }
 
-// Renders the sections as render_pieces does, one at a time, calling
-// emit(index, shown) for each; stops early when emit returns false. Sizes of
-// the contents may be given in `content_sizes` (else nullptr).
-template <typename Emit>
-void walk_render(const std::vector<Section>& sections,
-                 const std::vector<std::size_t>* content_sizes, std::size_t full,
-                 std::size_t k, Measure measure, Emit&& emit) {
-  auto known_size = [&](std::size_t i) {
-    return content_sizes != nullptr ? (*content_sizes)[i] : kUnknown;
-  };
+// Renders sections as render_pieces does, one at a time in order, calling
+// emit(index, section, shown) for each and stopping early when it returns
+// false. `source` yields the sections through next(Section&).
+template <typename Source, typename Emit>
+void walk_render(Source source, std::size_t full, std::size_t k, Measure measure,
+                 Emit&& emit) {
+  Section s;
   std::size_t i = 0;
   std::size_t running = 0;
-  for (; i < sections.size(); ++i) {
-    running = saturating_add(running, static_cast<std::size_t>(sections[i].chars));
-    if (running > full) break;
-    if (!emit(i, Shown{true, {}, content_chars(sections[i]), known_size(i)})) return;
-  }
-  const bool none_whole = i == 0;
-  for (; i < sections.size(); ++i) {
-    std::size_t allowance = none_whole && i == 0 ? std::max(full, k) : k;
-    Shown shown = preview_known(sections[i].piece.content, content_chars(sections[i]),
-                                known_size(i), allowance, measure);
-    if (!emit(i, shown)) return;
+  bool any_whole = false;
+  while (source.next(s)) {
+    if (running <= full) {
+      running = saturating_add(running, static_cast<std::size_t>(s.chars));
+      if (running <= full) {
+        any_whole = true;
+        if (!emit(i++, s, Shown{true, {}, content_chars(s), kUnknown})) return;
+        continue;
+      }
+    }
+    std::size_t allowance = i == 0 && !any_whole ? std::max(full, k) : k;
+    Shown shown = preview_known(s.piece.content, content_chars(s), kUnknown, allowance, measure);
+    if (!emit(i++, s, shown)) return;
   }
 }
 
@@ -199,65 +296,20 @@ void append_shown(std::string& out, const Section& s, const Shown& shown) {
 
 namespace text {
 
-std::vector<Piece> split_lines(std::string_view text) {
-  std::vector<Piece> lines;
-  LineReader reader(text);
-  while (!reader.done()) lines.push_back(reader.next());
-  return lines;
-}
+std::vector<Piece> split_lines(std::string_view text) { return split_all(text, Split::Lines); }
 
 std::vector<Piece> split_paragraphs(std::string_view text) {
-  std::vector<Piece> paragraphs;
-  std::size_t start = 0;
-  std::size_t i = text.find('\n');
-  while (i != std::string_view::npos && i + 1 < text.size()) {
-    std::size_t j = i + 1;
-    std::size_t last_lf = i;
-    for (; j < text.size(); ++j) {
-      char c = text[j];
-      if (c == '\n') {
-        last_lf = j;
-      } else if (c != ' ' && c != '\t' && c != '\r') {
-        break;
-      }
-    }
-    if (last_lf > i && last_lf + 1 < text.size()) {
-      paragraphs.push_back({text.substr(start, i - start), text.substr(i, last_lf + 1 - i)});
-      start = last_lf + 1;
-    }
-    // No line feed inside the run can start a break either: its own run ends
-    // at the same place, with the same last line feed.
-    i = text.find('\n', j);
-  }
-  paragraphs.push_back({text.substr(start), {}});
-  return paragraphs;
+  return split_all(text, Split::Paragraphs);
 }
 
 std::vector<Piece> split_sentences(std::string_view text) {
-  std::vector<Piece> sentences;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    char c = text[i];
-    if ((c != '.' && c != '!' && c != '?') || (text[i + 1] != ' ' && text[i + 1] != '\t')) {
-      continue;
-    }
-    std::size_t j = i + 1;
-    while (j < text.size() && (text[j] == ' ' || text[j] == '\t')) ++j;
-    if (j == text.size()) break;
-    sentences.push_back({text.substr(start, i + 1 - start), text.substr(i + 1, j - i - 1)});
-    start = j;
-    i = j - 1;
-  }
-  sentences.push_back({text.substr(start), {}});
-  return sentences;
+  return split_all(text, Split::Sentences);
 }
 
 std::vector<Section> mk_sections(const std::vector<Piece>& pieces) {
   std::vector<Section> sections;
   sections.reserve(pieces.size());
-  for (const Piece& p : pieces) {
-    sections.push_back({p, unicode::count_chars(p.content) + unicode::count_chars(p.terminator)});
-  }
+  for (const Piece& p : pieces) sections.push_back(make_section(p));
   return sections;
 }
 
@@ -317,46 +369,59 @@ std::vector<std::string> render_pieces(const std::vector<Section>& sections, std
                                        std::size_t k, Measure measure) {
   std::vector<std::string> out;
   out.reserve(sections.size());
-  walk_render(sections, nullptr, full, k, measure, [&](std::size_t i, const Shown& shown) {
-    std::string piece;
-    append_shown(piece, sections[i], shown);
-    out.push_back(std::move(piece));
-    return true;
-  });
+  walk_render(ListSource(sections), full, k, measure,
+              [&](std::size_t, const Section& s, const Shown& shown) {
+                std::string piece;
+                append_shown(piece, s, shown);
+                out.push_back(std::move(piece));
+                return true;
+              });
   return out;
 }
 
 }  // namespace text
 
+// Sections are never stored: each rendering splits the text again as it
+// goes, so memory stays proportional to the output, and a rendering that
+// outgrows the budget stops early.
 std::string fit_text(std::string_view text, std::size_t budget, const Options& options) {
   const Measure measure = quoted;
   const std::size_t total = unicode::count_chars(text);
-  std::vector<Piece> pieces = text::split_paragraphs(text);
-  if (pieces.size() < 2) pieces = text::split_lines(text);
-  if (pieces.size() < 2) pieces = text::split_sentences(text);
-  const std::vector<Section> sections = text::mk_sections(pieces);
-  if (sections.size() < 2) return text::fit_flat(text, total, budget);
+
+  Split how = Split::Paragraphs;
+  Splitter probe(text, how);
+  probe.next();
+  if (probe.done()) {
+    std::size_t lf = text.find('\n');
+    if (lf != std::string_view::npos && lf + 1 < text.size()) {
+      how = Split::Lines;
+    } else {
+      how = Split::Sentences;
+      Splitter sentences(text, how);
+      sentences.next();
+      if (sentences.done()) return text::fit_flat(text, total, budget);
+    }
+  }
+
+  std::size_t count = 0;
+  std::size_t longest = 0;
+  for (Splitter split(text, how); !split.done(); ++count) {
+    longest = std::max(longest, static_cast<std::size_t>(make_section(split.next()).chars));
+  }
 
   const std::size_t head = options.string_head_chars;
   const std::size_t per_section = std::max<std::size_t>(options.string_section_chars, 1);
   const std::size_t min_section = std::max<std::size_t>(options.string_min_section_chars, 1);
-  std::size_t longest = 0;
-  std::vector<std::size_t> content_sizes;
-  content_sizes.reserve(sections.size());
-  for (const Section& s : sections) {
-    longest = std::max(longest, static_cast<std::size_t>(s.chars));
-    content_sizes.push_back(quoted(s.piece.content));
-  }
   auto full_for = [&](std::size_t k) { return saturating_mul(k, head) / per_section; };
 
   // A trial renders with allowance k and stops as soon as the parts exceed
-  // the budget; its answer is the same as rendering everything.
+  // the budget: sizes only grow, so the answer is the same.
   auto trial = [&](std::size_t k) {
     std::size_t size = 2;
     bool fits = true;
-    walk_render(sections, &content_sizes, full_for(k), k, measure,
-                [&](std::size_t i, const Shown& shown) {
-                  size = saturating_add(size, inner_size(sections[i], shown));
+    walk_render(SplitSource(text, how), full_for(k), k, measure,
+                [&](std::size_t, const Section& s, const Shown& shown) {
+                  size = saturating_add(size, inner_size(s, shown));
                   fits = size <= budget;
                   return fits;
                 });
@@ -375,9 +440,9 @@ std::string fit_text(std::string_view text, std::size_t budget, const Options& o
       }
     }
     std::string out;
-    walk_render(sections, &content_sizes, full_for(lo), lo, measure,
-                [&](std::size_t i, const Shown& shown) {
-                  append_shown(out, sections[i], shown);
+    walk_render(SplitSource(text, how), full_for(lo), lo, measure,
+                [&](std::size_t, const Section& s, const Shown& shown) {
+                  append_shown(out, s, shown);
                   return true;
                 });
     return out;
@@ -385,19 +450,19 @@ std::string fit_text(std::string_view text, std::size_t budget, const Options& o
 
   // Not even the smallest allowance fits: keep as many leading sections as
   // fit beside a marker counting the rest (always at least the last one).
-  std::string marker = sections_marker(sections.size(), total);
+  std::string marker = sections_marker(count, total);
   if (quoted(marker) > budget) return text::fit_flat(text, total, budget);
   std::string out;
   std::size_t kept = 0;  // inner size of the kept sections
   std::size_t remaining = total;
-  walk_render(sections, &content_sizes, full_for(min_section), min_section, measure,
-              [&](std::size_t i, const Shown& shown) {
-                if (i + 1 >= sections.size()) return false;
-                remaining -= static_cast<std::size_t>(sections[i].chars);
-                std::string next = sections_marker(sections.size() - i - 1, remaining);
-                std::size_t part = inner_size(sections[i], shown);
+  walk_render(SplitSource(text, how), full_for(min_section), min_section, measure,
+              [&](std::size_t i, const Section& s, const Shown& shown) {
+                if (i + 1 >= count) return false;
+                remaining -= static_cast<std::size_t>(s.chars);
+                std::string next = sections_marker(count - i - 1, remaining);
+                std::size_t part = inner_size(s, shown);
                 if (saturating_add(saturating_add(kept, part), quoted(next)) > budget) return false;
-                append_shown(out, sections[i], shown);
+                append_shown(out, s, shown);
                 kept += part;
                 marker = std::move(next);
                 return true;
