@@ -1,0 +1,1064 @@
+#include "condense.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "fields.h"
+#include "protect.h"
+#include "size.h"
+#include "unicode.h"
+
+// Condensing one array, in order:
+//  1. scan the records into columns (visit), one scan per preview length;
+//  2. plan: refuse arrays that are not uniform, score the candidate columns,
+//     discount redundant ones, choose greedily under a size model, swap weak
+//     columns for strong ones, fill in cheap ones, then verify the choice on
+//     the projected records and check that it is worth showing;
+//  3. fill the budget over the projected rows and report what was dropped.
+
+namespace quendra {
+namespace {
+
+constexpr std::uint64_t kRowSpread = 0x9E3779B97F4A7C15ull;
+// Preview lengths of the two planning attempts of a pass.
+constexpr std::array<std::size_t, 2> kPreviewHeads = {24, 12};
+// Dropped-field entries one fitting attempt lists at most.
+constexpr std::size_t kMaxDroppedListed = 24;
+// Per-column costs are capped here so that sums of a few of them cannot wrap.
+constexpr std::size_t kCostCap = std::size_t{1} << 60;
+
+// Words of a key that only say "this holds things" and name nothing.
+constexpr std::array<std::string_view, 10> kContainerWords = {
+    "data",    "nodes",   "items",      "value",      "fields",
+    "values",  "results", "records",    "properties", "attributes"};
+// Words that name a leaf generically; the segment above says what it is.
+constexpr std::array<std::string_view, 8> kGenericLeafWords = {
+    "id", "key", "name", "type", "text", "code", "value", "label"};
+
+template <std::size_t N>
+bool listed(const std::array<std::string_view, N>& list, std::string_view w) {
+  return std::find(list.begin(), list.end(), w) != list.end();
+}
+
+std::size_t add_sat(std::size_t a, std::size_t b) {
+  return a > std::numeric_limits<std::size_t>::max() - b
+             ? std::numeric_limits<std::size_t>::max()
+             : a + b;
+}
+
+std::size_t mul_sat(std::size_t a, std::size_t b) {
+  if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a) {
+    return std::numeric_limits<std::size_t>::max();
+  }
+  return a * b;
+}
+
+std::int64_t to_signed(std::size_t x) {
+  constexpr auto kMax =
+      static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
+  return static_cast<std::int64_t>(std::min(x, kMax));
+}
+
+// trunc(f * budget) as an unsigned count, 0 when negative, saturating.
+std::size_t scaled(double f, std::size_t budget) {
+  double x = std::trunc(f * static_cast<double>(budget));
+  if (!(x > 0)) return 0;
+  if (x >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(x);
+}
+
+// Share of the budget a column of this score may bring the estimate to.
+double score_factor(double score) {
+  if (score >= 0.75) return 1.0;
+  if (score >= 0.45) return 0.9;
+  return 0.7;
+}
+
+// A score as stored in the report: thousandths, halves away from zero,
+// clamped to an unsigned 32-bit value.
+std::uint32_t thousandths(double x) {
+  double t = std::round(x * 1000.0);
+  if (!(t > 0)) return 0;
+  if (t >= 4294967295.0) return 4294967295u;
+  return static_cast<std::uint32_t>(t);
+}
+
+// Scores ranked so that a NaN sorts below every number.
+double rank(double score) {
+  return std::isnan(score) ? -std::numeric_limits<double>::infinity() : score;
+}
+
+bool is_empty_value(const Value& value) {
+  switch (value.kind()) {
+    case Kind::Null: return true;
+    case Kind::String: return value.text().empty();
+    case Kind::Array: return value.items().empty();
+    case Kind::Object: return value.members().empty();
+    default: return false;
+  }
+}
+
+// A number of more than 8 characters, all ASCII digits.
+bool long_digit_run(std::string_view text) {
+  return text.size() > 8 && std::all_of(text.begin(), text.end(), [](char c) {
+           return c >= '0' && c <= '9';
+         });
+}
+
+// Floor of a string: its full size `size`, or the size of its first `head`
+// characters followed by "…[+N chars]" when that is smaller and the string
+// is more than 16 characters longer than the head.
+std::size_t string_floor(std::string_view text, std::size_t size,
+                         std::size_t head) {
+  // Every character measures at least 1, so the string has at most size - 2
+  // characters; short strings need no counting.
+  if (size - 2 <= add_sat(head, 16)) return size;
+  std::size_t chars = unicode::count_chars(text);
+  if (chars <= add_sat(head, 16)) return size;
+  std::string_view prefix = text.substr(0, unicode::byte_offset(text, head));
+  std::size_t preview = quoted(prefix) - 2 + string_marker_size(chars - head);
+  return std::min(size, preview);
+}
+
+// The scan of the records of one array into a Discovery.
+class Scanner {
+ public:
+  Scanner(const Pruner& pruner, Discovery& discovery)
+      : pruner_(pruner), discovery_(discovery) {}
+
+  // Scans `entries` of an object at `depth` whose key path in the record is
+  // `path`. Returns the part of the object's floor after its overhead: the
+  // sum over the scanned entries of key cost plus value floor.
+  std::size_t entries(const std::vector<Member>& entries, const Meta& meta,
+                      std::optional<std::size_t> parent, Path& path,
+                      std::size_t depth, std::size_t row) {
+    std::size_t n = std::min(entries.size(), meta.children.size());
+    std::size_t key_extra = 1 + (pruner_.pretty ? 1 : 0);
+    std::size_t floor_sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Member& entry = entries[i];
+      const Meta& child = meta.children[i];
+      path.push_back(entry.key);
+      std::size_t c = column_at(path, parent);
+      std::size_t f = 0;
+      bool open = entry.value.is_object() && !entry.value.members().empty() &&
+                  path.size() < kMaxColumnDepth;
+      if (open) {
+        // The nested scan yields the object's floor as a by-product.
+        std::size_t inner =
+            entries_of(entry.value.members(), child, c, path, depth + 1, row);
+        f = child.min_size >= child.size
+                ? child.size
+                : add_sat(pruner_.overhead(entry.value.members().size(), depth + 1),
+                          inner);
+      } else {
+        f = pruner_.floor(entry.value, child, depth + 1);
+      }
+      path.pop_back();
+
+      std::size_t key_cost = quoted(entry.key) + key_extra;
+      floor_sum = add_sat(floor_sum, add_sat(key_cost, f));
+      Column& col = discovery_.columns[c];
+      ++col.present;
+      col.key_chars = add_sat(col.key_chars, key_cost);
+      col.full_chars = add_sat(col.full_chars, child.size);
+      col.floor_chars = add_sat(col.floor_chars, f);
+      col.position_sum = add_sat(col.position_sum, i);
+      if (open) ++col.nested;
+      count(col, entry.value, row);
+    }
+    return floor_sum;
+  }
+
+ private:
+  std::size_t entries_of(const std::vector<Member>& members, const Meta& meta,
+                         std::size_t parent, Path& path, std::size_t depth,
+                         std::size_t row) {
+    return entries(members, meta, parent, path, depth, row);
+  }
+
+  // The column of `path`, appended when new.
+  std::size_t column_at(const Path& path, std::optional<std::size_t> parent) {
+    auto found = discovery_.index.find(path);
+    if (found != discovery_.index.end()) return found->second;
+    std::size_t c = discovery_.columns.size();
+    Column col;
+    col.parent = parent;
+    col.path = path;
+    discovery_.columns.push_back(std::move(col));
+    discovery_.index.emplace(path, c);
+    return c;
+  }
+
+  // Kind counts, query hits and tokens, classification and value identity.
+  void count(Column& col, const Value& value, std::size_t row) {
+    switch (value.kind()) {
+      case Kind::Null: ++col.nulls; break;
+      case Kind::Bool: ++col.bools; break;
+      case Kind::Number: ++col.numbers; break;
+      case Kind::String: ++col.strings; break;
+      case Kind::Array: ++col.arrays; break;
+      case Kind::Object: ++col.objects; break;
+    }
+    if (is_empty_value(value)) ++col.empty;
+
+    if (discovery_.query) {
+      TokenSet tokens;
+      if (value.is_number() || value.is_string()) {
+        value_tokens(value.text(), tokens);
+      }
+      if (discovery_.query->any_hit(tokens)) ++col.hits;
+      if (col.cell_tokens.size() < kMaxCellTokens) {
+        col.cell_tokens.insert_all(tokens);
+      }
+    }
+
+    switch (value.kind()) {
+      case Kind::Number:
+        col.not_date = true;
+        if (long_digit_run(value.text())) ++col.id_likes;
+        break;
+      case Kind::String: {
+        const std::string& s = value.text();
+        if (!looks_numeric(s)) col.not_numeric = true;
+        if (!looks_date(s)) col.not_date = true;
+        if (looks_id(s)) ++col.id_likes;
+        break;
+      }
+      default:
+        col.not_numeric = true;
+        col.not_date = true;
+        break;
+    }
+
+    if (value.is_container()) return;
+    std::uint64_t h = value_hash(value);
+    ++col.scalars;
+    col.fingerprint += mix(h ^ (static_cast<std::uint64_t>(row) * kRowSpread));
+    if (col.value_hashes.size() < kMaxValueHashes) col.value_hashes.insert(h);
+    if (col.first_hash) {
+      if (*col.first_hash != h) col.constant = false;
+    } else {
+      col.first_hash = h;
+    }
+  }
+
+  const Pruner& pruner_;
+  Discovery& discovery_;
+};
+
+// Scans every object item (up to the number of item analyses) of an array
+// at `depth` into a fresh Discovery carrying the request's query.
+Discovery scan(const Pruner& pruner, const std::vector<Value>& items,
+               const std::vector<Meta>& metas, std::size_t depth) {
+  Discovery discovery;
+  discovery.query = pruner.query();
+  Scanner scanner(pruner, discovery);
+  Path path;
+  std::size_t n = std::min(items.size(), metas.size());
+  for (std::size_t row = 0; row < n; ++row) {
+    if (!items[row].is_object()) continue;
+    scanner.entries(items[row].members(), metas[row], std::nullopt, path,
+                    depth + 1, row);
+  }
+  return discovery;
+}
+
+// The words of a column path that name it (main) and the words of the
+// segments above those (context), for matching against the query.
+struct NameWords {
+  std::vector<std::string> main;
+  std::vector<std::string> context;
+};
+
+NameWords name_words(const Path& path) {
+  std::vector<std::vector<std::string>> kept(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    for (std::string& w : words(path[i])) {
+      if (!listed(kContainerWords, w)) kept[i].push_back(std::move(w));
+    }
+  }
+  NameWords out;
+  for (std::size_t k = path.size(); k-- > 0;) {
+    if (kept[k].empty()) continue;
+    bool generic = std::all_of(kept[k].begin(), kept[k].end(),
+                               [](const std::string& w) {
+                                 return listed(kGenericLeafWords, w);
+                               });
+    if (generic && k > 0) continue;
+    out.main = std::move(kept[k]);
+    for (std::size_t j = 0; j < k; ++j) {
+      out.context.insert(out.context.end(), kept[j].begin(), kept[j].end());
+    }
+    return out;
+  }
+  if (!path.empty()) out.main = words(path.back());
+  return out;
+}
+
+// Whether `pattern_path` or one of its prefixes is protected by a pattern.
+bool pattern_protected(const std::vector<Pattern>& patterns,
+                       const Path& pattern_path) {
+  if (patterns.empty()) return false;
+  Path prefix;
+  prefix.reserve(pattern_path.size());
+  for (const std::string& segment : pattern_path) {
+    prefix.push_back(segment);
+    for (const Pattern& pattern : patterns) {
+      if (matches(pattern, prefix)) return true;
+    }
+  }
+  return false;
+}
+
+Path joined(const Path& base, const Path& relative) {
+  Path out;
+  out.reserve(base.size() + 1 + relative.size());
+  out.insert(out.end(), base.begin(), base.end());
+  out.emplace_back("*");
+  out.insert(out.end(), relative.begin(), relative.end());
+  return out;
+}
+
+void add_prefixes(const Path& path, PathSet& prefixes) {
+  Path prefix;
+  prefix.reserve(path.size());
+  for (const std::string& segment : path) {
+    prefix.push_back(segment);
+    prefixes.insert(prefix);
+  }
+}
+
+// What the plan knows of one candidate column besides its score.
+struct Traits {
+  std::optional<std::string> role;
+  bool exact = false;
+  bool is_protected = false;
+};
+
+// The running choice of columns under the size model: the estimate is the
+// skeleton plus each chosen column's own cost plus, once, the cost of every
+// enclosing object some chosen column needs. Enclosing objects are counted
+// by reference, so the estimate does not depend on the order of choice.
+class Choice {
+ public:
+  Choice(const std::vector<Column>& columns, const std::vector<Traits>& traits,
+         bool pretty, std::size_t indent, std::size_t depth,
+         std::size_t skeleton)
+      : columns_(columns),
+        own_(columns.size(), 0),
+        enclosing_(columns.size(), 0),
+        refs_(columns.size(), 0),
+        chosen_(columns.size(), false),
+        estimate_(skeleton) {
+    // Per-entry cost of a key at path length L: 1 compact, (L+d+1)w+2
+    // indented; an enclosing object pays that for its entry and again for
+    // its braces.
+    auto entry_cost = [&](std::size_t length) -> std::size_t {
+      if (!pretty) return 1;
+      return add_sat(mul_sat(length + depth + 1, indent), 2);
+    };
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const Column& col = columns[c];
+      std::size_t s = entry_cost(col.path.size());
+      own_[c] = std::min(
+          kCostCap,
+          add_sat(add_sat(col.key_chars,
+                          traits[c].exact ? col.full_chars : col.floor_chars),
+                  mul_sat(col.present, s)));
+      enclosing_[c] = std::min(
+          kCostCap, add_sat(col.key_chars, mul_sat(col.present, mul_sat(2, s))));
+    }
+  }
+
+  std::size_t estimate() const { return estimate_; }
+  bool chosen(std::size_t c) const { return chosen_[c]; }
+
+  // The estimate with column `c` added.
+  std::size_t cost_with(std::size_t c) const {
+    std::size_t x = estimate_ + own_[c];
+    for (auto p = columns_[c].parent; p; p = columns_[*p].parent) {
+      if (refs_[*p] == 0) x += enclosing_[*p];
+    }
+    return x;
+  }
+
+  void add(std::size_t c) {
+    chosen_[c] = true;
+    estimate_ += own_[c];
+    for (auto p = columns_[c].parent; p; p = columns_[*p].parent) {
+      if (refs_[*p]++ == 0) estimate_ += enclosing_[*p];
+    }
+  }
+
+  void remove(std::size_t c) {
+    chosen_[c] = false;
+    estimate_ -= own_[c];
+    for (auto p = columns_[c].parent; p; p = columns_[*p].parent) {
+      if (--refs_[*p] == 0) estimate_ -= enclosing_[*p];
+    }
+  }
+
+ private:
+  const std::vector<Column>& columns_;
+  std::vector<std::size_t> own_;
+  std::vector<std::size_t> enclosing_;
+  std::vector<std::size_t> refs_;
+  std::vector<bool> chosen_;
+  std::size_t estimate_;
+};
+
+double cube_sum(const std::vector<std::size_t>& selection,
+                const std::vector<double>& score) {
+  double sum = 0;
+  for (std::size_t c : selection) sum += score[c] * score[c] * score[c];
+  return sum;
+}
+
+// The size model's array with n empty records at `depth`: overhead(n, d)
+// plus r per record, r = 1 compact and (d+1)w+2 indented. Capped so that
+// the model's sums cannot wrap.
+std::size_t skeleton(const Pruner& pruner, std::size_t n, std::size_t depth) {
+  std::size_t record = pruner.pretty
+                           ? add_sat(mul_sat(depth + 1, pruner.indent), 2)
+                           : 1;
+  return std::min(kCostCap,
+                  add_sat(pruner.overhead(n, depth), mul_sat(n, record)));
+}
+
+PlanOutcome refused() { return PlanOutcome{PlanOutcome::Kind::kRefused, {}}; }
+PlanOutcome no_plan() { return PlanOutcome{PlanOutcome::Kind::kNoPlan, {}}; }
+
+// One planning attempt over a finished scan (Pruner::plan without the scan).
+PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
+                         const std::vector<Value>& items, std::size_t budget,
+                         std::size_t depth, bool first) {
+  const std::vector<Column>& columns = discovery.columns;
+  const std::size_t n = items.size();
+  const std::size_t cn = columns.size();
+
+  // Uniformity: most top-level key occurrences must belong to keys that at
+  // least half of the records hold.
+  if (first) {
+    std::size_t total = 0;
+    std::size_t common = 0;
+    for (const Column& col : columns) {
+      if (col.parent) continue;
+      total += col.present;
+      if (2 * col.present >= n) common += col.present;
+    }
+    if (total == 0 ||
+        0.7 * static_cast<double>(total) > static_cast<double>(common)) {
+      return refused();
+    }
+  }
+
+  // Candidates: not an enclosing object itself, and only enclosing objects
+  // above. Parents come before their children in column order.
+  std::vector<bool> pure(cn, false);
+  std::vector<bool> pure_above(cn, true);
+  std::vector<std::size_t> candidates;
+  for (std::size_t c = 0; c < cn; ++c) {
+    const Column& col = columns[c];
+    pure[c] = col.present > 0 && col.nested == col.present;
+    if (col.parent) pure_above[c] = pure[*col.parent] && pure_above[*col.parent];
+    if (!pure[c] && pure_above[c]) candidates.push_back(c);
+  }
+
+  const FieldScorer& scorer = pruner.scorer();
+  const std::optional<Query>& query = discovery.query;
+  std::vector<Traits> traits(cn);
+  std::vector<double> relevances(cn, 0.0);
+  std::vector<ScoredColumn> scored;
+  scored.reserve(candidates.size());
+  std::vector<std::optional<std::string>> roles;
+  roles.reserve(candidates.size());
+  for (std::size_t c : candidates) {
+    const Column& col = columns[c];
+    double name_relevance = 0;
+    double value_relevance = 0;
+    if (query) {
+      NameWords nw = name_words(col.path);
+      name_relevance = query->name_match(nw.main, nw.context);
+      value_relevance = query->value_relevance(query->hit_count(col.cell_tokens));
+    }
+    double relevance = std::max(name_relevance, value_relevance);
+    double present = static_cast<double>(std::max<std::size_t>(col.present, 1));
+
+    FieldProfile profile;
+    profile.nulls = col.nulls;
+    profile.bools = col.bools;
+    profile.numbers = col.numbers;
+    profile.strings = col.strings;
+    profile.arrays = col.arrays;
+    profile.objects = col.objects;
+    profile.path = col.path;
+    profile.rows = n;
+    profile.present = col.present;
+    profile.empty = col.empty;
+    profile.distinct = col.value_hashes.size();
+    profile.scalars = col.scalars;
+    profile.relevance = relevance;
+    profile.name_relevance = name_relevance;
+    profile.value_relevance = value_relevance;
+    profile.hit_rate = static_cast<double>(col.hits) / present;
+    profile.avg_size = static_cast<double>(col.full_chars) / present;
+    profile.position = static_cast<double>(col.position_sum) / present;
+    if (col.scalars == col.present) {
+      profile.constant = col.constant;
+      profile.numeric = !col.not_numeric;
+      profile.date_like = !col.not_date;
+    }
+    profile.id_like = col.present > 0 && 4 * col.present <= 5 * col.id_likes;
+
+    Traits& t = traits[c];
+    t.role = scorer.role(profile);
+    t.is_protected =
+        pattern_protected(pruner.patterns, joined(pruner.path, col.path));
+    t.exact = t.is_protected || scorer.exact(profile);
+    scored.push_back(ScoredColumn{c, scorer.score(profile)});
+    roles.push_back(t.role);
+    relevances[c] = relevance;
+  }
+
+  pruner.discount_redundant(discovery, scored, roles);
+
+  for (ScoredColumn& s : scored) {
+    if (traits[s.column].is_protected) s.score = 2.0;
+  }
+  std::stable_sort(scored.begin(), scored.end(),
+                   [&](const ScoredColumn& a, const ScoredColumn& b) {
+                     double ra = rank(a.score), rb = rank(b.score);
+                     if (ra != rb) return ra > rb;
+                     std::size_t fa = columns[a.column].floor_chars;
+                     std::size_t fb = columns[b.column].floor_chars;
+                     if (fa != fb) return fa < fb;
+                     return a.column < b.column;
+                   });
+  std::vector<double> score(cn, 0.0);
+  for (const ScoredColumn& s : scored) score[s.column] = s.score;
+
+  // Greedy choice under the size model.
+  Choice choice(columns, traits, pruner.pretty, pruner.indent, depth,
+                skeleton(pruner, n, depth));
+  std::vector<std::size_t> selection;
+  for (const ScoredColumn& s : scored) {
+    if (choice.cost_with(s.column) <= scaled(score_factor(s.score), budget)) {
+      choice.add(s.column);
+      selection.push_back(s.column);
+    }
+  }
+  for (const ScoredColumn& s : scored) {
+    if (traits[s.column].is_protected && !choice.chosen(s.column)) {
+      return no_plan();
+    }
+  }
+
+  // Swaps: a strong column that fits only after weaker ones leave comes in
+  // when the sum of cubed scores grows.
+  for (const ScoredColumn& s : scored) {
+    std::size_t c = s.column;
+    if (choice.chosen(c) || !(s.score >= 0.6)) continue;
+    std::size_t limit = scaled(score_factor(s.score), budget);
+    // A column that fits as it is would be added without removing anything,
+    // which this step never does.
+    if (choice.cost_with(c) <= limit) continue;
+    std::vector<std::size_t> victims;
+    for (std::size_t v : selection) {
+      if (score[v] < 0.85 * s.score) victims.push_back(v);
+    }
+    if (victims.empty()) continue;
+    std::stable_sort(victims.begin(), victims.end(),
+                     [&](std::size_t a, std::size_t b) {
+                       return rank(score[a]) < rank(score[b]);
+                     });
+    choice.add(c);
+    std::size_t removed = 0;
+    while (choice.estimate() > limit && removed < victims.size()) {
+      choice.remove(victims[removed++]);
+    }
+    bool accept = false;
+    std::vector<std::size_t> candidate;
+    if (choice.estimate() <= limit) {
+      candidate.reserve(selection.size() + 1);
+      for (std::size_t v : selection) {
+        if (choice.chosen(v)) candidate.push_back(v);
+      }
+      candidate.push_back(c);
+      accept = cube_sum(candidate, score) > cube_sum(selection, score);
+    }
+    if (accept) {
+      selection = std::move(candidate);
+    } else {
+      for (std::size_t i = 0; i < removed; ++i) choice.add(victims[i]);
+      choice.remove(c);
+    }
+  }
+
+  // Fill-in: a lower-scored column enters only if every chosen column shown
+  // in full would still fit the whole budget.
+  auto spare = [&](std::size_t c) {
+    const Column& col = columns[c];
+    return col.full_chars > col.floor_chars ? col.full_chars - col.floor_chars
+                                            : std::size_t{0};
+  };
+  std::size_t slack = 0;
+  for (std::size_t c : selection) slack = add_sat(slack, spare(c));
+  for (const ScoredColumn& s : scored) {
+    std::size_t c = s.column;
+    if (choice.chosen(c) || !(s.score >= 0.3)) continue;
+    std::size_t x = spare(c);
+    if (add_sat(add_sat(choice.cost_with(c), slack), x) <= budget) {
+      choice.add(c);
+      selection.push_back(c);
+      slack = add_sat(slack, x);
+    }
+  }
+
+  // Verification on the projected records; the last chosen column leaves
+  // while the records at their floors overflow.
+  Plan plan;
+  std::size_t floors_total = 0;
+  bool verified = false;
+  Path record_path = pruner.path;
+  record_path.emplace_back("*");
+  while (!selection.empty()) {
+    PathSet paths;
+    PathSet prefixes;
+    for (std::size_t c : selection) {
+      paths.insert(columns[c].path);
+      add_prefixes(columns[c].path, prefixes);
+    }
+    pruner.pinned_paths.clear();
+    for (std::size_t c : selection) {
+      if (traits[c].exact) {
+        pruner.pinned_paths.insert(joined(pruner.path, columns[c].path));
+      }
+    }
+    plan.projected.clear();
+    plan.metas.clear();
+    plan.floors.clear();
+    plan.projected.reserve(n);
+    plan.metas.reserve(n);
+    plan.floors.reserve(n);
+    std::size_t total = pruner.overhead(n, depth);
+    Path work;
+    for (const Value& item : items) {
+      if (!item.is_object()) return refused();
+      Value record = Value::object(pruner.project(item.members(), work, paths, prefixes));
+      Meta meta = pruner.analyze_at(record, depth + 1, record_path, false);
+      std::size_t f = pruner.floor(record, meta, depth + 1);
+      total = add_sat(total, f);
+      plan.projected.push_back(std::move(record));
+      plan.metas.push_back(std::move(meta));
+      plan.floors.push_back(f);
+    }
+    if (total <= budget) {
+      floors_total = total;
+      plan.prefixes = std::move(prefixes);
+      verified = true;
+      break;
+    }
+    if (traits[selection.back()].is_protected) return no_plan();
+    selection.pop_back();
+  }
+  if (!verified) return no_plan();
+
+  // Acceptance: something informative is shown, and the best column is.
+  double best = 0;
+  for (const ScoredColumn& s : scored) best = std::max(best, s.score);
+  bool informative = false;
+  bool has_best = false;
+  for (std::size_t c : selection) {
+    const Column& col = columns[c];
+    if (score[c] >= best - 1e-9) has_best = true;
+    if (score[c] >= 0.45 && 2 * (col.bools + col.numbers + col.strings) > col.present &&
+        !(traits[c].role && *traits[c].role == "identity") &&
+        (2 * col.value_hashes.size() >= col.present ||
+         col.full_chars >= mul_sat(20, col.present))) {
+      informative = true;
+    }
+  }
+  if (!informative || !has_best) return no_plan();
+
+  plan.selected.assign(cn, false);
+  for (std::size_t c : selection) plan.selected[c] = true;
+  plan.complete = true;
+  for (const ScoredColumn& s : scored) {
+    if (s.score >= 0.8 && !plan.selected[s.column]) plan.complete = false;
+  }
+  plan.discovery = discovery;
+  plan.scored = std::move(scored);
+  plan.relevances = std::move(relevances);
+  plan.slack = budget - floors_total;
+  plan.head = pruner.preview_head;
+  return PlanOutcome{PlanOutcome::Kind::kAccepted, std::move(plan)};
+}
+
+// The discovery of a pass without query relevance, from one made with it:
+// only the query-dependent statistics differ.
+void drop_query(Discovery& discovery) {
+  discovery.query.reset();
+  for (Column& col : discovery.columns) {
+    col.hits = 0;
+    col.cell_tokens.clear();
+  }
+}
+
+}  // namespace
+
+std::uint64_t mix(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xFF51AFD7ED558CCDull;
+  x ^= x >> 29;
+  return x;
+}
+
+std::uint64_t value_hash(const Value& value) {
+  std::string bytes;
+  switch (value.kind()) {
+    case Kind::Null:
+      bytes.push_back('\0');
+      break;
+    case Kind::Bool:
+      bytes.push_back('\1');
+      bytes.push_back(value.as_bool() ? '\1' : '\0');
+      break;
+    case Kind::Number:
+    case Kind::String:
+      bytes.reserve(value.text().size() + 2);
+      bytes.push_back(value.is_number() ? '\2' : '\3');
+      bytes.append(value.text());
+      bytes.push_back('\xFF');
+      break;
+    default:
+      break;
+  }
+  return siphash13(bytes);
+}
+
+void Pruner::visit(Discovery& discovery, const std::vector<Member>& entries,
+                   const Meta& meta, bool nested,
+                   std::optional<std::size_t> parent, Path& path,
+                   std::size_t depth, std::size_t row) const {
+  Scanner scanner(*this, discovery);
+  scanner.entries(entries, meta, nested ? parent : std::nullopt, path, depth,
+                  row);
+}
+
+std::size_t Pruner::floor(const Value& value, const Meta& meta,
+                          std::size_t depth) const {
+  if (meta.min_size >= meta.size) return meta.size;
+  switch (value.kind()) {
+    case Kind::Object: {
+      const std::vector<Member>& members = value.members();
+      if (members.empty()) return meta.min_size;
+      std::size_t key_extra = 1 + (pretty ? 1 : 0);
+      std::size_t total = overhead(members.size(), depth);
+      std::size_t n = std::min(members.size(), meta.children.size());
+      for (std::size_t i = 0; i < n; ++i) {
+        total = add_sat(total, quoted(members[i].key) + key_extra);
+        total = add_sat(total, floor(members[i].value, meta.children[i], depth + 1));
+      }
+      return total;
+    }
+    case Kind::String:
+      return string_floor(value.text(), meta.size, preview_head);
+    default:
+      return meta.min_size;
+  }
+}
+
+std::vector<Member> Pruner::project(const std::vector<Member>& entries,
+                                    Path& path, const PathSet& paths,
+                                    const PathSet& prefixes) const {
+  std::vector<Member> out;
+  for (const Member& entry : entries) {
+    path.push_back(entry.key);
+    if (paths.count(path) > 0) {
+      out.push_back(entry);
+    } else if (entry.value.is_object() && prefixes.count(path) > 0) {
+      out.push_back(Member{
+          entry.key,
+          Value::object(project(entry.value.members(), path, paths, prefixes))});
+    }
+    path.pop_back();
+  }
+  return out;
+}
+
+PlanOutcome Pruner::plan(const std::vector<Value>& items,
+                         const std::vector<Meta>& metas, std::size_t budget,
+                         std::size_t depth, bool first) {
+  Discovery discovery = scan(*this, items, metas, depth);
+  return plan_scanned(*this, discovery, items, budget, depth, first);
+}
+
+void Pruner::discount_redundant(
+    const Discovery& discovery, std::vector<ScoredColumn>& scored,
+    const std::vector<std::optional<std::string>>& roles) const {
+  const std::vector<Column>& columns = discovery.columns;
+
+  // Duplicates: the same values in the same records. The best of a group
+  // keeps its score; the others keep 15 %.
+  struct PairHash {
+    std::size_t operator()(const std::pair<std::size_t, std::uint64_t>& p) const {
+      return std::hash<std::uint64_t>()(p.second ^ (p.first * kRowSpread));
+    }
+  };
+  std::unordered_map<std::pair<std::size_t, std::uint64_t>,
+                     std::vector<std::size_t>, PairHash>
+      groups;
+  for (std::size_t i = 0; i < scored.size(); ++i) {
+    const Column& col = columns[scored[i].column];
+    if (col.present > 2 && col.scalars == col.present && !col.constant) {
+      groups[{col.present, col.fingerprint}].push_back(i);
+    }
+  }
+  auto better = [&](std::size_t a, std::size_t b) {
+    double ra = rank(scored[a].score), rb = rank(scored[b].score);
+    if (ra != rb) return ra > rb;
+    std::size_t la = columns[scored[a].column].path.size();
+    std::size_t lb = columns[scored[b].column].path.size();
+    if (la != lb) return la < lb;
+    return scored[a].column < scored[b].column;
+  };
+  for (auto& [key, members] : groups) {
+    if (members.size() < 2) continue;
+    std::size_t best = *std::min_element(members.begin(), members.end(), better);
+    for (std::size_t i : members) {
+      if (i != best) scored[i].score *= 0.15;
+    }
+  }
+
+  // Shared roles: the k-th best column of a role keeps 0.75^k of its score.
+  std::unordered_map<std::string, std::vector<std::size_t>> by_role;
+  for (std::size_t i = 0; i < scored.size() && i < roles.size(); ++i) {
+    if (roles[i]) by_role[*roles[i]].push_back(i);
+  }
+  for (auto& [role, members] : by_role) {
+    std::stable_sort(members.begin(), members.end(),
+                     [&](std::size_t a, std::size_t b) {
+                       double ra = rank(scored[a].score), rb = rank(scored[b].score);
+                       if (ra != rb) return ra > rb;
+                       return scored[a].column < scored[b].column;
+                     });
+    double factor = 1.0;
+    for (std::size_t i : members) {
+      scored[i].score *= factor;
+      factor *= 0.75;
+    }
+  }
+}
+
+Filled Pruner::fill(const std::vector<Child>& items,
+                    const std::vector<std::size_t>& floors, std::int64_t extra,
+                    std::size_t depth,
+                    const std::vector<std::string_view>& labels) {
+  const std::size_t k = items.size();
+  auto floor_of = [&](std::size_t i) {
+    return i < floors.size() ? floors[i] : items[i].meta->min_size;
+  };
+  auto want = [&](std::size_t i) {
+    std::size_t size = items[i].meta->size;
+    std::size_t f = floor_of(i);
+    return size > f ? size - f : std::size_t{0};
+  };
+  std::vector<std::size_t> order(k);
+  for (std::size_t i = 0; i < k; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return want(a) < want(b); });
+
+  Filled filled;
+  filled.values.resize(k);
+  std::size_t remaining = k;
+  const std::size_t key_extra = 1 + (pretty ? 1 : 0);
+  for (std::size_t i : order) {
+    const Value& value = *items[i].value;
+    const Meta& meta = *items[i].meta;
+    std::size_t share = static_cast<std::size_t>(std::max<std::int64_t>(extra, 0)) /
+                        std::max<std::size_t>(remaining, 1);
+    std::size_t grant = std::min(want(i), share);
+    if (i < labels.size()) {
+      path.emplace_back(labels[i]);
+    } else {
+      path.emplace_back("*");
+    }
+    std::size_t target = add_sat(floor_of(i), grant);
+
+    Fitted result;
+    if (target >= meta.size) {
+      result = Fitted{value, meta.size};
+    } else if (value.is_object() && !value.members().empty()) {
+      const std::vector<Member>& members = value.members();
+      std::size_t m = std::min(members.size(), meta.children.size());
+      std::vector<Child> children;
+      std::vector<std::size_t> child_floors;
+      std::vector<std::string_view> keys;
+      children.reserve(m);
+      child_floors.reserve(m);
+      keys.reserve(m);
+      std::size_t base = overhead(m, depth);
+      for (std::size_t j = 0; j < m; ++j) {
+        children.push_back(Child{&members[j].value, &meta.children[j]});
+        child_floors.push_back(floor(members[j].value, meta.children[j], depth + 1));
+        keys.push_back(members[j].key);
+        base = add_sat(base, quoted(members[j].key) + key_extra);
+      }
+      std::size_t fixed = base;
+      for (std::size_t f : child_floors) fixed = add_sat(fixed, f);
+      std::size_t child_extra = target > fixed ? target - fixed : 0;
+      Filled inner = fill(children, child_floors, to_signed(child_extra),
+                          depth + 1, keys);
+      std::vector<Member> out;
+      out.reserve(m);
+      for (std::size_t j = 0; j < m; ++j) {
+        out.push_back(Member{members[j].key, std::move(inner.values[j])});
+      }
+      result = Fitted{Value::object(std::move(out)), add_sat(base, inner.total)};
+    } else {
+      result = fit_sized(value, meta, target, depth);
+    }
+    path.pop_back();
+
+    filled.total = add_sat(filled.total, result.size);
+    extra += to_signed(floor_of(i)) - to_signed(result.size);
+    --remaining;
+    filled.values[i] = std::move(result.value);
+  }
+  return filled;
+}
+
+std::string Pruner::path_string(const Path& base, const Path& relative) {
+  std::string out;
+  for (const std::string& segment : base) {
+    out.push_back('/');
+    out.append(segment);
+  }
+  out.append("/*");
+  for (const std::string& segment : relative) {
+    out.push_back('/');
+    out.append(segment);
+  }
+  return out;
+}
+
+Fitted Pruner::execute(const Plan& plan, std::size_t depth) {
+  const std::size_t rows = std::min(plan.projected.size(), plan.metas.size());
+  std::vector<Child> children;
+  children.reserve(rows);
+  for (std::size_t i = 0; i < rows; ++i) {
+    children.push_back(Child{&plan.projected[i], &plan.metas[i]});
+  }
+  std::vector<std::string_view> labels(plan.projected.size(), "*");
+  std::size_t entry_head = preview_head;
+  preview_head = plan.head;
+  Filled filled = fill(children, plan.floors, to_signed(plan.slack), depth + 1,
+                       labels);
+  preview_head = entry_head;
+  std::size_t size = add_sat(overhead(plan.projected.size(), depth), filled.total);
+
+  // Dropped fields: for each left-out column the unit that disappeared, the
+  // outermost enclosing object of which nothing was kept or else the field.
+  const Discovery& discovery = plan.discovery;
+  std::vector<DroppedField> dropped;
+  PathSet reported;
+  for (const ScoredColumn& s : plan.scored) {
+    if (plan.selected[s.column]) continue;
+    const Column& col = discovery.columns[s.column];
+    Path unit;
+    for (const std::string& segment : col.path) {
+      unit.push_back(segment);
+      if (unit.size() < col.path.size() && plan.prefixes.count(unit) == 0) break;
+    }
+    if (!reported.insert(unit).second) continue;
+    auto found = discovery.index.find(unit);
+    std::size_t count = found != discovery.index.end()
+                            ? discovery.columns[found->second].present
+                            : col.present;
+    dropped.push_back(DroppedField{path_string(path, unit), count});
+  }
+  std::sort(dropped.begin(), dropped.end(),
+            [](const DroppedField& a, const DroppedField& b) {
+              if (a.items != b.items) return a.items > b.items;
+              return a.path < b.path;
+            });
+  stats.fields_dropped += dropped.size();
+  for (DroppedField& d : dropped) {
+    if (stats.dropped_fields.size() >= kMaxDroppedListed) break;
+    stats.dropped_fields.push_back(std::move(d));
+  }
+
+  if (options().explain) {
+    std::vector<FieldDecision> decisions;
+    decisions.reserve(plan.scored.size());
+    for (const ScoredColumn& s : plan.scored) {
+      const Column& col = discovery.columns[s.column];
+      decisions.push_back(FieldDecision{path_string(path, col.path),
+                                        thousandths(s.score),
+                                        plan.selected[s.column],
+                                        thousandths(plan.relevances[s.column])});
+    }
+    std::sort(decisions.begin(), decisions.end(),
+              [](const FieldDecision& a, const FieldDecision& b) {
+                if (a.score != b.score) return a.score > b.score;
+                return a.path < b.path;
+              });
+    for (FieldDecision& d : decisions) stats.field_decisions.push_back(std::move(d));
+  }
+
+  ++stats.arrays_condensed;
+  return Fitted{Value::array(std::move(filled.values)), size};
+}
+
+std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
+                                           const Meta& meta, std::size_t budget,
+                                           std::size_t depth) {
+  if (items.size() < 2) return std::nullopt;
+  for (const Value& item : items) {
+    if (!item.is_object()) return std::nullopt;
+  }
+  // With every record empty the array is already over budget: no column can
+  // be chosen in any attempt, so every attempt would end without a plan.
+  if (skeleton(*this, items.size(), depth) > budget) return std::nullopt;
+  const std::size_t entry_head = preview_head;
+  const std::size_t passes = options().arguments ? 2 : 1;
+
+  // The scans of the two attempts; the second pass reuses them without the
+  // query statistics.
+  std::array<std::optional<Discovery>, kPreviewHeads.size()> scans;
+  std::optional<Plan> held;
+  for (std::size_t pass = 0; pass < passes && !held; ++pass) {
+    if (pass == 1) {
+      condense_pass = true;
+      for (auto& s : scans) {
+        if (s) drop_query(*s);
+      }
+    }
+    for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
+      preview_head = kPreviewHeads[attempt];
+      if (!scans[attempt]) scans[attempt] = scan(*this, items, meta.children, depth);
+      PlanOutcome outcome = plan_scanned(*this, *scans[attempt], items, budget,
+                                         depth, attempt == 0);
+      preview_head = entry_head;
+      pinned_paths.clear();
+      if (outcome.kind == PlanOutcome::Kind::kRefused) {
+        condense_pass = false;
+        return std::nullopt;
+      }
+      if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
+      held = std::move(outcome.plan);
+      if (held->complete) break;
+    }
+    condense_pass = false;
+  }
+  if (!held) return std::nullopt;
+  return execute(*held, depth);
+}
+
+}  // namespace quendra

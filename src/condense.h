@@ -1,0 +1,115 @@
+// Condensing: an array of records that does not fit its budget keeps every
+// record but only a shared set of fields, like a table with columns removed.
+// The records are scanned into columns with statistics, the columns are
+// scored and chosen under a size model, and the budget is spread over rows.
+#ifndef QUENDRA_CONDENSE_H_
+#define QUENDRA_CONDENSE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "lexical.h"
+#include "prune.h"
+#include "value.h"
+
+namespace quendra {
+
+// One key path as it occurs in the records of an array, with what the scan
+// saw there. Counts and sums cover every occurrence (one per record holding
+// the path, more when a record repeats the key).
+struct Column {
+  std::optional<std::size_t> parent;  // column of the enclosing object
+  Path path;                          // keys from the record down
+  std::size_t present = 0;  // values seen at this path
+  std::size_t nested = 0;   // non-empty objects scanned as further columns
+  std::size_t nulls = 0;
+  std::size_t bools = 0;
+  std::size_t numbers = 0;
+  std::size_t strings = 0;
+  std::size_t arrays = 0;
+  std::size_t objects = 0;
+  std::size_t empty = 0;         // null, "", [] or {}
+  std::size_t key_chars = 0;     // rendered key, colon and (indented) space
+  std::size_t full_chars = 0;    // full sizes of the values
+  std::size_t floor_chars = 0;   // Pruner::floor of the values
+  std::size_t position_sum = 0;  // 0-based key positions within the objects
+  std::size_t scalars = 0;       // null, bool, number and string values
+  // Distinct scalar value hashes; no more than kMaxValueHashes are kept.
+  std::unordered_set<std::uint64_t> value_hashes;
+  std::optional<std::uint64_t> first_hash;  // hash of the first scalar
+  bool constant = true;       // every scalar hashed equal to the first
+  std::uint64_t fingerprint = 0;  // which value sits in which record
+  bool not_numeric = false;   // some value is not numeric-looking
+  bool not_date = false;      // some value is not date-like
+  std::size_t id_likes = 0;   // values that look like opaque identifiers
+  std::size_t hits = 0;       // values some query token hits
+  // Value tokens of the column (only with a query); filling stops once the
+  // set holds kMaxCellTokens entries.
+  TokenSet cell_tokens;
+};
+
+// Value hashes a column keeps at most.
+inline constexpr std::size_t kMaxValueHashes = 1024;
+// Once a column's token set holds this many entries it takes no more.
+inline constexpr std::size_t kMaxCellTokens = 256;
+// Objects whose path within the record has this many keys are not opened.
+inline constexpr std::size_t kMaxColumnDepth = 4;
+
+// The scan of one array: its columns in order of first appearance.
+struct Discovery {
+  std::vector<Column> columns;
+  std::optional<Query> query;  // the request's query, when relevance counts
+  std::unordered_map<Path, std::size_t, PathHash> index;  // path -> column
+};
+
+// A candidate column and its score.
+struct ScoredColumn {
+  std::size_t column = 0;
+  double score = 0;
+};
+
+// A chosen set of columns with the records cut down to it, ready to fill.
+struct Plan {
+  Discovery discovery;
+  // Every candidate column with its final score, best first.
+  std::vector<ScoredColumn> scored;
+  std::vector<Value> projected;  // one cut-down record per item, item order
+  std::vector<Meta> metas;       // analysis of each projected record
+  std::vector<std::size_t> floors;  // Pruner::floor of each projected record
+  std::vector<double> relevances;   // per column; 0 for non-candidates
+  std::vector<bool> selected;       // per column: chosen
+  PathSet prefixes;  // every prefix (length 1 to full) of a chosen path
+  std::size_t slack = 0;  // budget minus the array with records at floors
+  std::size_t head = 0;   // preview_head of the attempt
+  bool complete = false;  // no candidate scoring 0.8 or more was left out
+};
+
+// The answer of one planning attempt.
+struct PlanOutcome {
+  enum class Kind : unsigned char {
+    kRefused,   // not uniform enough to show as a table: stop condensing
+    kNoPlan,    // nothing acceptable under these settings: try the next
+    kAccepted,  // `plan` holds the choice
+  };
+  Kind kind = Kind::kNoPlan;
+  std::optional<Plan> plan;  // present exactly when kind is kAccepted
+};
+
+// mix(x) of the record fingerprint: x ^= x >> 33; x *= 0xFF51AFD7ED558CCD;
+// x ^= x >> 29 (wrapping).
+std::uint64_t mix(std::uint64_t x);
+
+// Identity hash of a null, bool, number or string: SipHash-1-3 with zero keys
+// of a kind byte (0 null, 1 bool, 2 number, 3 string), then 1 or 0 for a bool,
+// or the text followed by 0xFF for a number or string.
+// REQUIRES: `value` is not an array or object.
+std::uint64_t value_hash(const Value& value);
+
+}  // namespace quendra
+
+#endif  // QUENDRA_CONDENSE_H_
