@@ -58,9 +58,9 @@ std::vector<Piece> split_lines(std::string_view text);
 
 // Paragraphs: a break starts at a line feed that is not the last byte and is
 // followed by a run of spaces, tabs, carriage returns and line feeds holding
-// at least one more line feed that is not the last byte of the text; the
-// terminator runs from the first to just after the last line feed of the run.
-// A text without a break gives one piece.
+// at least one more line feed; the terminator runs from the first to just
+// after the last line feed of the run. A run whose last line feed ends the
+// text is no break. A text without a break gives one piece.
 std::vector<Piece> split_paragraphs(std::string_view text);
 
 // Sentences: one ends after a ".", "!" or "?" (the last of a run of them)
