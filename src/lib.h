@@ -1,0 +1,64 @@
+// The request pipeline behind the exported functions: UTF-8 checks, options,
+// reading the document, the budget search that drives the pruning engine,
+// and the result envelope.
+#ifndef QUENDRA_LIB_H_
+#define QUENDRA_LIB_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "json.h"
+#include "options.h"
+#include "prune.h"
+#include "value.h"
+
+namespace quendra {
+
+inline constexpr const char kVersion[] = "0.2.1";
+
+// A failure of the pipeline; `message()` is the envelope's error text.
+struct Error {
+  enum class Kind { InputJson, InputYaml, Options, Plain };
+  Kind kind;
+  ParseError parse;     // InputJson
+  std::string message;  // the other kinds
+
+  std::string to_string() const;
+};
+
+// Text of a document: compact JSON for indent 0, pretty JSON otherwise, or
+// YAML block text (indent at least 2, ending with one newline).
+std::string render(const Value& value, std::size_t indent, Format format);
+
+// One attempt of the budget search.
+struct Attempt {
+  Value value;
+  Stats stats;
+  std::string text;
+  std::size_t chars = 0;
+};
+
+struct SearchResult {
+  Attempt attempt;
+  bool fits = false;
+};
+
+// Fits `document` to options.max_chars by adjusting the engine's internal
+// budget over at most 24 attempts. `options` holds the effective output
+// format and indent. Returns the largest fitting attempt, or else the
+// smallest overflowing one.
+SearchResult budget_search(const Value& document, const Options& options, bool pretty,
+                           const FieldScorer& scorer);
+
+// The error envelope {"ok":false,"error":message}.
+std::string envelope_err(std::string_view message);
+
+// Runs one whole request and returns the envelope text. Never throws except
+// on exhausted memory.
+std::string shrink(std::string_view input, std::string_view options);
+
+}  // namespace quendra
+
+#endif  // QUENDRA_LIB_H_
