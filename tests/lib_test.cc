@@ -140,3 +140,98 @@ TEST(BudgetSearch, KeepsInvariantsOverVariedRequests) {
 
 }  // namespace
 }  // namespace quendra
+
+namespace quendra {
+namespace {
+
+// Random documents mixing records, long texts, nesting and odd characters.
+class DocGen {
+ public:
+  explicit DocGen(unsigned seed) : state_(seed * 2654435761u + 1) {}
+
+  Value value(int depth) {
+    switch (depth > 3 ? next(4) : next(7)) {
+      case 0: return Value::null();
+      case 1: return Value::boolean(next(2));
+      case 2: return Value::number(std::to_string(next(100000)) + (next(3) ? "" : ".50"));
+      case 3: return Value::string(text());
+      case 4: case 5: {
+        std::vector<Value> items;
+        std::size_t n = next(4) ? next(6) : 20 + next(60);
+        bool records = next(2);
+        for (std::size_t i = 0; i < n; ++i) items.push_back(records ? record(depth + 1) : value(depth + 1));
+        return Value::array(std::move(items));
+      }
+      default: return record(depth);
+    }
+  }
+
+ private:
+  unsigned next(unsigned n) {
+    state_ ^= state_ << 13, state_ ^= state_ >> 17, state_ ^= state_ << 5;
+    return state_ % n;
+  }
+
+  std::string text() {
+    static const char* const kWords[] = {"alpha", "beta", "gamma", "naïve", "日本", "😀",
+                                         "end.", "\n", "\n\n", "tab\t", "\"q\"", "x"};
+    std::string s;
+    std::size_t n = next(3) ? next(6) : 30 + next(200);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i) s += ' ';
+      s += kWords[next(12)];
+    }
+    return s;
+  }
+
+  Value record(int depth) {
+    static const char* const kKeys[] = {"id", "name", "url", "description", "created_at",
+                                        "owner", "tags", "score", "avatar_url", "type"};
+    std::vector<Member> members;
+    std::size_t n = 1 + next(8);
+    for (std::size_t i = 0; i < n; ++i) members.push_back({kKeys[next(10)], value(depth + 1)});
+    return Value::object(std::move(members));
+  }
+
+  unsigned state_;
+};
+
+TEST(ShrinkProperties, GeneratedDocuments) {
+  const char* options[] = {
+      R"({"indent":0,"max_chars":%})",
+      R"({"max_chars":%})",
+      R"({"max_chars":%,"array_strategy":"condense","arguments":"name url","explain":true})",
+      R"({"max_chars":%,"format":"yaml"})",
+      R"({"max_chars":%,"indent":0,"protect":["id"],"max_samples":1,"keep_last_item":false})",
+  };
+  const std::size_t budgets[] = {0, 40, 200, 1000, 5000};
+  int pruned = 0;
+  for (unsigned seed = 0; seed < 60; ++seed) {
+    DocGen gen(seed);
+    Value doc = gen.value(0);
+    std::string text;
+    json::write_value(text, doc, false, 0, 0);
+    for (const char* tmpl : options) {
+      for (std::size_t budget : budgets) {
+        std::string opt = tmpl;
+        opt.replace(opt.find('%'), 1, std::to_string(budget));
+        SCOPED_TRACE("seed " + std::to_string(seed) + " " + opt);
+        std::string env;
+        ASSERT_EQ(testing::shrink_violation(text, opt, &env), "") << env;
+        auto v = json::parse(env).value();
+        ASSERT_TRUE(v.members()[0].value.as_bool()) << env;
+        const Value& report = v.members()[2].value;
+        pruned += report.members()[5].value.as_bool();
+        if (report.members()[3].value.text() == "json") {
+          auto out = json::parse(v.members()[1].value.text());
+          ASSERT_TRUE(out.ok());
+          EXPECT_EQ(testing::invented(out.value(), doc), "") << v.members()[1].value.text();
+        }
+      }
+    }
+  }
+  EXPECT_GT(pruned, 500);
+}
+
+}  // namespace
+}  // namespace quendra
