@@ -79,6 +79,15 @@ double score_factor(double score) {
   return 0.7;
 }
 
+// Layout characters of one value at key path length `length` in a record of
+// the array at `depth`: 1 compact (its comma or bracket share), else its
+// indentation, newline and comma.
+std::size_t entry_layout(bool pretty, std::size_t indent, std::size_t depth,
+                         std::size_t length) {
+  if (!pretty) return 1;
+  return add_sat(mul_sat(add_sat(length, depth + 1), indent), 2);
+}
+
 // A score as stored in the report: thousandths, halves away from zero,
 // clamped to an unsigned 32-bit value.
 std::uint32_t thousandths(double x) {
@@ -341,38 +350,23 @@ struct Traits {
   bool is_protected = false;
 };
 
-// The running choice of columns under the size model: the estimate is the
+// The running choice of columns under the size model. The estimate is the
 // skeleton plus each chosen column's own cost plus, once, the cost of every
-// enclosing object some chosen column needs. Enclosing objects are counted
-// by reference, so the estimate does not depend on the order of choice.
+// enclosing object some chosen column needs; enclosing objects are counted by
+// reference, so the estimate equals selection_cost of the choice in any order.
 class Choice {
  public:
-  Choice(const std::vector<Column>& columns, const std::vector<Traits>& traits,
-         bool pretty, std::size_t indent, std::size_t depth,
-         std::size_t skeleton)
+  Choice(const SizeModel& model, const std::vector<Column>& columns,
+         const std::vector<Traits>& traits)
       : columns_(columns),
         own_(columns.size(), 0),
         enclosing_(columns.size(), 0),
         refs_(columns.size(), 0),
         chosen_(columns.size(), false),
-        estimate_(skeleton) {
-    // Per-entry cost of a key at path length L: 1 compact, (L+d+1)w+2
-    // indented; an enclosing object pays that for its entry and again for
-    // its braces.
-    auto entry_cost = [&](std::size_t length) -> std::size_t {
-      if (!pretty) return 1;
-      return add_sat(mul_sat(length + depth + 1, indent), 2);
-    };
+        estimate_(model.skeleton()) {
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      const Column& col = columns[c];
-      std::size_t s = entry_cost(col.path.size());
-      own_[c] = std::min(
-          kCostCap,
-          add_sat(add_sat(col.key_chars,
-                          traits[c].exact ? col.full_chars : col.floor_chars),
-                  mul_sat(col.present, s)));
-      enclosing_[c] = std::min(
-          kCostCap, add_sat(col.key_chars, mul_sat(col.present, mul_sat(2, s))));
+      own_[c] = model.own_cost(columns[c], traits[c].exact);
+      enclosing_[c] = model.enclosing_cost(columns[c]);
     }
   }
 
@@ -418,17 +412,6 @@ double cube_sum(const std::vector<std::size_t>& selection,
   double sum = 0;
   for (std::size_t c : selection) sum += score[c] * score[c] * score[c];
   return sum;
-}
-
-// The size model's array with n empty records at `depth`: overhead(n, d)
-// plus r per record, r = 1 compact and (d+1)w+2 indented. Capped so that
-// the model's sums cannot wrap.
-std::size_t skeleton(const Pruner& pruner, std::size_t n, std::size_t depth) {
-  std::size_t record = pruner.pretty
-                           ? add_sat(mul_sat(depth + 1, pruner.indent), 2)
-                           : 1;
-  return std::min(kCostCap,
-                  add_sat(pruner.overhead(n, depth), mul_sat(n, record)));
 }
 
 PlanOutcome refused() { return PlanOutcome{PlanOutcome::Kind::kRefused, {}}; }
@@ -544,8 +527,8 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
   for (const ScoredColumn& s : scored) score[s.column] = s.score;
 
   // Greedy choice under the size model.
-  Choice choice(columns, traits, pruner.pretty, pruner.indent, depth,
-                skeleton(pruner, n, depth));
+  const SizeModel model{pruner.pretty, pruner.indent, depth, n};
+  Choice choice(model, columns, traits);
   std::vector<std::size_t> selection;
   for (const ScoredColumn& s : scored) {
     if (choice.cost_with(s.column) <= scaled(score_factor(s.score), budget)) {
@@ -711,6 +694,53 @@ void drop_query(Discovery& discovery) {
 }
 
 }  // namespace
+
+std::size_t SizeModel::skeleton() const {
+  std::size_t record = pretty ? add_sat(mul_sat(depth + 1, indent), 2) : 1;
+  return std::min(kCostCap, add_sat(quendra::overhead(rows, depth, pretty, indent),
+                                    mul_sat(rows, record)));
+}
+
+std::size_t SizeModel::own_cost(const Column& column, bool exact) const {
+  std::size_t entry = entry_layout(pretty, indent, depth, column.path.size());
+  std::size_t values = exact ? column.full_chars : column.floor_chars;
+  return std::min(kCostCap, add_sat(add_sat(column.key_chars, values),
+                                    mul_sat(column.present, entry)));
+}
+
+std::size_t SizeModel::enclosing_cost(const Column& column) const {
+  std::size_t entry = entry_layout(pretty, indent, depth, column.path.size());
+  return std::min(kCostCap, add_sat(column.key_chars,
+                                    mul_sat(column.present, mul_sat(2, entry))));
+}
+
+ColumnCost column_cost(const SizeModel& model, const std::vector<Column>& columns,
+                       std::size_t c, bool exact,
+                       const std::unordered_set<std::size_t>& containers) {
+  ColumnCost cost;
+  cost.size = model.own_cost(columns[c], exact);
+  for (auto p = columns[c].parent; p; p = columns[*p].parent) {
+    if (containers.count(*p) > 0) continue;
+    cost.containers.push_back(*p);
+    cost.size = add_sat(cost.size, model.enclosing_cost(columns[*p]));
+  }
+  return cost;
+}
+
+std::size_t selection_cost(const SizeModel& model,
+                           const std::vector<Column>& columns,
+                           const std::vector<std::size_t>& selection,
+                           const std::vector<bool>& exact) {
+  std::size_t total = model.skeleton();
+  std::unordered_set<std::size_t> containers;
+  for (std::size_t c : selection) {
+    ColumnCost cost = column_cost(model, columns, c, c < exact.size() && exact[c],
+                                  containers);
+    total = add_sat(total, cost.size);
+    containers.insert(cost.containers.begin(), cost.containers.end());
+  }
+  return total;
+}
 
 std::uint64_t mix(std::uint64_t x) {
   x ^= x >> 33;
@@ -1025,7 +1055,9 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
   }
   // With every record empty the array is already over budget: no column can
   // be chosen in any attempt, so every attempt would end without a plan.
-  if (skeleton(*this, items.size(), depth) > budget) return std::nullopt;
+  if (SizeModel{pretty, indent, depth, items.size()}.skeleton() > budget) {
+    return std::nullopt;
+  }
   const std::size_t entry_head = preview_head;
   const std::size_t passes = options().arguments ? 2 : 1;
 

@@ -100,6 +100,46 @@ struct PlanOutcome {
   std::optional<Plan> plan;  // present exactly when kind is kAccepted
 };
 
+// The size model of a condensed array: the estimated size of the array of
+// `rows` records at `depth` keeping a set of columns, with every kept value
+// at its floor (or whole, for exact columns). Exact when every cell is at its
+// floor and every kept enclosing object holds a kept value.
+struct SizeModel {
+  bool pretty = false;
+  std::size_t indent = 0;
+  std::size_t depth = 0;  // depth of the array
+  std::size_t rows = 0;   // number of records
+
+  // The array of empty records: overhead(rows, depth) plus 1 per record
+  // compact, (depth+1)*indent+2 indented.
+  std::size_t skeleton() const;
+  // A column's keys, values (full when `exact`, else at their floors) and
+  // per-entry layout: 1 compact, (L+depth+1)*indent+2 indented per value,
+  // L the length of its path.
+  std::size_t own_cost(const Column& column, bool exact) const;
+  // An enclosing object's keys plus, per occurrence, its entry layout and its
+  // braces (each 1 compact, (L+depth+1)*indent+2 indented).
+  std::size_t enclosing_cost(const Column& column) const;
+};
+
+// Cost of adding column `c` of `columns` to a choice whose enclosing objects
+// `containers` are paid for already, and the enclosing columns it newly needs
+// (innermost first).
+struct ColumnCost {
+  std::size_t size = 0;
+  std::vector<std::size_t> containers;
+};
+ColumnCost column_cost(const SizeModel& model, const std::vector<Column>& columns,
+                       std::size_t c, bool exact,
+                       const std::unordered_set<std::size_t>& containers);
+
+// skeleton() plus the column_cost of each column of `selection` in turn, the
+// enclosing objects paid once. `exact[c]` says column c is kept whole.
+std::size_t selection_cost(const SizeModel& model,
+                           const std::vector<Column>& columns,
+                           const std::vector<std::size_t>& selection,
+                           const std::vector<bool>& exact);
+
 // mix(x) of the record fingerprint: x ^= x >> 33; x *= 0xFF51AFD7ED558CCD;
 // x ^= x >> 29 (wrapping).
 std::uint64_t mix(std::uint64_t x);

@@ -1,0 +1,512 @@
+#include "condense.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fields.h"
+#include "json.h"
+#include "lexical.h"
+#include "options.h"
+#include "prune.h"
+#include "size.h"
+#include "unicode.h"
+#include "value.h"
+
+namespace quendra {
+namespace {
+
+Value Parse(std::string_view text) {
+  auto parsed = json::parse(text);
+  EXPECT_TRUE(parsed.ok()) << text;
+  return parsed.ok() ? std::move(parsed).value() : Value();
+}
+
+std::string Render(const Value& value, std::size_t indent) {
+  std::string out;
+  json::write_value(out, value, indent > 0, indent, 0);
+  return out;
+}
+
+Pruner MakePruner(const Options& options, std::size_t indent) {
+  return Pruner::with_scorer(indent > 0, indent, options,
+                             scorer_for(options.field_scorer));
+}
+
+Meta Analyze(const Value& doc, const Options& options, std::size_t indent) {
+  Pruner pruner = MakePruner(options, indent);
+  Path path;
+  return pruner.analyze_at(doc, 0, path, false);
+}
+
+Options Condensing() {
+  Options options;
+  options.array_strategy = ArrayStrategy::Condense;
+  return options;
+}
+
+// "path:items" entries joined by spaces.
+std::string Dropped(const Stats& stats) {
+  std::string out;
+  for (const DroppedField& d : stats.dropped_fields) {
+    if (!out.empty()) out += ' ';
+    out += d.path + ":" + std::to_string(d.items);
+  }
+  return out;
+}
+
+// "path score kept|dropped relevance" entries joined by "; ".
+std::string Decisions(const Stats& stats) {
+  std::string out;
+  for (const FieldDecision& d : stats.field_decisions) {
+    if (!out.empty()) out += "; ";
+    out += d.path + " " + std::to_string(d.score) + (d.kept ? " kept " : " dropped ") +
+           std::to_string(d.relevance);
+  }
+  return out;
+}
+
+struct Outcome {
+  std::string text;
+  std::size_t size = 0;
+  Stats stats;
+};
+
+// Fits `doc` as one attempt of the budget search does, and checks that the
+// pruner's condensing state is back to its resting values.
+Outcome FitDoc(const Value& doc, std::size_t budget, const Options& options,
+               std::size_t indent) {
+  Meta meta = Analyze(doc, options, indent);
+  Pruner pruner = MakePruner(options, indent);
+  Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
+  EXPECT_TRUE(pruner.path.empty());
+  EXPECT_EQ(pruner.preview_head, 24u);
+  EXPECT_TRUE(pruner.pinned_paths.empty());
+  EXPECT_FALSE(pruner.condense_pass);
+  return {Render(fitted.value, indent), fitted.size, pruner.stats};
+}
+
+Outcome Fit(std::string_view doc, std::size_t budget, const Options& options,
+            std::size_t indent = 0) {
+  return FitDoc(Parse(doc), budget, options, indent);
+}
+
+// The records {"<key>": "<prefix>0"}, {"<key>": "<prefix>1"}, ...
+std::string Records(std::size_t n, std::string_view body) {
+  std::string doc = "[";
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string record(body);
+    std::string index = std::to_string(i);
+    for (std::size_t at; (at = record.find('#')) != std::string::npos;) {
+      record.replace(at, 1, index);
+    }
+    doc += (i ? "," : "") + record;
+  }
+  return doc + "]";
+}
+
+std::string Repeat(std::string_view piece, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
+TEST(CondensePathString, Texts) {
+  EXPECT_EQ(Pruner::path_string({"data", "items"}, {"user", "name"}),
+            "/data/items/*/user/name");
+  EXPECT_EQ(Pruner::path_string({}, {"user", "name"}), "/*/user/name");
+  EXPECT_EQ(Pruner::path_string({}, {}), "/*");
+  EXPECT_EQ(Pruner::path_string({"*", "a/b"}, {""}), "/*/a/b/*/");
+}
+
+TEST(CondenseFloor, Cells) {
+  std::string s40(40, 'x');
+  std::string s41(41, 'x');
+  std::string e41 = Repeat("\u00e9", 41);
+  struct Case {
+    const char* name;
+    std::string doc;
+    std::size_t head;
+    std::size_t indent;
+    std::size_t floor;
+  };
+  const Case kCases[] = {
+      {"40 characters stay whole", "\"" + s40 + "\"", 24, 0, 42},
+      // 24 characters quoted (26) plus the marker for 17 (12)
+      {"41 characters previewed", "\"" + s41 + "\"", 24, 0, 38},
+      {"shorter head", "\"" + s41 + "\"", 12, 0, 26},
+      {"characters, not bytes", "\"" + e41 + "\"", 24, 0, 38},
+      {"escapes count", "\"" + Repeat("\\t", 41) + "\"", 24, 0, 62},
+      {"object keeps every key", R"({"a":")" + s41 + R"(","b":1})", 24, 0, 50},
+      {"object indented", R"({"a":")" + s41 + R"(","b":1})", 24, 2, 59},
+      {"empty object", "{}", 24, 0, 2},
+      {"array at its min_size", "[11111,22222,33333,44444,55555]", 24, 0, 22},
+      {"number", "12345", 24, 0, 5},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Options options;
+    Value value = Parse(c.doc);
+    Meta meta = Analyze(value, options, c.indent);
+    Pruner pruner = MakePruner(options, c.indent);
+    pruner.preview_head = c.head;
+    EXPECT_EQ(pruner.floor(value, meta, 0), c.floor);
+  }
+
+  // A node that cannot shrink floors at its size.
+  Options options;
+  options.protect = {"s"};
+  Value doc = Parse(R"({"s":")" + s41 + R"("})");
+  Meta meta = Analyze(doc, options, 0);
+  Pruner pruner = MakePruner(options, 0);
+  EXPECT_EQ(pruner.floor(doc.members()[0].value, meta.children[0], 1), 43u);
+}
+
+Discovery Scan(const Value& array, const Options& options, std::size_t indent,
+               std::optional<Query> query = std::nullopt) {
+  Meta meta = Analyze(array, options, indent);
+  Pruner pruner = MakePruner(options, indent);
+  Discovery discovery;
+  discovery.query = std::move(query);
+  Path path;
+  for (std::size_t row = 0; row < array.items().size(); ++row) {
+    pruner.visit(discovery, array.items()[row].members(), meta.children[row],
+                 false, std::nullopt, path, 1, row);
+    EXPECT_TRUE(path.empty());
+  }
+  return discovery;
+}
+
+std::string PathText(const Path& path) {
+  std::string out;
+  for (const std::string& s : path) out += (out.empty() ? "" : ".") + s;
+  return out;
+}
+
+TEST(CondenseVisit, ColumnsAndStatistics) {
+  Value records = Parse(
+      R"([{"a":1,"x":{"a":"s","b":null}},{"a":2,"x":"text"},{"b":true,"x":{}}])");
+  Discovery d = Scan(records, Options(), 0);
+  ASSERT_EQ(d.columns.size(), 5u);
+  std::vector<std::string> paths;
+  for (const Column& c : d.columns) paths.push_back(PathText(c.path));
+  EXPECT_EQ(paths, (std::vector<std::string>{"a", "x", "x.a", "x.b", "b"}));
+  EXPECT_EQ(d.index.at(Path{"x", "b"}), 3u);
+
+  const Column& a = d.columns[0];
+  EXPECT_FALSE(a.parent);
+  EXPECT_EQ(a.present, 2u);
+  EXPECT_EQ(a.numbers, 2u);
+  EXPECT_EQ(a.key_chars, 8u);
+  EXPECT_EQ(a.scalars, 2u);
+  EXPECT_EQ(a.value_hashes.size(), 2u);
+  EXPECT_FALSE(a.constant);
+  EXPECT_FALSE(a.not_numeric);
+  EXPECT_TRUE(a.not_date);
+
+  const Column& x = d.columns[1];
+  EXPECT_EQ(x.present, 3u);
+  EXPECT_EQ(x.nested, 1u);  // the empty object is not scanned
+  EXPECT_EQ(x.objects, 2u);
+  EXPECT_EQ(x.strings, 1u);
+  EXPECT_EQ(x.empty, 1u);
+  EXPECT_EQ(x.position_sum, 3u);
+  EXPECT_EQ(x.full_chars, 18u + 6u + 2u);
+  EXPECT_EQ(x.floor_chars, 26u);
+  EXPECT_EQ(x.scalars, 1u);
+
+  EXPECT_EQ(d.columns[2].parent, std::optional<std::size_t>(1));
+  EXPECT_EQ(d.columns[2].present, 1u);
+  EXPECT_EQ(d.columns[3].nulls, 1u);
+  EXPECT_EQ(d.columns[3].empty, 1u);
+  EXPECT_EQ(d.columns[4].bools, 1u);
+  EXPECT_EQ(d.columns[4].position_sum, 0u);
+
+  // Indented keys carry the space after the colon.
+  EXPECT_EQ(Scan(records, Options(), 2).columns[0].key_chars, 10u);
+}
+
+TEST(CondenseVisit, FourthLevelObjectsStayClosed) {
+  Discovery d = Scan(Parse(R"([{"a":{"b":{"c":{"d":{"e":1}}}}},{"a":{"b":{"c":{"d":2}}}}])"),
+                     Options(), 0);
+  ASSERT_EQ(d.columns.size(), 4u);
+  const Column& deepest = d.columns[3];
+  EXPECT_EQ(PathText(deepest.path), "a.b.c.d");
+  EXPECT_EQ(deepest.objects, 1u);
+  EXPECT_EQ(deepest.numbers, 1u);
+  EXPECT_EQ(deepest.nested, 0u);
+  EXPECT_EQ(d.columns[2].nested, 2u);
+}
+
+TEST(CondenseVisit, Classification) {
+  Discovery d = Scan(Parse(R"([
+      {"d":"2024-01-01","h":"0123456789abcdef0123456789abcdef","t":"plain words",
+       "n":123456789,"m":"-12.5","u":"550e8400-e29b-41d4-a716-446655440000"},
+      {"d":"2024-02-29T10:00:00Z","h":"fedcba9876543210fedcba9876543210","t":"description",
+       "n":12345678,"m":"3","u":"Ab3xxxxxxxxx"}])"),
+                     Options(), 0);
+  auto col = [&](const char* key) -> const Column& {
+    return d.columns[d.index.at(Path{key})];
+  };
+  EXPECT_FALSE(col("d").not_date);
+  EXPECT_TRUE(col("d").not_numeric);
+  EXPECT_EQ(col("d").id_likes, 1u);  // only the bare date is hex-and-dash
+  EXPECT_EQ(col("h").id_likes, 2u);
+  EXPECT_EQ(col("t").id_likes, 0u);
+  EXPECT_EQ(col("n").id_likes, 1u);  // more than 8 digits
+  EXPECT_FALSE(col("n").not_numeric);
+  EXPECT_FALSE(col("m").not_numeric);
+  EXPECT_TRUE(col("m").not_date);
+  EXPECT_EQ(col("u").id_likes, 2u);
+}
+
+TEST(CondenseVisit, FingerprintsFollowRecords) {
+  Discovery d = Scan(
+      Parse(R"([{"p":1,"r":1,"s":2,"c":0},{"p":2,"r":2,"s":1,"c":0},{"p":3,"r":3,"s":3,"c":0}])"),
+      Options(), 0);
+  EXPECT_EQ(d.columns[0].fingerprint, d.columns[1].fingerprint);
+  EXPECT_NE(d.columns[0].fingerprint, d.columns[2].fingerprint);
+  EXPECT_TRUE(d.columns[3].constant);
+  EXPECT_EQ(d.columns[3].value_hashes.size(), 1u);
+
+  EXPECT_EQ(value_hash(Value::number("1")), value_hash(Parse("1")));
+  EXPECT_NE(value_hash(Value::number("1")), value_hash(Value::string("1")));
+  EXPECT_NE(value_hash(Value::boolean(true)), value_hash(Value::boolean(false)));
+  EXPECT_NE(value_hash(Value::null()), value_hash(Value::string("")));
+}
+
+TEST(CondenseVisit, CapsAndQueryHits) {
+  Value many = Parse(Records(2000, R"({"v":#})"));
+  EXPECT_EQ(Scan(many, Options(), 0).columns[0].value_hashes.size(),
+            kMaxValueHashes);
+
+  // Three new tokens per record: the set stops taking values once it holds
+  // 256 entries, so the value that crosses the mark still goes in whole.
+  Value worded = Parse(Records(100, R"({"v":"alpha# beta# gamma#"})"));
+  Discovery d = Scan(worded, Options(), 0, Query::from_text("beta5"));
+  EXPECT_EQ(d.columns[0].cell_tokens.size(), 258u);
+  EXPECT_EQ(d.columns[0].hits, 1u);
+
+  // Without a query neither tokens nor hits are collected.
+  Discovery plain = Scan(worded, Options(), 0);
+  EXPECT_TRUE(plain.columns[0].cell_tokens.empty());
+  EXPECT_EQ(plain.columns[0].hits, 0u);
+}
+
+TEST(CondenseProject, KeepsChosenPathsInRecordOrder) {
+  Value record = Parse(R"({"b":1,"u":{"n":"x","e":"y","z":{"q":1}},"a":2,"u":{"e":3},"w":{"n":1}})");
+  PathSet paths = {{"a"}, {"b"}, {"u", "n"}};
+  PathSet prefixes = {{"a"}, {"b"}, {"u"}, {"u", "n"}};
+  Pruner pruner = MakePruner(Options(), 0);
+  Path path;
+  Value projected = Value::object(pruner.project(record.members(), path, paths, prefixes));
+  EXPECT_TRUE(path.empty());
+  EXPECT_EQ(Render(projected, 0), R"({"b":1,"u":{"n":"x"},"a":2,"u":{}})");
+}
+
+TEST(CondenseSizeModel, MatchesRenderingAtFloors) {
+  Value ids = Parse(R"([{"id":1},{"id":2},{"id":3}])");
+  for (std::size_t indent : {0, 2}) {
+    SCOPED_TRACE(indent);
+    Discovery d = Scan(ids, Options(), indent);
+    SizeModel model{indent > 0, indent, 0, 3};
+    ColumnCost cost = column_cost(model, d.columns, 0, false, {});
+    EXPECT_EQ(model.skeleton(), indent ? 26u : 7u);
+    EXPECT_EQ(cost.size, indent ? 39u : 21u);
+    EXPECT_TRUE(cost.containers.empty());
+    std::size_t total = selection_cost(model, d.columns, {0}, {false});
+    EXPECT_EQ(total, indent ? 65u : 28u);
+    EXPECT_EQ(total, unicode::count_chars(Render(ids, indent)));
+  }
+
+  // Enclosing objects are paid for once, by the first column that needs them.
+  Value users = Parse(
+      R"([{"title":"First post","user":{"name":"ann","email":"ann@example.com"}},)"
+      R"({"title":"Second post","user":{"name":"bob","email":"bob@example.com"}},)"
+      R"({"title":"Third post","user":{"name":"cy","email":"cy@example.com"}}])");
+  for (std::size_t indent : {0, 3}) {
+    SCOPED_TRACE(indent);
+    Discovery d = Scan(users, Options(), indent);
+    ASSERT_EQ(d.columns.size(), 4u);  // title, user, user.name, user.email
+    SizeModel model{indent > 0, indent, 0, 3};
+    ColumnCost name = column_cost(model, d.columns, 2, false, {});
+    EXPECT_EQ(name.containers, std::vector<std::size_t>{1});
+    ColumnCost email = column_cost(model, d.columns, 3, false, {1});
+    EXPECT_TRUE(email.containers.empty());
+    if (indent == 0) {
+      EXPECT_EQ(name.size, 38u + 27u);
+      EXPECT_EQ(email.size, 77u);
+    }
+    EXPECT_EQ(selection_cost(model, d.columns, {0, 2, 3}, {}),
+              unicode::count_chars(Render(users, indent)));
+  }
+}
+
+TEST(CondenseDiscount, SharedRolesAndDuplicates) {
+  Value records = Parse(
+      R"([{"p":1,"r":1,"s":2,"c":0,"t":7},{"p":2,"r":2,"s":1,"c":0,"t":8},)"
+      R"({"p":3,"r":3,"s":3,"c":0}])");
+  Discovery d = Scan(records, Options(), 0);
+  Pruner pruner = MakePruner(Options(), 0);
+  struct Case {
+    const char* name;
+    std::vector<ScoredColumn> scored;
+    std::vector<std::optional<std::string>> roles;
+    std::vector<double> expected;
+  };
+  const std::optional<std::string> kNone;
+  const Case kCases[] = {
+      {"shared role, ties by column number",
+       {{2, 0.8}, {4, 0.6}, {3, 0.8}},
+       {"title", "title", "title"},
+       {0.8, 0.3375, 0.6}},
+      {"roles apart",
+       {{2, 0.8}, {4, 0.6}, {3, 0.8}},
+       {"title", "link", kNone},
+       {0.8, 0.6, 0.8}},
+      {"duplicate keeps 15 %", {{0, 0.5}, {1, 0.7}}, {kNone, kNone}, {0.075, 0.7}},
+      {"equal duplicates: lower column wins", {{1, 0.5}, {0, 0.5}}, {kNone, kNone},
+       {0.075, 0.5}},
+      {"constant and rare columns are no duplicates", {{3, 0.5}, {4, 0.5}},
+       {kNone, kNone}, {0.5, 0.5}},
+      {"duplicate discount before role discount",
+       {{0, 0.9}, {1, 0.8}, {2, 0.6}},
+       {"time", "time", kNone},
+       {0.9, 0.8 * 0.15 * 0.75, 0.6}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<ScoredColumn> scored = c.scored;
+    pruner.discount_redundant(d, scored, c.roles);
+    for (std::size_t i = 0; i < scored.size(); ++i) {
+      EXPECT_DOUBLE_EQ(scored[i].score, c.expected[i]) << i;
+    }
+  }
+}
+
+PlanOutcome::Kind PlanKind(std::string_view doc, std::size_t budget, bool first,
+                           const Options& options = Condensing()) {
+  Value array = Parse(doc);
+  Meta meta = Analyze(array, options, 0);
+  Pruner pruner = MakePruner(options, 0);
+  return pruner.plan(array.items(), meta.children, budget, 0, first).kind;
+}
+
+TEST(CondensePlan, UniformityGate) {
+  using K = PlanOutcome::Kind;
+  const std::string kRare = R"([{"a":1,"b":1},{"a":2,"c":1},{"a":3,"d":1},{"a":4,"e":1}])";
+  EXPECT_EQ(PlanKind("[{},{}]", 100, true), K::kRefused);
+  EXPECT_EQ(PlanKind(kRare, 100, true), K::kRefused);  // 5.6 > 4
+  EXPECT_EQ(PlanKind(kRare, 100, false), K::kAccepted);  // gate not asked
+  EXPECT_EQ(PlanKind(R"([{"a":1,"b":1},{"a":2},{"a":3}])", 100, true),
+            K::kAccepted);  // 0.7 * 4 = 2.8 <= 3
+  // Only identifiers: nothing informative to show.
+  EXPECT_EQ(PlanKind(R"([{"id":1},{"id":2},{"id":3}])", 100, true), K::kNoPlan);
+  // Repetitive short values: not worth a table either.
+  EXPECT_EQ(PlanKind(R"([{"v":1},{"v":1},{"v":2},{"v":1},{"v":1}])", 100, true),
+            K::kNoPlan);
+}
+
+TEST(CondensePlan, ScoreSharesOfTheBudget) {
+  // key_order: t scores 1.0, u 0.5. t at its floor makes the estimate 136;
+  // u brings it to 154, which must be within 90 % of the budget. Its full
+  // values would not fit the whole budget, so the fill-in cannot take u.
+  Options options = Condensing();
+  options.field_scorer = ScorerKind::KeyOrder;
+  std::string doc = Records(3, R"({"t":"#)" + std::string(59, 'y') + R"(","u":#})");
+  for (std::size_t budget : {171, 172}) {
+    SCOPED_TRACE(budget);
+    Value array = Parse(doc);
+    Meta meta = Analyze(array, options, 0);
+    Pruner pruner = MakePruner(options, 0);
+    PlanOutcome outcome = pruner.plan(array.items(), meta.children, budget, 0, true);
+    ASSERT_EQ(outcome.kind, PlanOutcome::Kind::kAccepted);
+    const Plan& plan = *outcome.plan;
+    EXPECT_TRUE(plan.selected[0]);
+    EXPECT_EQ(plan.selected[1], budget == 172);
+    EXPECT_EQ(plan.slack, budget - (budget == 172 ? 154 : 136));
+    EXPECT_EQ(plan.head, 24u);
+    EXPECT_TRUE(plan.complete);
+    EXPECT_TRUE(pruner.pinned_paths.empty());  // nothing exact
+  }
+}
+
+TEST(CondensePlan, ProtectedColumnsMustFit) {
+  Options options = Condensing();
+  options.protect = {"u"};
+  std::string doc = Records(3, R"({"title":"Title #","u":")" + std::string(40, 'z') + R"("})");
+  EXPECT_EQ(PlanKind(doc, 100, true, options), PlanOutcome::Kind::kNoPlan);
+  EXPECT_EQ(PlanKind(doc, 200, true, options), PlanOutcome::Kind::kAccepted);
+}
+
+TEST(CondenseTryCondense, Declines) {
+  Options options = Condensing();
+  for (const char* doc : {R"([{"title":"a b c d e f g"}])",
+                          R"([{"title":"a b c d e f g"},"s"])",
+                          R"([{},{}])"}) {
+    SCOPED_TRACE(doc);
+    Value array = Parse(doc);
+    Meta meta = Analyze(array, options, 0);
+    Pruner pruner = MakePruner(options, 0);
+    EXPECT_FALSE(pruner.try_condense(array.items(), meta, 5, 0));
+    EXPECT_TRUE(pruner.stats.dropped_fields.empty());
+  }
+}
+
+const char kPosts[] =
+    R"([{"id":1,"title":"Alpha release notes","avatar_url":"https://example.com/a/1.png"},)"
+    R"({"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
+    R"({"id":3,"title":"Gamma","avatar_url":"https://example.com/a/3.png"}])";
+
+const char kUsers[] =
+    R"([{"title":"First post","user":{"name":"ann","email":"ann@example.com"}},)"
+    R"({"title":"Second post","user":{"name":"bob","email":"bob@example.com"}},)"
+    R"({"title":"Third post","user":{"name":"cy","email":"cy@example.com"}}])";
+
+TEST(CondenseFit, ExactOutputs) {
+  Options explain = Condensing();
+  explain.explain = true;
+  struct Case {
+    const char* name;
+    std::string doc;
+    std::size_t budget;
+    Options options;
+    std::string text;
+    std::size_t size;
+    std::string dropped;
+    std::string decisions;
+  };
+  const Case kCases[] = {
+      {"noise column dropped", kPosts, 100, explain,
+       R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta"},{"id":3,"title":"Gamma"}])",
+       89, "/*/avatar_url:3",
+       "/*/title 950 kept 0; /*/id 940 kept 0; /*/avatar_url 100 dropped 0"},
+      {"whole enclosing object dropped once", kUsers, 120, explain,
+       R"([{"title":"First post"},{"title":"Second post"},{"title":"Third post"}])",
+       71, "/*/user:3",
+       "/*/title 950 kept 0; /*/user/name 792 dropped 0; /*/user/email 495 dropped 0"},
+      {"sibling kept, field dropped", kUsers, 150, Condensing(),
+       R"([{"title":"First post","user":{"name":"ann"}},{"title":"Second post","user":{"name":"bob"}},{"title":"Third post","user":{"name":"cy"}}])",
+       136, "/*/user/email:3", ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Outcome out = Fit(c.doc, c.budget, c.options);
+    EXPECT_EQ(out.text, c.text);
+    EXPECT_EQ(out.size, c.size);
+    EXPECT_EQ(out.size, unicode::count_chars(out.text));
+    EXPECT_EQ(Dropped(out.stats), c.dropped);
+    EXPECT_EQ(Decisions(out.stats), c.decisions);
+    EXPECT_EQ(out.stats.arrays_condensed, 1u);
+    EXPECT_EQ(out.stats.fields_dropped, 1u);
+    EXPECT_EQ(out.stats.arrays_sampled, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace quendra
