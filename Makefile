@@ -41,7 +41,18 @@ sanitize: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: unit sanitize
+test: unit sanitize pytest installtest
+
+.PHONY: pytest installtest
+
+# The Python binding, the command and the README's examples, against the build.
+pytest: build
+	QUENDRA_LIBRARY=$(abspath $(BUILD))/libquendra.so QUENDRA_CLI=$(abspath $(BUILD))/quendra \
+	  PYTHONPATH=$(CURDIR)/python python3 -m unittest discover -s python/tests -v
+
+# Installs into a temporary prefix and builds a consumer with find_package and pkg-config.
+installtest: build
+	tests/install/run.sh $(BUILD)
 
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENDRA_BENCH=ON -DQUENDRA_TESTS=OFF

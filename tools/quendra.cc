@@ -726,23 +726,28 @@ void print_report(const Json& report) {
                                           : "does not fit");
   if (!flag_of(report, "pruned")) return;
 
-  // One line per kind of omission, e.g. "38 array items (1 array sampled)".
+  // One line per kind of omission, e.g. "38 array items (1 array sampled)";
+  // the parenthesis is left out when its count is 0 (items of collapsed
+  // arrays, keys of collapsed objects).
   auto counted = [&](std::string_view key, std::string_view one, std::string_view many) {
     std::string count = n(key);
     return count + " " + std::string(count == "1" ? one : many);
   };
+  auto detail = [&](std::string_view key, std::string_view one, std::string_view many) {
+    return nonzero(key) ? " (" + counted(key, one, many) + ")" : std::string();
+  };
   std::vector<std::string> omitted;
   if (nonzero("items_omitted")) {
-    omitted.push_back(counted("items_omitted", "array item", "array items") + " (" +
-                      counted("arrays_sampled", "array sampled", "arrays sampled") + ")");
+    omitted.push_back(counted("items_omitted", "array item", "array items") +
+                      detail("arrays_sampled", "array sampled", "arrays sampled"));
   }
   if (nonzero("keys_omitted")) {
-    omitted.push_back(counted("keys_omitted", "object key", "object keys") + " (" +
-                      counted("objects_trimmed", "object trimmed", "objects trimmed") + ")");
+    omitted.push_back(counted("keys_omitted", "object key", "object keys") +
+                      detail("objects_trimmed", "object trimmed", "objects trimmed"));
   }
   if (nonzero("fields_dropped")) {
-    omitted.push_back(counted("fields_dropped", "record field", "record fields") + " (" +
-                      counted("arrays_condensed", "array condensed", "arrays condensed") + ")");
+    omitted.push_back(counted("fields_dropped", "record field", "record fields") +
+                      detail("arrays_condensed", "array condensed", "arrays condensed"));
   }
   if (nonzero("strings_truncated")) {
     omitted.push_back(counted("strings_truncated", "string shortened", "strings shortened"));
