@@ -276,6 +276,12 @@ Fitted Pruner::fit_sized(const Value& value, const Meta& meta,
       return Fitted{Value::string(std::move(text)), size};
     }
     case Kind::Array:
+      if (options().array_strategy == ArrayStrategy::Condense) {
+        if (std::optional<Fitted> condensed =
+                try_condense(value.items(), meta, budget, depth)) {
+          return std::move(*condensed);
+        }
+      }
       return fit_array(value, meta, budget, depth);
     case Kind::Object:
       return fit_object(value, meta, budget, depth);

@@ -233,7 +233,7 @@ std::string Render(const Value& value, std::size_t indent) {
 
 TEST(PruneProperty, SizesBudgetsAndProvenance) {
   DocumentGenerator gen(20240601);
-  std::size_t checked = 0;
+  std::size_t checked = 0, condensed = 0, sampled = 0;
   for (int round = 0; round < 300; ++round) {
     Value doc = gen.value(0);
     Options options = gen.options();
@@ -272,9 +272,14 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
       Pruner again = Pruner::with_scorer(pretty, indent, options, scorer);
       EXPECT_EQ(Render(again.fit(doc, meta, budget, 0), indent), text);
       ++checked;
+      condensed += pruner.stats.arrays_condensed;
+      sampled += pruner.stats.arrays_sampled;
     }
   }
   EXPECT_EQ(checked, 300u * 12u);
+  // The generated documents reach both array strategies.
+  EXPECT_GT(condensed, 0u);
+  EXPECT_GT(sampled, 0u);
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ std::string Counters(const Stats& s) {
   put("objects_trimmed", s.objects_trimmed);
   put("keys_omitted", s.keys_omitted);
   put("containers_collapsed", s.containers_collapsed);
+  put("arrays_condensed", s.arrays_condensed);
+  put("fields_dropped", s.fields_dropped);
   put("protected_omitted", s.protected_omitted);
   return out;
 }
@@ -308,6 +310,27 @@ TEST(PruneSelectKeys, ScoreThresholdsAndQuery) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Shrink(Parse(doc), c.budget, c.options).text, c.text);
   }
+}
+
+TEST(PruneFit, CondensedArraysSkipSampling) {
+  std::string doc = "[";
+  for (int i = 0; i < 6; ++i) {
+    doc += std::string(i ? "," : "") + "{\"id\":" + std::to_string(i) +
+           ",\"title\":\"Entry number " + std::to_string(i) +
+           " of the list\",\"avatar_url\":\"https://example.com/a/" + Letters('x', 40) +
+           "\"}";
+  }
+  Options condense;
+  condense.array_strategy = ArrayStrategy::Condense;
+  Value records = Parse(doc + "]");
+  Outcome out = Shrink(records, 250, condense);
+  EXPECT_LE(out.size, 250u);
+  EXPECT_EQ(out.size, unicode::count_chars(out.text));
+  EXPECT_NE(out.counters.find("arrays_condensed=1"), std::string::npos) << out.counters;
+  EXPECT_EQ(out.counters.find("arrays_sampled"), std::string::npos) << out.counters;
+
+  Outcome sampled = Shrink(records, 250, Options());
+  EXPECT_NE(sampled.counters.find("arrays_sampled=1"), std::string::npos) << sampled.counters;
 }
 
 TEST(PruneFit, ObjectOfFortyKeysCollapses) {
