@@ -204,10 +204,77 @@ class Pruner {
   const FieldScorer& scorer() const { return *scorer_; }
 
   // Condensing (condense.cc).
-  // Declarations of the condensing operations go here: try_condense, visit,
-  // floor, project, plan, discount_redundant, fill, path_string, execute.
-  // fit_sized() calls try_condense(array.items(), meta, budget, depth),
-  // expecting std::optional<Fitted>, for arrays under "condense".
+  // The types named with `struct` here are defined in condense.h.
+
+  // Condenses the array whose elements are `items` (analysed as `meta`) at
+  // `depth` to `budget`: every item is kept, cut down to one shared set of
+  // fields, and the dropped fields (and, with `explain`, every field
+  // decision) go to `stats`. Absent when condensing declines: fewer than two
+  // items, an item that is not an object, or no acceptable choice of fields.
+  // preview_head, pinned_paths and condense_pass are left as on entry
+  // (pinned_paths empty, condense_pass lowered).
+  std::optional<Fitted> try_condense(const std::vector<Value>& items,
+                                     const Meta& meta, std::size_t budget,
+                                     std::size_t depth);
+
+  // Scans the members `entries` of one object of record `row` (analysed as
+  // `meta`, standing at `depth`, at key path `path` within the record) into
+  // the columns of `discovery`. When `nested`, new columns get `parent`.
+  // Non-empty objects with fewer than 4 keys on their path are scanned too.
+  // `path` is extended and restored during the call.
+  void visit(struct Discovery& discovery, const std::vector<Member>& entries,
+             const Meta& meta, bool nested, std::optional<std::size_t> parent,
+             Path& path, std::size_t depth, std::size_t row) const;
+
+  // The smallest size condensing shrinks a cell to: the full size when the
+  // node cannot shrink; an object keeping every key with each value at its
+  // floor; a string longer than preview_head + 16 characters as its first
+  // preview_head characters and "…[+N chars]", when that is smaller; any
+  // other node its min_size.
+  std::size_t floor(const Value& value, const Meta& meta,
+                    std::size_t depth) const;
+
+  // The members of `entries` whose key path (`path` plus the key) is in
+  // `paths`, copied whole, and those whose path is in `prefixes` with an
+  // object value, cut down recursively; record order kept. `path` is
+  // extended and restored during the call.
+  std::vector<Member> project(const std::vector<Member>& entries, Path& path,
+                              const PathSet& paths,
+                              const PathSet& prefixes) const;
+
+  // One planning attempt for the array of objects `items` (analysed as
+  // `metas`) at `depth` under `budget`: refused (not uniform, checked only
+  // when `first`), no plan, or a plan. Leaves pinned_paths holding the
+  // pattern paths of the chosen exact columns; the caller empties it.
+  struct PlanOutcome plan(const std::vector<Value>& items,
+                          const std::vector<Meta>& metas, std::size_t budget,
+                          std::size_t depth, bool first);
+
+  // Discounts redundant columns in `scored` (candidate columns of
+  // `discovery`, `roles[i]` the role of scored[i]): columns holding the same
+  // values in the same records keep 15 % of their score except the best;
+  // the k-th best column of a shared role keeps 0.75^k of its score.
+  void discount_redundant(
+      const struct Discovery& discovery, std::vector<struct ScoredColumn>& scored,
+      const std::vector<std::optional<std::string>>& roles) const;
+
+  // Spreads `extra` spare characters (may be negative) over `items` at
+  // `depth`, each starting from floors[i]: the smallest wants first, each
+  // getting at most an even share of what is left. Objects are filled member
+  // by member; other nodes are fitted. While item i is filled, labels[i] (or
+  // "*" beyond the labels) is on `path`.
+  Filled fill(const std::vector<Child>& items,
+              const std::vector<std::size_t>& floors, std::int64_t extra,
+              std::size_t depth, const std::vector<std::string_view>& labels);
+
+  // The report form of the column path `relative` of the records of the
+  // array at `base`: "/" before each segment of base, "/*", then "/" before
+  // each segment of relative ("/data/items/*/user/name").
+  static std::string path_string(const Path& base, const Path& relative);
+
+  // Builds the condensed array of `plan` at `depth` and records the dropped
+  // fields, the field decisions and the condensed array in `stats`.
+  Fitted execute(const struct Plan& plan, std::size_t depth);
   // End of condensing.
 
   bool pretty = false;       // indented measure
