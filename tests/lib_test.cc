@@ -235,3 +235,47 @@ TEST(ShrinkProperties, GeneratedDocuments) {
 
 }  // namespace
 }  // namespace quendra
+
+namespace quendra {
+namespace {
+
+std::string letters(std::size_t n, char c = 'a') { return std::string(n, c); }
+
+TEST(ShrinkExamples, ExactOutputsThroughTheBoundary) {
+  std::string hundred = "[";
+  for (int i = 0; i < 100; ++i) hundred += std::string(i ? "," : "") + "\"" + letters(4, 'a' + i % 26) + "\"";
+  hundred += "]";
+  std::string forty = "{";
+  for (int i = 0; i < 40; ++i) forty += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i % 10);
+  forty += "}";
+  const std::string s100 = letters(100);
+  struct Case {
+    std::string name, doc, options, text;
+  } cases[] = {
+      {"array sampled with last item", hundred, R"({"indent":0,"max_chars":60})",
+       R"(["aaaa","bbbb","cccc","dddd","…[95 items omitted]","vvvv"])"},
+      {"array sampled without last item", hundred,
+       R"({"indent":0,"max_chars":60,"keep_last_item":false})",
+       R"(["aaaa","bbbb","cccc","dddd","eeee","…[95 items omitted]"])"},
+      {"object keeps first member", "{\"a\":\"" + s100 + "\",\"b\":\"" + s100 + "\",\"c\":\"" + s100 + "\"}",
+       R"({"indent":0,"max_chars":50})", R"({"a":"aaaaaaaaa…[+91 chars]","2 keys omitted":"…"})"},
+      {"object collapses", forty, R"({"indent":0,"max_chars":0})", R"({"40 keys omitted":"…"})"},
+      {"protected member survives minimal form",
+       "{\"keep\":{\"id\":7,\"junk\":\"" + s100 + "\"},\"other\":[1,2]}",
+       R"({"indent":0,"max_chars":0,"protect":"id"})",
+       R"({"keep":{"id":7,"1 keys omitted":"…"},"1 keys omitted":"…"})"},
+      {"small object kept whole", R"({"a":[1,2,3]})", R"({"indent":0,"max_chars":0})",
+       R"({"a":[1,2,3]})"},
+      {"long string", "\"" + letters(1000) + "\"", R"({"indent":0,"max_chars":10})",
+       R"("…[+1000 chars]")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto v = json::parse(shrink(c.doc, c.options)).value();
+    ASSERT_EQ(v.members().size(), 3u);
+    EXPECT_EQ(v.members()[1].value.text(), c.text);
+  }
+}
+
+}  // namespace
+}  // namespace quendra
