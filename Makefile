@@ -31,6 +31,9 @@ build: deps
 demo: build
 	@echo "== examples/api.json: $$(wc -c < examples/api.json) bytes, shrunk to 1500 characters =="
 	$(BUILD)/quendra --max-chars 1500 --report examples/api.json
+	@echo "== the same with --strategy condense and a query, 3000 characters, compact =="
+	$(BUILD)/quendra --strategy condense --query "stars and language" --max-chars 3000 \
+	  --indent 0 --report examples/api.json
 
 unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -34,6 +34,10 @@ constexpr int kExitUsage = 2;  // bad command line, unreadable input, unwritable
 constexpr int kMaxEnvelopeDepth = 16;
 // Paths longer than this are not padded in the field decision table.
 constexpr std::size_t kMaxPathColumn = 48;
+// The report's labels ("omitted: ") are this wide, and its lists wrap at
+// kReportWidth characters.
+constexpr std::size_t kLabelWidth = 9;
+constexpr std::size_t kReportWidth = 79;
 
 constexpr std::string_view kUsageHint = "Try 'quendra --help' for more information.\n";
 
@@ -766,11 +770,30 @@ void print_report(const Json& report) {
   }
   const Json* dropped = report.find("dropped_fields");
   if (dropped != nullptr && !dropped->items.empty()) {
-    std::fprintf(stderr, "dropped fields:\n");
-    for (const Json& d : dropped->items) {
-      std::fprintf(stderr, "  %s (%s items)\n", text_of(d, "path").c_str(),
-                   number_of(d, "items").c_str());
+    // "path (N)" entries, wrapped under the labels above.
+    std::string line = "dropped: ";
+    std::size_t width = kLabelWidth;
+    for (std::size_t i = 0; i < dropped->items.size(); ++i) {
+      const Json& d = dropped->items[i];
+      std::string entry = text_of(d, "path") + " (" + number_of(d, "items") + ")";
+      if (i + 1 < dropped->items.size()) entry += ',';
+      std::size_t chars = count_chars(entry);
+      if (width > kLabelWidth && width + 1 + chars > kReportWidth) {
+        line += "\n" + std::string(kLabelWidth, ' ');
+        width = kLabelWidth;
+      } else if (width > kLabelWidth) {
+        line += ' ';
+        ++width;
+      }
+      line += entry;
+      width += chars;
     }
+    // The report lists at most 24 dropped fields but counts them all.
+    unsigned long long all = std::strtoull(number_of(report, "fields_dropped").c_str(), nullptr, 10);
+    if (all > dropped->items.size()) {
+      line += " and " + std::to_string(all - dropped->items.size()) + " more";
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
   }
   const Json* decisions = report.find("field_decisions");
   if (decisions != nullptr && !decisions->items.empty()) print_field_decisions(*decisions);

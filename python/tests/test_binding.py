@@ -121,12 +121,13 @@ class ShrinkValueTest(unittest.TestCase):
                     quendra.shrink_value(value)
 
     def test_condense_explains_its_field_decisions(self):
+        projects = json.loads((support.ROOT / "examples" / "api.json").read_text())["data"]
         result = quendra.shrink_value(
-            records(40), max_chars=1500, array_strategy="condense", explain=True
+            projects, max_chars=5000, array_strategy="condense", explain=True
         )
         report = result.report
         self.assertEqual(report.arrays_condensed, 1)
-        self.assertEqual(len(json.loads(result.text)), 40)
+        self.assertEqual(len(json.loads(result.text)), len(projects))
         self.assertTrue(report.field_decisions)
         for decision in report.field_decisions:
             self.assertIsInstance(decision, quendra.FieldDecision)

@@ -188,8 +188,9 @@ class OutputTest(unittest.TestCase):
         )
 
     def test_explain_table(self):
+        api = str(support.ROOT / "examples" / "api.json")
         status, _, err = run(
-            ["--max-chars", "1500", "--strategy", "condense", "--explain", "--report"], DOC
+            ["--max-chars", "5000", "--strategy", "condense", "--explain", "--report", api]
         )
         self.assertEqual(status, 0)
         lines = err.splitlines()
