@@ -33,8 +33,11 @@ constexpr std::string_view kTagPrefix = "tag:yaml.org,2002:";
 constexpr std::string_view kTabIndentError =
     "cannot use tab for indentation of block entry";
 // Mappings with more keys than this find duplicates through a hash table;
-// smaller ones compare against every earlier key.
-constexpr std::size_t kLinearKeys = 8;
+// smaller ones compare hashes with every earlier key's.
+constexpr std::size_t kLinearKeys = 32;
+// Objects with more members than this find repeated key texts through a
+// hash table.
+constexpr std::size_t kLinearMembers = 8;
 
 // ---------------------------------------------------------------------------
 // Core schema
@@ -185,18 +188,39 @@ enum class NodeKind : std::uint8_t {
   Null, Bool, Int, Real, Str, Bad, Unresolved, Seq, Map
 };
 
-// One node of a flat document. A Seq or Map is followed by its children's
-// subtrees; a Map's children alternate key and value.
-struct Node {
-  NodeKind kind = NodeKind::Null;
+// One node of a flat document, 16 bytes. A Seq or Map is followed by its
+// children's subtrees; a Map's children alternate key and value.
+class Node {
+ public:
+  Node() = default;
+  // `a` is: Bool 0 or 1; Int the value's bits; Real, Str where the text lies
+  // (kInArena set: in the arena, else in the input); Seq, Map the number of
+  // children (a Map counts keys and values). `len`: Real, Str the text's
+  // length in bytes.
+  explicit Node(NodeKind kind, std::uint64_t a = 0, std::uint64_t len = 0)
+      : a_(a), bits_(static_cast<std::uint64_t>(kind) | len << kLenShift) {}
+
+  NodeKind kind() const { return static_cast<NodeKind>(bits_ & kKindMask); }
+  std::uint64_t a() const { return a_; }
+  std::uint64_t len() const { return bits_ >> kLenShift; }
+  void add_child() { ++a_; }
+
   // Seq or Map carrying a tag other than its own kind's.
-  bool bad_tag = false;
-  // Bool: 0 or 1. Int: the value's bits. Real, Str: where the text lies
-  // (kInArena set: in the arena, else in the input). Seq, Map: the number
-  // of children (a Map counts keys and values).
-  std::uint64_t a = 0;
-  // Real, Str: the text's length in bytes.
-  std::uint64_t b = 0;
+  bool bad_tag() const { return bits_ & kBadTag; }
+  void set_bad_tag() { bits_ |= kBadTag; }
+  // Map with a key that is not a string: only then can two keys that
+  // differ as values (1 and '1') have the same text.
+  bool mixed_keys() const { return bits_ & kMixedKeys; }
+  void set_mixed_keys() { bits_ |= kMixedKeys; }
+
+ private:
+  static constexpr std::uint64_t kKindMask = 0xF;
+  static constexpr std::uint64_t kBadTag = 0x10;
+  static constexpr std::uint64_t kMixedKeys = 0x20;
+  static constexpr int kLenShift = 8;
+
+  std::uint64_t a_ = 0;
+  std::uint64_t bits_ = 0;
 };
 
 constexpr std::uint64_t kInArena = std::uint64_t{1} << 63;
@@ -307,8 +331,9 @@ class Loader;
 // Open-addressing set of the keys of one large mapping, by node index.
 class KeyTable {
  public:
-  // Adds key node `node`; false when an equal key is already present.
-  bool insert(const Loader& in, std::size_t node);
+  // Adds key node `node` whose key_hash is `hash`; false when an equal key
+  // is already present.
+  bool insert(const Loader& in, std::size_t node, std::size_t hash);
 
  private:
   struct Slot {
@@ -335,17 +360,17 @@ class Loader {
   const std::vector<std::size_t>& documents() const { return documents_; }
 
   std::string_view text_of(const Node& n) const {
-    if (n.a & kInArena) {
-      return std::string_view(arena_).substr(n.a & ~kInArena, n.b);
+    if (n.a() & kInArena) {
+      return std::string_view(arena_).substr(n.a() & ~kInArena, n.len());
     }
-    return text_.substr(n.a, n.b);
+    return text_.substr(n.a(), n.len());
   }
 
   // Duplicate-key identity: resolved values, so 0x10 equals 16 and 1 does
   // not equal '1'. Collections, bad values and unresolved aliases never
   // compare equal.
   static bool comparable(const Node& n) {
-    return n.kind <= NodeKind::Str;
+    return n.kind() <= NodeKind::Str;
   }
   bool same_key(const Node& x, const Node& y) const;
   std::size_t key_hash(const Node& n) const;
@@ -384,7 +409,11 @@ class Loader {
   std::vector<std::size_t> documents_;  // root node of each document
   std::string arena_;                   // scalar texts not found in text_
   std::vector<Frame> frames_;
-  std::vector<std::size_t> keys_;  // keys of open small mappings
+  struct KeyRef {
+    std::size_t node;
+    std::size_t hash;
+  };
+  std::vector<KeyRef> keys_;  // keys of open small mappings
   std::vector<PendingAnchor> pending_;
   std::unordered_map<std::string, Anchor> anchors_;
   std::size_t bytes_ = 0;  // scalar text bytes stored so far
@@ -395,9 +424,8 @@ class Loader {
   Position last_;  // the most recent event position, for events without one
 };
 
-bool KeyTable::insert(const Loader& in, std::size_t node) {
+bool KeyTable::insert(const Loader& in, std::size_t node, std::size_t hash) {
   if ((used_ + 1) * 2 > slots_.size()) grow();
-  std::size_t hash = in.key_hash(in.nodes()[node]);
   std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& s = slots_[i];
@@ -425,13 +453,13 @@ void KeyTable::grow() {
 }
 
 bool Loader::same_key(const Node& x, const Node& y) const {
-  if (x.kind != y.kind) return false;
-  switch (x.kind) {
+  if (x.kind() != y.kind()) return false;
+  switch (x.kind()) {
     case NodeKind::Null:
       return true;
     case NodeKind::Bool:
     case NodeKind::Int:
-      return x.a == y.a;
+      return x.a() == y.a();
     case NodeKind::Str:
       return text_of(x) == text_of(y);
     case NodeKind::Real: {
@@ -446,11 +474,11 @@ bool Loader::same_key(const Node& x, const Node& y) const {
 }
 
 std::size_t Loader::key_hash(const Node& n) const {
-  std::size_t h = static_cast<std::size_t>(n.kind) * 0x9E3779B97F4A7C15ull;
-  switch (n.kind) {
+  std::size_t h = static_cast<std::size_t>(n.kind()) * 0x9E3779B97F4A7C15ull;
+  switch (n.kind()) {
     case NodeKind::Bool:
     case NodeKind::Int:
-      h ^= std::hash<std::uint64_t>()(n.a * 0xBF58476D1CE4E5B9ull);
+      h ^= std::hash<std::uint64_t>()(n.a() * 0xBF58476D1CE4E5B9ull);
       break;
     case NodeKind::Str:
       h ^= std::hash<std::string_view>()(text_of(n));
@@ -477,6 +505,10 @@ std::optional<std::string> Loader::load() {
         text_.data());
     return located("NUL character is not allowed", position_of(text_, byte));
   }
+  // Most documents need fewer nodes than this; memory that stays unused is
+  // never touched, so reserving generously costs little.
+  nodes_.reserve(text_.size() / 8 + 16);
+  arena_.reserve(text_.size() / 2);
   Capture capture;
   Session session(text_, &capture);
   if (session.parser() == nullptr) return "cannot create the YAML parser";
@@ -557,29 +589,31 @@ std::optional<std::string> Loader::on_event(fy_event* ev) {
 bool Loader::begin_child() {
   if (frames_.empty()) return false;
   Node& parent = nodes_[frames_.back().node];
-  bool key = parent.kind == NodeKind::Map && parent.a % 2 == 0;
-  ++parent.a;
+  bool key = parent.kind() == NodeKind::Map && parent.a() % 2 == 0;
+  parent.add_child();
   return key;
 }
 
 std::optional<std::string> Loader::check_key(std::size_t node,
                                              const Position& at) {
   const Node& key = nodes_[node];
-  if (!comparable(key)) return std::nullopt;
   Frame& frame = frames_.back();
+  if (key.kind() != NodeKind::Str) nodes_[frame.node].set_mixed_keys();
+  if (!comparable(key)) return std::nullopt;
+  std::size_t hash = key_hash(key);
   bool fresh = true;
   if (frame.table) {
-    fresh = frame.table->insert(*this, node);
+    fresh = frame.table->insert(*this, node, hash);
   } else {
     for (std::size_t i = frame.keys_begin; i < keys_.size() && fresh; ++i) {
-      fresh = !same_key(nodes_[keys_[i]], key);
+      fresh = keys_[i].hash != hash || !same_key(nodes_[keys_[i].node], key);
     }
     if (fresh) {
-      keys_.push_back(node);
+      keys_.push_back(KeyRef{node, hash});
       if (keys_.size() - frame.keys_begin > kLinearKeys) {
         frame.table = std::make_unique<KeyTable>();
         for (std::size_t i = frame.keys_begin; i < keys_.size(); ++i) {
-          frame.table->insert(*this, keys_[i]);
+          frame.table->insert(*this, keys_[i].node, keys_[i].hash);
         }
         keys_.resize(frame.keys_begin);
       }
@@ -604,32 +638,22 @@ Node Loader::resolve(fy_token* value, std::string_view tag) {
   std::string_view s = token_text(value);
   bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
   auto text_node = [&](NodeKind kind) {
-    Node n;
-    n.kind = kind;
-    n.a = keep_text(s);
-    n.b = s.size();
-    return n;
+    return Node(kind, keep_text(s), s.size());
   };
   auto bool_node = [](bool b) {
-    Node n;
-    n.kind = NodeKind::Bool;
-    n.a = b ? 1 : 0;
-    return n;
+    return Node(NodeKind::Bool, b ? 1 : 0);
   };
   // An int text that fits, or a decimal one beyond 64 bits as a float.
   auto int_node = [&](bool tagged) -> std::optional<Node> {
     std::int64_t v = 0;
     switch (parse_int(s, v)) {
       case IntForm::Fits: {
-        Node n;
-        n.kind = NodeKind::Int;
-        n.a = static_cast<std::uint64_t>(v);
-        return n;
+        return Node(NodeKind::Int, static_cast<std::uint64_t>(v));
       }
       case IntForm::DecimalOverflow:
         return text_node(NodeKind::Real);
       case IntForm::RadixOverflow:
-        return tagged ? Node{NodeKind::Bad} : text_node(NodeKind::Str);
+        return tagged ? Node(NodeKind::Bad) : text_node(NodeKind::Str);
       case IntForm::None:
         break;
     }
@@ -638,17 +662,17 @@ Node Loader::resolve(fy_token* value, std::string_view tag) {
 
   if (tag.empty()) {
     if (!plain) return text_node(NodeKind::Str);
-    if (is_null_text(s)) return Node{NodeKind::Null};
+    if (is_null_text(s)) return Node(NodeKind::Null);
     if (std::optional<bool> b = bool_text(s)) return bool_node(*b);
     if (std::optional<Node> n = int_node(false)) return *n;
     if (is_float_text(s)) return text_node(NodeKind::Real);
     return text_node(NodeKind::Str);
   }
   if (tag == "!") return text_node(NodeKind::Str);
-  if (!tag.starts_with(kTagPrefix)) return Node{NodeKind::Bad};
+  if (!tag.starts_with(kTagPrefix)) return Node(NodeKind::Bad);
   tag.remove_prefix(kTagPrefix.size());
   if (tag == "str") return text_node(NodeKind::Str);
-  if (tag == "null" && is_null_text(s)) return Node{NodeKind::Null};
+  if (tag == "null" && is_null_text(s)) return Node(NodeKind::Null);
   if (tag == "bool") {
     if (std::optional<bool> b = bool_text(s)) return bool_node(*b);
   }
@@ -657,7 +681,7 @@ Node Loader::resolve(fy_token* value, std::string_view tag) {
   }
   // The float forms include the decimal ints, so !!float 3 is the float 3.
   if (tag == "float" && is_float_text(s)) return text_node(NodeKind::Real);
-  return Node{NodeKind::Bad};
+  return Node(NodeKind::Bad);
 }
 
 std::optional<std::string> Loader::scalar(fy_event* ev, const Position& at) {
@@ -667,7 +691,7 @@ std::optional<std::string> Loader::scalar(fy_event* ev, const Position& at) {
   nodes_.push_back(resolve(ev->scalar.value, tag));
   if (fy_token* anchor = fy_event_get_anchor_token(ev)) {
     anchors_[std::string(token_text(anchor))] =
-        Anchor{index, index + 1, static_cast<std::size_t>(nodes_[index].b)};
+        Anchor{index, index + 1, static_cast<std::size_t>(nodes_[index].len())};
   }
   if (key) return check_key(index, at);
   return std::nullopt;
@@ -678,7 +702,7 @@ std::optional<std::string> Loader::alias(fy_event* ev, const Position& at) {
   std::size_t index = nodes_.size();
   auto found = anchors_.find(std::string(token_text(ev->alias.anchor)));
   if (found == anchors_.end()) {
-    nodes_.push_back(Node{NodeKind::Unresolved});
+    nodes_.push_back(Node(NodeKind::Unresolved));
     return std::nullopt;
   }
   const Anchor anchor = found->second;
@@ -709,12 +733,12 @@ std::optional<std::string> Loader::alias(fy_event* ev, const Position& at) {
 void Loader::start(fy_event* ev, NodeKind kind) {
   std::string_view tag = token_text(fy_event_get_tag_token(ev));
   begin_child();
-  Node n;
-  n.kind = kind;
+  Node n(kind);
   if (!tag.empty() && tag != "!") {
     std::string_view own = kind == NodeKind::Seq ? "seq" : "map";
-    n.bad_tag = !(tag.starts_with(kTagPrefix) &&
-                  tag.substr(kTagPrefix.size()) == own);
+    if (!(tag.starts_with(kTagPrefix) && tag.substr(kTagPrefix.size()) == own)) {
+      n.set_bad_tag();
+    }
   }
   if (fy_token* anchor = fy_event_get_anchor_token(ev)) {
     pending_.push_back(
@@ -745,13 +769,19 @@ struct Build {
   Value value;
   std::uint64_t remaining = 0;  // children still to come (keys and values)
   std::string key;              // the key whose value comes next
+  // Whether two keys may share a text (see Node::mixed_keys()).
+  bool merge = false;
   // Key positions of a large Object, for replacing repeated keys.
   std::unique_ptr<std::unordered_map<std::string_view, std::size_t>> index;
 };
 
 void add_member(Build& b, std::string key, Value v) {
   std::vector<Member>& members = b.value.members();
-  if (members.size() < kLinearKeys) {
+  if (!b.merge) {
+    members.push_back(Member{std::move(key), std::move(v)});
+    return;
+  }
+  if (members.size() < kLinearMembers) {
     for (Member& m : members) {
       if (m.key == key) {
         m.value = std::move(v);
@@ -761,6 +791,7 @@ void add_member(Build& b, std::string key, Value v) {
   } else {
     if (!b.index) {
       b.index = std::make_unique<std::unordered_map<std::string_view, std::size_t>>();
+      b.index->reserve(members.capacity());
       for (std::size_t i = 0; i < members.size(); ++i) {
         b.index->emplace(members[i].key, i);
       }
@@ -779,7 +810,7 @@ void add_member(Build& b, std::string key, Value v) {
 
 std::string int_text(const Node& n) {
   char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, static_cast<std::int64_t>(n.a));
+  auto r = std::to_chars(buf, buf + sizeof buf, static_cast<std::int64_t>(n.a()));
   return std::string(buf, r.ptr);
 }
 
@@ -791,9 +822,9 @@ Result<Value, std::string> convert(const Loader& in, std::size_t root) {
     if (!stack.empty() && stack.back().value.is_object() &&
         stack.back().remaining % 2 == 0) {
       Build& top = stack.back();
-      switch (n.kind) {
+      switch (n.kind()) {
         case NodeKind::Null: top.key = "null"; break;
-        case NodeKind::Bool: top.key = n.a ? "true" : "false"; break;
+        case NodeKind::Bool: top.key = n.a() ? "true" : "false"; break;
         case NodeKind::Int: top.key = int_text(n); break;
         case NodeKind::Real:
         case NodeKind::Str: top.key = std::string(in.text_of(n)); break;
@@ -806,11 +837,11 @@ Result<Value, std::string> convert(const Loader& in, std::size_t root) {
       return std::string("nesting deeper than 512 levels");
     }
     Value v;
-    switch (n.kind) {
+    switch (n.kind()) {
       case NodeKind::Null:
         break;
       case NodeKind::Bool:
-        v = Value::boolean(n.a != 0);
+        v = Value::boolean(n.a() != 0);
         break;
       case NodeKind::Int:
         v = Value::number(int_text(n));
@@ -831,16 +862,16 @@ Result<Value, std::string> convert(const Loader& in, std::size_t root) {
         return std::string("unresolved alias");
       case NodeKind::Seq:
       case NodeKind::Map:
-        if (n.bad_tag) return std::string("invalid value");
-        if (n.kind == NodeKind::Seq) {
+        if (n.bad_tag()) return std::string("invalid value");
+        if (n.kind() == NodeKind::Seq) {
           v = Value::array();
-          v.items().reserve(n.a);
+          v.items().reserve(n.a());
         } else {
           v = Value::object();
-          v.members().reserve(n.a / 2);
+          v.members().reserve(n.a() / 2);
         }
-        if (n.a > 0) {
-          stack.push_back(Build{std::move(v), n.a, {}, nullptr});
+        if (n.a() > 0) {
+          stack.push_back(Build{std::move(v), n.a(), {}, n.mixed_keys(), nullptr});
           continue;
         }
         break;

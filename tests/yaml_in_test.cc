@@ -166,6 +166,8 @@ TEST(YamlRead, LibraryErrors) {
       {"lone comma", ",", "error: did not find expected node content at byte 0 line 1 column 1"},
       {"columns count characters", "\u00e9\u00e9: \"x",
        "error: double-quoted scalar without closing quote at byte 7 line 1 column 6"},
+      {"warning before the error", "%\u00e9\n--- [",
+       "error: flow sequence without a closing bracket at byte 9 line 3 column 1"},
       {"version only printed", "%YAML 2.0\n--- a",
        "error: unsupport version number 2.0 at byte 0 line 1 column 1"},
       {"NUL byte", std::string("a: b\0c", 6),
@@ -213,7 +215,7 @@ TEST(YamlRead, NestingLimit) {
   EXPECT_EQ(read(maps), "error: nesting deeper than 512 levels");
   // Keys are not nodes of their own: a mapping at level 512 still takes keys.
   EXPECT_EQ(read(std::string(512, '[') + "{}" + std::string(512, ']')).size(), 1026u);
-  EXPECT_EQ(read(nested_sequences(1'000'000)), "error: nesting deeper than 512 levels");
+  EXPECT_EQ(read(nested_sequences(100'000)), "error: nesting deeper than 512 levels");
   EXPECT_EQ(read(std::string(1'000'000, '[')).substr(0, 48),
             "error: flow sequence without a closing bracket a");
 }
@@ -241,7 +243,7 @@ TEST(YamlRead, AliasExpansionIsBounded) {
 TEST(YamlRead, LargeMappings) {
   // Duplicate detection and same-text replacement stay linear: a quadratic
   // check would not finish these.
-  const int kKeys = 300'000;
+  const int kKeys = 100'000;
   std::string text;
   for (int i = 0; i < kKeys; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
   Result<Value, std::string> r = yaml_in::parse(text);
