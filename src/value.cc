@@ -14,17 +14,29 @@ std::string_view kind_name(Kind kind) {
   return "null";
 }
 
-bool operator==(const Value& a, const Value& b) {
-  if (a.kind_ != b.kind_) return false;
-  switch (a.kind_) {
-    case Kind::Null: return true;
-    case Kind::Bool: return a.bool_ == b.bool_;
-    case Kind::Number:
-    case Kind::String: return a.text_ == b.text_;
-    case Kind::Array: return a.items_ == b.items_;
-    case Kind::Object: return a.members_ == b.members_;
-  }
-  return false;
+namespace {
+// Shared, never modified: what the read accessors give for other kinds.
+const std::string kNoText;
+const std::vector<Value> kNoItems;
+const std::vector<Member> kNoMembers;
+}  // namespace
+
+const std::string& Value::text() const {
+  if (payload_.index() == 2) return std::get<2>(payload_);
+  if (payload_.index() == 3) return std::get<3>(payload_);
+  return kNoText;
 }
+
+const std::vector<Value>& Value::items() const {
+  const auto* items = std::get_if<4>(&payload_);
+  return items ? *items : kNoItems;
+}
+
+const std::vector<Member>& Value::members() const {
+  const auto* members = std::get_if<5>(&payload_);
+  return members ? *members : kNoMembers;
+}
+
+bool operator==(const Value& a, const Value& b) { return a.payload_ == b.payload_; }
 
 }  // namespace quendra

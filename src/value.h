@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace quendra {
@@ -25,57 +26,49 @@ class Value {
   Value() = default;  // null
 
   static Value null() { return Value(); }
-  static Value boolean(bool b) {
-    Value v(Kind::Bool);
-    v.bool_ = b;
-    return v;
-  }
+  static Value boolean(bool b) { return Value(Payload(std::in_place_index<1>, b)); }
   // `text` is the number's text, written back unchanged.
   static Value number(std::string text) {
-    Value v(Kind::Number);
-    v.text_ = std::move(text);
-    return v;
+    return Value(Payload(std::in_place_index<2>, std::move(text)));
   }
   static Value string(std::string text) {
-    Value v(Kind::String);
-    v.text_ = std::move(text);
-    return v;
+    return Value(Payload(std::in_place_index<3>, std::move(text)));
   }
   static Value array(std::vector<Value> items = {});
   static Value object(std::vector<Member> members = {});
 
-  Kind kind() const { return kind_; }
-  bool is_null() const { return kind_ == Kind::Null; }
-  bool is_bool() const { return kind_ == Kind::Bool; }
-  bool is_number() const { return kind_ == Kind::Number; }
-  bool is_string() const { return kind_ == Kind::String; }
-  bool is_array() const { return kind_ == Kind::Array; }
-  bool is_object() const { return kind_ == Kind::Object; }
+  Kind kind() const { return static_cast<Kind>(payload_.index()); }
+  bool is_null() const { return kind() == Kind::Null; }
+  bool is_bool() const { return kind() == Kind::Bool; }
+  bool is_number() const { return kind() == Kind::Number; }
+  bool is_string() const { return kind() == Kind::String; }
+  bool is_array() const { return kind() == Kind::Array; }
+  bool is_object() const { return kind() == Kind::Object; }
   bool is_container() const { return is_array() || is_object(); }
 
-  // REQUIRES: is_bool().
-  bool as_bool() const { return bool_; }
+  // False for every kind but a true Bool.
+  bool as_bool() const { return is_bool() && std::get<1>(payload_); }
   // The text of a Number or String; empty for other kinds.
-  const std::string& text() const { return text_; }
-  std::string& text() { return text_; }
+  const std::string& text() const;
   // Elements of an Array; empty for other kinds.
-  const std::vector<Value>& items() const { return items_; }
-  std::vector<Value>& items() { return items_; }
+  const std::vector<Value>& items() const;
   // Members of an Object, in source order; empty for other kinds.
-  const std::vector<Member>& members() const { return members_; }
-  std::vector<Member>& members() { return members_; }
+  const std::vector<Member>& members() const;
+  // Mutable payloads. REQUIRES: the value is of the matching kind.
+  std::string& text() { return is_number() ? std::get<2>(payload_) : std::get<3>(payload_); }
+  std::vector<Value>& items() { return std::get<4>(payload_); }
+  std::vector<Member>& members() { return std::get<5>(payload_); }
 
   // Deep structural equality (kind, payload, order, repeated keys).
   friend bool operator==(const Value& a, const Value& b);
 
  private:
-  explicit Value(Kind kind) : kind_(kind) {}
+  // The alternative's index is the kind's tag.
+  using Payload = std::variant<std::monostate, bool, std::string, std::string,
+                               std::vector<Value>, std::vector<Member>>;
+  explicit Value(Payload payload) : payload_(std::move(payload)) {}
 
-  Kind kind_ = Kind::Null;
-  bool bool_ = false;
-  std::string text_;
-  std::vector<Value> items_;
-  std::vector<Member> members_;
+  Payload payload_;
 };
 
 struct Member {
@@ -88,15 +81,11 @@ struct Member {
 };
 
 inline Value Value::array(std::vector<Value> items) {
-  Value v(Kind::Array);
-  v.items_ = std::move(items);
-  return v;
+  return Value(Payload(std::in_place_index<4>, std::move(items)));
 }
 
 inline Value Value::object(std::vector<Member> members) {
-  Value v(Kind::Object);
-  v.members_ = std::move(members);
-  return v;
+  return Value(Payload(std::in_place_index<5>, std::move(members)));
 }
 
 }  // namespace quendra
