@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -468,9 +470,39 @@ const char kUsers[] =
     R"({"title":"Second post","user":{"name":"bob","email":"bob@example.com"}},)"
     R"({"title":"Third post","user":{"name":"cy","email":"cy@example.com"}}])";
 
+const char kStories[] =
+    R"([{"title":"One","description":"The first entry describes a long story about nothing in particular at all, really."},)"
+    R"({"title":"Two","description":"Second text is short."},)"
+    R"({"title":"Three","description":"The third entry goes on and on about how the weather was that day in the valley."}])";
+
+const char kUsersIndented[] = R"([
+  {
+    "user": {
+      "name": "ann",
+      "email": "ann@example.com"
+    }
+  },
+  {
+    "user": {
+      "name": "bob",
+      "email": "bob@example.com"
+    }
+  },
+  {
+    "user": {
+      "name": "cy",
+      "email": "cy@example.com"
+    }
+  }
+])";
+
 TEST(CondenseFit, ExactOutputs) {
   Options explain = Condensing();
   explain.explain = true;
+  Options query = explain;
+  query.arguments = "email";
+  Options protect = explain;
+  protect.protect = {"email"};
   struct Case {
     const char* name;
     std::string doc;
@@ -493,10 +525,25 @@ TEST(CondenseFit, ExactOutputs) {
       {"sibling kept, field dropped", kUsers, 150, Condensing(),
        R"([{"title":"First post","user":{"name":"ann"}},{"title":"Second post","user":{"name":"bob"}},{"title":"Third post","user":{"name":"cy"}}])",
        136, "/*/user/email:3", ""},
+      {"nested array names its path", std::string(R"({"data":{"items":)") + kUsers + "}}",
+       170, explain,
+       R"({"data":{"items":[{"title":"First post","user":{"name":"ann"}},{"title":"Second post","user":{"name":"bob"}},{"title":"Third post","user":{"name":"cy"}}]}})",
+       155, "/data/items/*/user/email:3",
+       "/data/items/*/title 950 kept 0; /data/items/*/user/name 792 kept 0; "
+       "/data/items/*/user/email 495 dropped 0"},
+      // The query lifts email above title; name then ranks second in the
+      // user group and enters by the fill-in.
+      {"query relevance", kUsers, 150, query,
+       R"([{"user":{"name":"ann","email":"ann@example.com"}},{"user":{"name":"bob","email":"bob@example.com"}},{"user":{"name":"cy","email":"cy@example.com"}}])",
+       149, "/*/title:3",
+       "/*/user/email 1000 kept 1000; /*/title 950 dropped 0; /*/user/name 594 kept 0"},
+      {"protected column listed at 2000, indented", kUsers, 250, protect,
+       kUsersIndented, 249, "/*/title:3",
+       "/*/user/email 2000 kept 0; /*/title 950 dropped 0; /*/user/name 792 kept 0"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    Outcome out = Fit(c.doc, c.budget, c.options);
+    Outcome out = Fit(c.doc, c.budget, c.options, c.options.protect.empty() ? 0 : 2);
     EXPECT_EQ(out.text, c.text);
     EXPECT_EQ(out.size, c.size);
     EXPECT_EQ(out.size, unicode::count_chars(out.text));
@@ -506,6 +553,221 @@ TEST(CondenseFit, ExactOutputs) {
     EXPECT_EQ(out.stats.fields_dropped, 1u);
     EXPECT_EQ(out.stats.arrays_sampled, 0u);
   }
+}
+
+TEST(CondenseFit, RowsShareTheSpareBudget) {
+  // The records at their floors measure 195; the 35 spare characters go to
+  // the rows wanting least first: row 1 is whole, row 2 gets 17 and leaves
+  // one unused character to row 0, which gets 19.
+  Outcome out = Fit(kStories, 230, Condensing());
+  EXPECT_EQ(out.text,
+            R"([{"title":"One","description":"The first entry describes a long story…[+44 chars]"},)"
+            R"({"title":"Two","description":"Second text is short."},)"
+            R"({"title":"Three","description":"The third entry goes on and on about how…[+40 chars]"}])");
+  EXPECT_EQ(out.size, 225u);
+  EXPECT_EQ(out.stats.strings_truncated, 2u);
+  EXPECT_EQ(out.stats.fields_dropped, 0u);
+  EXPECT_EQ(Dropped(out.stats), "");
+
+  // Under 90 % of a smaller budget the prose column does not fit at all.
+  Outcome narrow = Fit(kStories, 200, Condensing());
+  EXPECT_EQ(narrow.text, R"([{"title":"One"},{"title":"Two"},{"title":"Three"}])");
+  EXPECT_EQ(Dropped(narrow.stats), "/*/description:3");
+}
+
+TEST(CondenseFit, RefusedArraysAreSampled) {
+  Outcome out = Fit(R"([{"a":1,"b":1},{"a":2,"c":1},{"a":3,"d":1},{"a":4,"e":1}])", 40,
+                    Condensing());
+  EXPECT_EQ(out.stats.arrays_condensed, 0u);
+  EXPECT_EQ(out.stats.arrays_sampled, 1u);
+}
+
+// Records {"title": "Post i", "k00": ..., "k29": ...}.
+std::string WideRecords(std::size_t keys) {
+  std::string body = R"({"title":"Post #")";
+  for (std::size_t k = 0; k < keys; ++k) {
+    body += ",\"k" + std::to_string(100 + k).substr(1) + "\":" + std::to_string(k + 1) + "#";
+  }
+  return Records(3, body + "}");
+}
+
+TEST(CondenseReport, DroppedFieldsAreSortedAndCappedPerAttempt) {
+  Options options = Condensing();
+  Pruner pruner = MakePruner(options, 0);
+  for (std::size_t keys : {20, 10}) {
+    Value array = Parse(WideRecords(keys));
+    Meta meta = Analyze(array, options, 0);
+    ASSERT_TRUE(pruner.try_condense(array.items(), meta, 90, 0));
+  }
+  // title and k00 stay in each array: 19 + 9 fields dropped, 24 listed.
+  EXPECT_EQ(pruner.stats.fields_dropped, 28u);
+  ASSERT_EQ(pruner.stats.dropped_fields.size(), 24u);
+  EXPECT_EQ(pruner.stats.dropped_fields[0].path, "/*/k01");
+  EXPECT_EQ(pruner.stats.dropped_fields[18].path, "/*/k19");
+  EXPECT_EQ(pruner.stats.dropped_fields[19].path, "/*/k01");
+  EXPECT_EQ(pruner.stats.dropped_fields[23].path, "/*/k05");
+  EXPECT_EQ(pruner.stats.arrays_condensed, 2u);
+  EXPECT_TRUE(pruner.stats.field_decisions.empty());  // explain is off
+}
+
+// Generated record arrays of web-API flavour.
+class RecordMaker {
+ public:
+  explicit RecordMaker(unsigned seed) : rng_(seed) {}
+
+  std::string Array(std::size_t n) {
+    std::string doc = "[";
+    for (std::size_t i = 0; i < n; ++i) doc += (i ? "," : "") + Record(i);
+    return doc + "]";
+  }
+
+ private:
+  bool Chance(int percent) { return Pick(100) < static_cast<std::size_t>(percent); }
+  std::size_t Pick(std::size_t n) { return rng_() % n; }
+
+  std::string Text(std::size_t words) {
+    static const char* kWords[] = {"alpha", "beta",  "release", "notes", "weather",
+                                   "valley", "story", "user",   "active", "long"};
+    std::string out;
+    for (std::size_t i = 0; i < words; ++i) out += (i ? " " : "") + std::string(kWords[Pick(10)]);
+    return "\"" + out + "\"";
+  }
+
+  std::string Record(std::size_t i) {
+    std::vector<std::string> members;
+    auto add = [&](const std::string& key, const std::string& value) {
+      members.push_back("\"" + key + "\":" + value);
+    };
+    if (Chance(95)) add("id", std::to_string(1000 + i));
+    if (Chance(90)) add("title", Text(1 + Pick(4)));
+    if (Chance(60)) add("description", Text(Pick(40)));
+    if (Chance(70)) add("status", Chance(50) ? "\"open\"" : "\"closed\"");
+    if (Chance(50)) add("url", "\"https://example.com/items/" + std::to_string(i) + "\"");
+    if (Chance(80)) {
+      add("user", Chance(85) ? "{\"name\":" + Text(1) + ",\"email\":\"u" +
+                                   std::to_string(Pick(50)) + "@example.com\"}"
+                             : "null");
+    }
+    if (Chance(50)) add("meta", R"({"a":{"b":{"c":{"d":1}}},"n":)" + std::to_string(Pick(9)) + "}");
+    if (Chance(40)) add("tags", "[" + Text(1) + "," + Text(1) + "]");
+    if (Chance(10)) add("extra" + std::to_string(Pick(5)), "true");
+    for (std::size_t k = members.size(); k > 1; --k) {
+      if (Chance(15)) std::swap(members[k - 1], members[Pick(k)]);
+    }
+    std::string out = "{";
+    for (std::size_t k = 0; k < members.size(); ++k) out += (k ? "," : "") + members[k];
+    return out + "}";
+  }
+
+  std::mt19937 rng_;
+};
+
+// Whether every member of `out` has a key of `source`, in source order, and
+// kept objects are cut down the same way.
+bool KeptInOrder(const Value& out, const Value& source) {
+  if (!out.is_object() || !source.is_object()) return false;
+  std::size_t j = 0;
+  const std::vector<Member>& from = source.members();
+  for (const Member& m : out.members()) {
+    while (j < from.size() && from[j].key != m.key) ++j;
+    if (j == from.size()) return false;
+    if (m.value.is_object() && from[j].value.is_object() &&
+        !KeptInOrder(m.value, from[j].value)) {
+      return false;
+    }
+    ++j;
+  }
+  return true;
+}
+
+// The report paths of the candidate columns: key paths of the records (not
+// opening objects at 4 keys) that are not always non-empty objects, under
+// keys that always are.
+std::set<std::string> CandidatePaths(const Value& array) {
+  std::map<Path, std::pair<std::size_t, std::size_t>> seen;  // present, opened
+  std::function<void(const Value&, Path&)> walk = [&](const Value& object, Path& path) {
+    for (const Member& m : object.members()) {
+      path.push_back(m.key);
+      auto& [present, opened] = seen[path];
+      ++present;
+      if (m.value.is_object() && !m.value.members().empty() && path.size() < 4) {
+        ++opened;
+        walk(m.value, path);
+      }
+      path.pop_back();
+    }
+  };
+  Path path;
+  for (const Value& record : array.items()) walk(record, path);
+  auto pure = [&](const Path& p) { return seen[p].first == seen[p].second; };
+  std::set<std::string> out;
+  for (const auto& [p, counts] : seen) {
+    bool under_pure = true;
+    for (std::size_t len = 1; len < p.size(); ++len) {
+      under_pure = under_pure && pure(Path(p.begin(), p.begin() + len));
+    }
+    if (under_pure && !pure(p)) out.insert(Pruner::path_string({}, p));
+  }
+  return out;
+}
+
+TEST(CondenseProperties, GeneratedRecordArrays) {
+  std::size_t condensed = 0;
+  std::size_t runs = 0;
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    RecordMaker maker(seed);
+    std::size_t n = 2 + seed % 17;
+    Value array = Parse(maker.Array(n));
+    for (std::size_t indent : {0, 2}) {
+      Options options = Condensing();
+      options.explain = true;
+      if (seed % 3 == 0) options.arguments = "active user email";
+      Meta meta = Analyze(array, options, indent);
+      std::mt19937 rng(seed * 7 + indent);
+      for (int trial = 0; trial < 4; ++trial) {
+        std::size_t budget = meta.min_size + 1 + rng() % (meta.size - meta.min_size - 1);
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " indent " << indent
+                                        << " budget " << budget);
+        ++runs;
+        Pruner pruner = MakePruner(options, indent);
+        std::optional<Fitted> result =
+            pruner.try_condense(array.items(), meta, budget, 0);
+        EXPECT_TRUE(pruner.path.empty());
+        EXPECT_EQ(pruner.preview_head, 24u);
+        EXPECT_TRUE(pruner.pinned_paths.empty());
+        EXPECT_FALSE(pruner.condense_pass);
+        if (!result) continue;
+        ++condensed;
+
+        EXPECT_EQ(result->size, unicode::count_chars(Render(result->value, indent)));
+        const std::vector<Value>& rows = result->value.items();
+        ASSERT_EQ(rows.size(), n);
+        for (std::size_t i = 0; i < n; ++i) {
+          EXPECT_TRUE(KeptInOrder(rows[i], array.items()[i])) << i;
+        }
+
+        const std::vector<DroppedField>& dropped = pruner.stats.dropped_fields;
+        EXPECT_LE(dropped.size(), 24u);
+        EXPECT_EQ(pruner.stats.fields_dropped, dropped.size());  // one array
+        for (std::size_t k = 1; k < dropped.size(); ++k) {
+          const DroppedField& a = dropped[k - 1];
+          const DroppedField& b = dropped[k];
+          EXPECT_TRUE(a.items > b.items || (a.items == b.items && a.path < b.path));
+        }
+
+        std::set<std::string> decided;
+        std::set<std::string> kept;
+        for (const FieldDecision& d : pruner.stats.field_decisions) {
+          decided.insert(d.path);
+          if (d.kept) kept.insert(d.path);
+        }
+        EXPECT_EQ(decided.size(), pruner.stats.field_decisions.size());
+        EXPECT_EQ(decided, CandidatePaths(array));
+        for (const DroppedField& d : dropped) EXPECT_EQ(kept.count(d.path), 0u) << d.path;
+      }
+    }
+  }
+  EXPECT_GT(condensed * 3, runs) << condensed << " of " << runs;
 }
 
 }  // namespace
