@@ -111,7 +111,7 @@ Result<Value, Error> read_document(std::string_view input, Format requested, For
       format = Format::Json;
       return std::move(parsed).value();
     }
-    Error json_error{Error::Kind::InputJson, parsed.error(), {}};
+    Error json_error = Error::input_json(parsed.error());
     if (requested == Format::Json) return json_error;
     // Text that looks like JSON keeps its JSON error.
     std::size_t pos = 0;
@@ -126,22 +126,22 @@ Result<Value, Error> read_document(std::string_view input, Format requested, For
     }
   }
   auto parsed = yaml_in::parse(input);
-  if (!parsed.ok()) return Error{Error::Kind::InputYaml, {}, parsed.error()};
+  if (!parsed.ok()) return Error::input_yaml(parsed.error());
   format = Format::Yaml;
   return std::move(parsed).value();
 }
 
 Result<std::string, Error> run(std::string_view input, std::string_view options_text) {
-  if (!unicode::valid_utf8(input)) return Error{Error::Kind::Plain, {}, "input is not valid UTF-8"};
+  if (!unicode::valid_utf8(input)) return Error::plain("input is not valid UTF-8");
   if (!unicode::valid_utf8(options_text)) {
-    return Error{Error::Kind::Plain, {}, "options are not valid UTF-8"};
+    return Error::plain("options are not valid UTF-8");
   }
   auto options_value = json::parse(options_text);
   if (!options_value.ok()) {
-    return Error{Error::Kind::Plain, {}, "invalid options JSON: " + options_value.error().to_string()};
+    return Error::plain("invalid options JSON: " + options_value.error().to_string());
   }
   auto built = Options::from_value(options_value.value());
-  if (!built.ok()) return Error{Error::Kind::Options, {}, built.error()};
+  if (!built.ok()) return Error::options(built.error());
   Options options = std::move(built).value();
 
   Format input_format = Format::Json;
@@ -177,13 +177,14 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
 }  // namespace
 
 std::string Error::to_string() const {
-  switch (kind) {
-    case Kind::InputJson: return "invalid JSON input: " + parse.to_string();
-    case Kind::InputYaml: return "invalid YAML input: " + message;
-    case Kind::Options: return "invalid options: " + message;
-    case Kind::Plain: return message;
+  switch (kind_) {
+    case Kind::InputJson:
+      return "invalid JSON input: " + ParseError{message_, line_, column_}.to_string();
+    case Kind::InputYaml: return "invalid YAML input: " + message_;
+    case Kind::Options: return "invalid options: " + message_;
+    case Kind::Plain: return message_;
   }
-  return message;
+  return message_;
 }
 
 std::string render(const Value& value, std::size_t indent, Format format) {

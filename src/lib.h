@@ -18,14 +18,26 @@ namespace quendra {
 
 inline constexpr const char kVersion[] = "0.2.1";
 
-// A failure of the pipeline; `message()` is the envelope's error text.
-struct Error {
-  enum class Kind { InputJson, InputYaml, Options, Plain };
-  Kind kind;
-  ParseError parse;     // InputJson
-  std::string message;  // the other kinds
+// A failure of the pipeline; `to_string()` is the envelope's error text.
+class Error {
+ public:
+  static Error input_json(ParseError e) { return Error(Kind::InputJson, std::move(e.message), e.line, e.column); }
+  static Error input_yaml(std::string message) { return Error(Kind::InputYaml, std::move(message)); }
+  static Error options(std::string message) { return Error(Kind::Options, std::move(message)); }
+  // A message shown as it is (UTF-8 checks, the options text).
+  static Error plain(std::string message) { return Error(Kind::Plain, std::move(message)); }
 
   std::string to_string() const;
+
+ private:
+  enum class Kind { InputJson, InputYaml, Options, Plain };
+  Error(Kind kind, std::string message, std::size_t line = 0, std::size_t column = 0)
+      : kind_(kind), message_(std::move(message)), line_(line), column_(column) {}
+
+  Kind kind_;
+  std::string message_;
+  std::size_t line_;    // InputJson only
+  std::size_t column_;  // InputJson only
 };
 
 // Text of a document: compact JSON for indent 0, pretty JSON otherwise, or
