@@ -10,6 +10,7 @@
 
 #include "fields.h"
 #include "quendra.h"
+#include "size.h"
 #include "unicode.h"
 #include "yaml.h"
 #include "yaml_in.h"
@@ -159,10 +160,19 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
   o.format = format;
   o.input_format = input_format;
   o.max_chars = options.max_chars;
-  o.text = render(document.value(), indent, format);
-  o.input_chars = unicode::count_chars(o.text);
+  // JSON text is measured without writing it: the text is only needed when
+  // the document fits as it is.
+  const bool json_out = format == Format::Json;
+  if (json_out) {
+    o.input_chars = size::of(document.value(), indent != 0, indent);
+  } else {
+    o.text = render(document.value(), indent, format);
+    o.input_chars = unicode::count_chars(o.text);
+  }
   o.output_chars = o.input_chars;
-  if (o.input_chars > options.max_chars) {
+  if (o.input_chars <= options.max_chars) {
+    if (json_out) o.text = render(document.value(), indent, format);
+  } else {
     SearchResult found =
         budget_search(document.value(), options, indent != 0, scorer_for(options.field_scorer));
     o.text = std::move(found.attempt.text);

@@ -195,6 +195,25 @@ std::size_t scalar(const Value& value) {
   return 0;
 }
 
+std::size_t of(const Value& value, bool pretty, std::size_t indent, std::size_t depth) {
+  switch (value.kind()) {
+    case Kind::Array: {
+      std::size_t total = overhead(value.items().size(), depth, pretty, indent);
+      for (const Value& item : value.items()) total += of(item, pretty, indent, depth + 1);
+      return total;
+    }
+    case Kind::Object: {
+      const std::size_t sep = pretty ? 2 : 1;
+      std::size_t total = overhead(value.members().size(), depth, pretty, indent);
+      for (const Member& m : value.members()) {
+        total += quoted(m.key) + sep + of(m.value, pretty, indent, depth + 1);
+      }
+      return total;
+    }
+    default: return scalar(value);
+  }
+}
+
 }  // namespace size
 
 std::uint64_t siphash13(std::string_view bytes) {

@@ -62,6 +62,10 @@ namespace size {
 // Size of a null (4), a bool (4 or 5) or a number (characters of its text).
 // REQUIRES: `value` is not a string, array or object.
 std::size_t scalar(const Value& value);
+
+// Size of the whole of `value` standing at nesting level `depth`: the
+// character count of its JSON text, compact or indented, without writing it.
+std::size_t of(const Value& value, bool pretty, std::size_t indent, std::size_t depth = 0);
 }  // namespace size
 
 // SipHash-c-d of `bytes` under the 128-bit key (k0, k1), each half read as a

@@ -17,27 +17,8 @@ namespace {
 Value obj(std::vector<Member> members) { return Value::object(std::move(members)); }
 Value num(const char* text) { return Value::number(text); }
 
-// Size of `v` at depth `d` added up from the primitives, the way the pruning
-// engine adds it up.
 std::size_t measure(const Value& v, std::size_t d, bool pretty, std::size_t indent) {
-  switch (v.kind()) {
-    case Kind::String:
-      return quoted(v.text());
-    case Kind::Array: {
-      std::size_t total = overhead(v.items().size(), d, pretty, indent);
-      for (const Value& item : v.items()) total += measure(item, d + 1, pretty, indent);
-      return total;
-    }
-    case Kind::Object: {
-      std::size_t total = overhead(v.members().size(), d, pretty, indent);
-      for (const Member& m : v.members()) {
-        total += quoted(m.key) + (pretty ? 2 : 1) + measure(m.value, d + 1, pretty, indent);
-      }
-      return total;
-    }
-    default:
-      return size::scalar(v);
-  }
+  return size::of(v, pretty, indent, d);
 }
 
 std::size_t written(const Value& v, bool pretty, std::size_t indent) {
