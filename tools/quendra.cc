@@ -39,6 +39,11 @@ constexpr std::size_t kMaxPathColumn = 48;
 constexpr std::size_t kLabelWidth = 9;
 constexpr std::size_t kReportWidth = 79;
 
+// The document sent along when only the options are being checked: the
+// library reads the options before the document, and this one reads as JSON
+// and as YAML alike.
+constexpr std::string_view kProbeDocument = "null";
+
 constexpr std::string_view kUsageHint = "Try 'quendra --help' for more information.\n";
 
 constexpr std::string_view kHelp = R"(Usage: quendra [OPTION]... [FILE]
@@ -596,7 +601,7 @@ std::optional<std::string> build_options(const Command& cmd, std::string& option
         break;
       }
       case Piece::Kind::OptionsText: {
-        Envelope check("", piece.text);
+        Envelope check(kProbeDocument, piece.text);
         if (!check.ok()) {
           std::optional<Json> parsed = JsonReader(check.text()).read();
           if (parsed && options_text_refused(envelope_error(*parsed))) {
@@ -851,7 +856,7 @@ int run_single(const Command& cmd, const std::string& options) {
 int run_ndjson(const Command& cmd, const std::string& options) {
   // Options that every line would be refused for are refused once, here.
   {
-    Envelope check("", options);
+    Envelope check(kProbeDocument, options);
     std::optional<Json> parsed = JsonReader(check.text()).read();
     std::string error = parsed ? envelope_error(*parsed) : std::string();
     if (error.starts_with("invalid options") || error.starts_with("options are not")) {
