@@ -14,7 +14,8 @@
 #include "unicode.h"
 
 // Condensing one array, in order:
-//  1. scan the records into columns (visit), one scan per preview length;
+//  1. scan the records into columns (visit); one scan serves both preview
+//     lengths and both passes, since only floors and query statistics differ;
 //  2. plan: refuse arrays that are not uniform, score the candidate columns,
 //     discount redundant ones, choose greedily under a size model, swap weak
 //     columns for strong ones, fill in cheap ones, then verify the choice on
@@ -119,78 +120,129 @@ bool long_digit_run(std::string_view text) {
          });
 }
 
-// Floor of a string: its full size `size`, or the size of its first `head`
+// Floors of one cell for N preview lengths at once (see Pruner::floor).
+template <std::size_t N>
+using Floors = std::array<std::size_t, N>;
+
+// Floors of a string of full size `size`: whole, or its first `head`
 // characters followed by "…[+N chars]" when that is smaller and the string
 // is more than 16 characters longer than the head.
-std::size_t string_floor(std::string_view text, std::size_t size,
-                         std::size_t head) {
+template <std::size_t N>
+Floors<N> string_floors(std::string_view text, std::size_t size,
+                        const Floors<N>& heads) {
+  Floors<N> out;
+  out.fill(size);
   // Every character measures at least 1, so the string has at most size - 2
   // characters; short strings need no counting.
-  if (size - 2 <= add_sat(head, 16)) return size;
+  std::size_t shortest = *std::min_element(heads.begin(), heads.end());
+  if (size - 2 <= add_sat(shortest, 16)) return out;
   std::size_t chars = unicode::count_chars(text);
-  if (chars <= add_sat(head, 16)) return size;
-  std::string_view prefix = text.substr(0, unicode::byte_offset(text, head));
-  std::size_t preview = quoted(prefix) - 2 + string_marker_size(chars - head);
-  return std::min(size, preview);
+  for (std::size_t k = 0; k < N; ++k) {
+    if (chars <= add_sat(heads[k], 16)) continue;
+    std::string_view prefix = text.substr(0, unicode::byte_offset(text, heads[k]));
+    std::size_t preview = quoted(prefix) - 2 + string_marker_size(chars - heads[k]);
+    out[k] = std::min(size, preview);
+  }
+  return out;
 }
 
-// The scan of the records of one array into a Discovery.
+template <std::size_t N>
+Floors<N> floors_at(const Pruner& pruner, const Value& value, const Meta& meta,
+                    std::size_t depth, const Floors<N>& heads) {
+  Floors<N> out;
+  if (meta.min_size >= meta.size) {
+    out.fill(meta.size);
+    return out;
+  }
+  switch (value.kind()) {
+    case Kind::Object: {
+      const std::vector<Member>& members = value.members();
+      if (members.empty()) break;
+      out.fill(pruner.overhead(members.size(), depth));
+      std::size_t key_extra = 1 + (pruner.pretty ? 1 : 0);
+      std::size_t n = std::min(members.size(), meta.children.size());
+      for (std::size_t i = 0; i < n; ++i) {
+        std::size_t key = quoted(members[i].key) + key_extra;
+        Floors<N> child =
+            floors_at(pruner, members[i].value, meta.children[i], depth + 1, heads);
+        for (std::size_t k = 0; k < N; ++k) {
+          out[k] = add_sat(out[k], add_sat(key, child[k]));
+        }
+      }
+      return out;
+    }
+    case Kind::String:
+      return string_floors(value.text(), meta.size, heads);
+    default:
+      break;
+  }
+  out.fill(meta.min_size);
+  return out;
+}
+
+// The scan of the records of one array into a Discovery, computing the
+// floors of the cells for up to two preview lengths in the same pass: the
+// first is the discovery's, the second is kept aside (alternate_floors) so
+// that the discovery of another attempt needs no second scan.
 class Scanner {
  public:
-  Scanner(const Pruner& pruner, Discovery& discovery)
-      : pruner_(pruner), discovery_(discovery) {}
+  Scanner(const Pruner& pruner, Discovery& discovery, const Floors<2>& heads)
+      : pruner_(pruner),
+        discovery_(discovery),
+        heads_(heads),
+        alternate_floors_(discovery.columns.size(), 0) {}
 
   // Scans `entries` of an object at `depth` whose key path in the record is
-  // `path`. Returns the part of the object's floor after its overhead: the
+  // `path`. Returns the part of the object's floors after its overhead: the
   // sum over the scanned entries of key cost plus value floor.
-  std::size_t entries(const std::vector<Member>& entries, const Meta& meta,
-                      std::optional<std::size_t> parent, Path& path,
-                      std::size_t depth, std::size_t row) {
+  Floors<2> entries(const std::vector<Member>& entries, const Meta& meta,
+                    std::optional<std::size_t> parent, Path& path,
+                    std::size_t depth, std::size_t row) {
     std::size_t n = std::min(entries.size(), meta.children.size());
     std::size_t key_extra = 1 + (pruner_.pretty ? 1 : 0);
-    std::size_t floor_sum = 0;
+    Floors<2> sums = {0, 0};
     for (std::size_t i = 0; i < n; ++i) {
       const Member& entry = entries[i];
       const Meta& child = meta.children[i];
       path.push_back(entry.key);
       std::size_t c = column_at(path, parent);
-      std::size_t f = 0;
+      Floors<2> f;
       bool open = entry.value.is_object() && !entry.value.members().empty() &&
                   path.size() < kMaxColumnDepth;
       if (open) {
-        // The nested scan yields the object's floor as a by-product.
-        std::size_t inner =
-            entries_of(entry.value.members(), child, c, path, depth + 1, row);
-        f = child.min_size >= child.size
-                ? child.size
-                : add_sat(pruner_.overhead(entry.value.members().size(), depth + 1),
-                          inner);
+        // The nested scan yields the object's floors as a by-product.
+        Floors<2> inner =
+            this->entries(entry.value.members(), child, c, path, depth + 1, row);
+        std::size_t frame = pruner_.overhead(entry.value.members().size(), depth + 1);
+        for (std::size_t k = 0; k < 2; ++k) {
+          f[k] = child.min_size >= child.size ? child.size : add_sat(frame, inner[k]);
+        }
       } else {
-        f = pruner_.floor(entry.value, child, depth + 1);
+        f = floors_at(pruner_, entry.value, child, depth + 1, heads_);
       }
       path.pop_back();
 
       std::size_t key_cost = quoted(entry.key) + key_extra;
-      floor_sum = add_sat(floor_sum, add_sat(key_cost, f));
+      for (std::size_t k = 0; k < 2; ++k) sums[k] = add_sat(sums[k], add_sat(key_cost, f[k]));
       Column& col = discovery_.columns[c];
       ++col.present;
       col.key_chars = add_sat(col.key_chars, key_cost);
       col.full_chars = add_sat(col.full_chars, child.size);
-      col.floor_chars = add_sat(col.floor_chars, f);
+      col.floor_chars = add_sat(col.floor_chars, f[0]);
+      alternate_floors_[c] = add_sat(alternate_floors_[c], f[1]);
       col.position_sum = add_sat(col.position_sum, i);
       if (open) ++col.nested;
       count(col, entry.value, row);
     }
-    return floor_sum;
+    return sums;
+  }
+
+  // Per column, the floor_chars for the second preview length.
+  const std::vector<std::size_t>& alternate_floors() const {
+    return alternate_floors_;
   }
 
  private:
-  std::size_t entries_of(const std::vector<Member>& members, const Meta& meta,
-                         std::size_t parent, Path& path, std::size_t depth,
-                         std::size_t row) {
-    return entries(members, meta, parent, path, depth, row);
-  }
-
   // The column of `path`, appended when new.
   std::size_t column_at(const Path& path, std::optional<std::size_t> parent) {
     auto found = discovery_.index.find(path);
@@ -201,6 +253,7 @@ class Scanner {
     col.path = path;
     discovery_.columns.push_back(std::move(col));
     discovery_.index.emplace(path, c);
+    alternate_floors_.push_back(0);
     return c;
   }
 
@@ -217,13 +270,13 @@ class Scanner {
     if (is_empty_value(value)) ++col.empty;
 
     if (discovery_.query) {
-      TokenSet tokens;
+      tokens_.clear();
       if (value.is_number() || value.is_string()) {
-        value_tokens(value.text(), tokens);
+        value_tokens(value.text(), tokens_);
       }
-      if (discovery_.query->any_hit(tokens)) ++col.hits;
+      if (discovery_.query->any_hit(tokens_)) ++col.hits;
       if (col.cell_tokens.size() < kMaxCellTokens) {
-        col.cell_tokens.insert_all(tokens);
+        col.cell_tokens.insert_all(tokens_);
       }
     }
 
@@ -246,7 +299,7 @@ class Scanner {
     }
 
     if (value.is_container()) return;
-    std::uint64_t h = value_hash(value);
+    std::uint64_t h = value_hash(value, bytes_);
     ++col.scalars;
     col.fingerprint += mix(h ^ (static_cast<std::uint64_t>(row) * kRowSpread));
     if (col.value_hashes.size() < kMaxValueHashes) col.value_hashes.insert(h);
@@ -259,15 +312,28 @@ class Scanner {
 
   const Pruner& pruner_;
   Discovery& discovery_;
+  Floors<2> heads_;
+  std::vector<std::size_t> alternate_floors_;
+  TokenSet tokens_;    // one value's tokens, reused
+  std::string bytes_;  // one value's hashed bytes, reused
+};
+
+// The scan of an array for two preview lengths: the discovery for the
+// first, and the floor_chars of every column for the second.
+struct Scan {
+  Discovery discovery;
+  std::vector<std::size_t> alternate_floors;
 };
 
 // Scans every object item (up to the number of item analyses) of an array
-// at `depth` into a fresh Discovery carrying the request's query.
-Discovery scan(const Pruner& pruner, const std::vector<Value>& items,
-               const std::vector<Meta>& metas, std::size_t depth) {
-  Discovery discovery;
-  discovery.query = pruner.query();
-  Scanner scanner(pruner, discovery);
+// at `depth` into a fresh Discovery carrying the request's query, with floors
+// for preview length heads[0] (and, aside, heads[1]).
+Scan scan(const Pruner& pruner, const std::vector<Value>& items,
+          const std::vector<Meta>& metas, std::size_t depth,
+          const Floors<2>& heads) {
+  Scan out;
+  out.discovery.query = pruner.query();
+  Scanner scanner(pruner, out.discovery, heads);
   Path path;
   std::size_t n = std::min(items.size(), metas.size());
   for (std::size_t row = 0; row < n; ++row) {
@@ -275,7 +341,8 @@ Discovery scan(const Pruner& pruner, const std::vector<Value>& items,
     scanner.entries(items[row].members(), metas[row], std::nullopt, path,
                     depth + 1, row);
   }
-  return discovery;
+  out.alternate_floors = scanner.alternate_floors();
+  return out;
 }
 
 // The words of a column path that name it (main) and the words of the
@@ -325,6 +392,8 @@ bool pattern_protected(const std::vector<Pattern>& patterns,
   return false;
 }
 
+// The pattern path of a column: the array's own path, "*", then the
+// column's path within the record.
 Path joined(const Path& base, const Path& relative) {
   Path out;
   out.reserve(base.size() + 1 + relative.size());
@@ -751,6 +820,11 @@ std::uint64_t mix(std::uint64_t x) {
 
 std::uint64_t value_hash(const Value& value) {
   std::string bytes;
+  return value_hash(value, bytes);
+}
+
+std::uint64_t value_hash(const Value& value, std::string& bytes) {
+  bytes.clear();
   switch (value.kind()) {
     case Kind::Null:
       bytes.push_back('\0');
@@ -761,7 +835,6 @@ std::uint64_t value_hash(const Value& value) {
       break;
     case Kind::Number:
     case Kind::String:
-      bytes.reserve(value.text().size() + 2);
       bytes.push_back(value.is_number() ? '\2' : '\3');
       bytes.append(value.text());
       bytes.push_back('\xFF');
@@ -776,32 +849,14 @@ void Pruner::visit(Discovery& discovery, const std::vector<Member>& entries,
                    const Meta& meta, bool nested,
                    std::optional<std::size_t> parent, Path& path,
                    std::size_t depth, std::size_t row) const {
-  Scanner scanner(*this, discovery);
+  Scanner scanner(*this, discovery, {preview_head, preview_head});
   scanner.entries(entries, meta, nested ? parent : std::nullopt, path, depth,
                   row);
 }
 
 std::size_t Pruner::floor(const Value& value, const Meta& meta,
                           std::size_t depth) const {
-  if (meta.min_size >= meta.size) return meta.size;
-  switch (value.kind()) {
-    case Kind::Object: {
-      const std::vector<Member>& members = value.members();
-      if (members.empty()) return meta.min_size;
-      std::size_t key_extra = 1 + (pretty ? 1 : 0);
-      std::size_t total = overhead(members.size(), depth);
-      std::size_t n = std::min(members.size(), meta.children.size());
-      for (std::size_t i = 0; i < n; ++i) {
-        total = add_sat(total, quoted(members[i].key) + key_extra);
-        total = add_sat(total, floor(members[i].value, meta.children[i], depth + 1));
-      }
-      return total;
-    }
-    case Kind::String:
-      return string_floor(value.text(), meta.size, preview_head);
-    default:
-      return meta.min_size;
-  }
+  return floors_at<1>(*this, value, meta, depth, {preview_head})[0];
 }
 
 std::vector<Member> Pruner::project(const std::vector<Member>& entries,
@@ -825,8 +880,8 @@ std::vector<Member> Pruner::project(const std::vector<Member>& entries,
 PlanOutcome Pruner::plan(const std::vector<Value>& items,
                          const std::vector<Meta>& metas, std::size_t budget,
                          std::size_t depth, bool first) {
-  Discovery discovery = scan(*this, items, metas, depth);
-  return plan_scanned(*this, discovery, items, budget, depth, first);
+  Scan scanned = scan(*this, items, metas, depth, {preview_head, preview_head});
+  return plan_scanned(*this, scanned.discovery, items, budget, depth, first);
 }
 
 void Pruner::discount_redundant(
@@ -1061,9 +1116,10 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
   const std::size_t entry_head = preview_head;
   const std::size_t passes = options().arguments ? 2 : 1;
 
-  // The scans of the two attempts; the second pass reuses them without the
-  // query statistics.
+  // One scan serves every attempt: it has the floors of both preview
+  // lengths, and the second pass only drops its query statistics.
   std::array<std::optional<Discovery>, kPreviewHeads.size()> scans;
+  std::vector<std::size_t> alternate_floors;
   std::optional<Plan> held;
   for (std::size_t pass = 0; pass < passes && !held; ++pass) {
     if (pass == 1) {
@@ -1074,7 +1130,17 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
     }
     for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
       preview_head = kPreviewHeads[attempt];
-      if (!scans[attempt]) scans[attempt] = scan(*this, items, meta.children, depth);
+      if (!scans[0]) {
+        Scan scanned = scan(*this, items, meta.children, depth, kPreviewHeads);
+        scans[0] = std::move(scanned.discovery);
+        alternate_floors = std::move(scanned.alternate_floors);
+      }
+      if (!scans[attempt]) {
+        scans[attempt] = *scans[0];
+        for (std::size_t c = 0; c < alternate_floors.size(); ++c) {
+          scans[attempt]->columns[c].floor_chars = alternate_floors[c];
+        }
+      }
       PlanOutcome outcome = plan_scanned(*this, *scans[attempt], items, budget,
                                          depth, attempt == 0);
       preview_head = entry_head;

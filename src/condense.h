@@ -149,6 +149,8 @@ std::uint64_t mix(std::uint64_t x);
 // or the text followed by 0xFF for a number or string.
 // REQUIRES: `value` is not an array or object.
 std::uint64_t value_hash(const Value& value);
+// As above, using `bytes` as scratch space for the hashed bytes.
+std::uint64_t value_hash(const Value& value, std::string& bytes);
 
 }  // namespace quendra
 

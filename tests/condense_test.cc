@@ -438,6 +438,36 @@ TEST(CondensePlan, ScoreSharesOfTheBudget) {
   }
 }
 
+TEST(CondensePlan, RelevanceOfNamesAndValues) {
+  Options options = Condensing();
+  options.arguments = "profile meta owner login release";
+  Value array = Parse(Records(
+      3, R"({"title":"Post #","owner":{"id":#,"login_name":"ann#"},)"
+         R"("user":{"profile":{"name":"n#"}},"meta":{"data":{"id":#}},"note":"release #"})"));
+  Meta meta = Analyze(array, options, 0);
+  Pruner pruner = MakePruner(options, 0);
+  PlanOutcome outcome = pruner.plan(array.items(), meta.children, 10000, 0, true);
+  ASSERT_EQ(outcome.kind, PlanOutcome::Kind::kAccepted);
+  const Plan& plan = *outcome.plan;
+  struct Case {
+    Path path;
+    double relevance;
+  };
+  const Case kCases[] = {
+      {{"title"}, 0.0},
+      {{"owner", "id"}, 1.0},             // generic leaf: the owner names it
+      {{"owner", "login_name"}, 0.75},    // half the words, owner as context
+      {{"user", "profile", "name"}, 1.0},
+      {{"meta", "data", "id"}, 1.0},      // container word skipped
+      {{"note"}, 0.6},                    // one of five terms in the values
+      {{"owner"}, 0.0},                   // not a candidate
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(PathText(c.path));
+    EXPECT_DOUBLE_EQ(plan.relevances[plan.discovery.index.at(c.path)], c.relevance);
+  }
+}
+
 TEST(CondensePlan, ProtectedColumnsMustFit) {
   Options options = Condensing();
   options.protect = {"u"};
