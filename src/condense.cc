@@ -487,29 +487,21 @@ PlanOutcome refused() { return PlanOutcome{PlanOutcome::Kind::kRefused, {}}; }
 PlanOutcome no_plan() { return PlanOutcome{PlanOutcome::Kind::kNoPlan, {}}; }
 
 // One planning attempt over a finished scan (Pruner::plan without the scan).
-PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
-                         const std::vector<Value>& items, std::size_t budget,
-                         std::size_t depth, bool first) {
+// The candidate columns with their final scores, best first, and what the
+// plan knows of every column.
+struct Scoring {
+  std::vector<ScoredColumn> scored;  // ranked
+  std::vector<Traits> traits;        // per column
+  std::vector<double> relevances;    // per column; 0 for non-candidates
+  std::vector<double> score;         // per column: final score
+};
+
+// Scores the candidate columns of `discovery` (records of an array of `n`
+// items): scorer and query relevance, redundancy discount, protection, rank.
+Scoring score_columns(const Pruner& pruner, const Discovery& discovery,
+                      std::size_t n) {
   const std::vector<Column>& columns = discovery.columns;
-  const std::size_t n = items.size();
   const std::size_t cn = columns.size();
-
-  // Uniformity: most top-level key occurrences must belong to keys that at
-  // least half of the records hold.
-  if (first) {
-    std::size_t total = 0;
-    std::size_t common = 0;
-    for (const Column& col : columns) {
-      if (col.parent) continue;
-      total += col.present;
-      if (2 * col.present >= n) common += col.present;
-    }
-    if (total == 0 ||
-        0.7 * static_cast<double>(total) > static_cast<double>(common)) {
-      return refused();
-    }
-  }
-
   // Candidates: not an enclosing object itself, and only enclosing objects
   // above. Parents come before their children in column order.
   std::vector<bool> pure(cn, false);
@@ -524,9 +516,12 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
 
   const FieldScorer& scorer = pruner.scorer();
   const std::optional<Query>& query = discovery.query;
-  std::vector<Traits> traits(cn);
-  std::vector<double> relevances(cn, 0.0);
-  std::vector<ScoredColumn> scored;
+  Scoring out;
+  std::vector<Traits>& traits = out.traits;
+  traits.resize(cn);
+  std::vector<double>& relevances = out.relevances;
+  relevances.assign(cn, 0.0);
+  std::vector<ScoredColumn>& scored = out.scored;
   scored.reserve(candidates.size());
   std::vector<std::optional<std::string>> roles;
   roles.reserve(candidates.size());
@@ -592,9 +587,22 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
                      if (fa != fb) return fa < fb;
                      return a.column < b.column;
                    });
-  std::vector<double> score(cn, 0.0);
-  for (const ScoredColumn& s : scored) score[s.column] = s.score;
+  out.score.assign(cn, 0.0);
+  for (const ScoredColumn& s : scored) out.score[s.column] = s.score;
+  return out;
+}
 
+
+// The columns to keep, in order of choice: greedily under the size model,
+// then swaps of weak columns for a strong one, then cheap fill-ins. Absent
+// when a protected column cannot be kept.
+std::optional<std::vector<std::size_t>> choose_columns(
+    const Pruner& pruner, const Discovery& discovery, const Scoring& scoring,
+    std::size_t n, std::size_t budget, std::size_t depth) {
+  const std::vector<Column>& columns = discovery.columns;
+  const std::vector<ScoredColumn>& scored = scoring.scored;
+  const std::vector<Traits>& traits = scoring.traits;
+  const std::vector<double>& score = scoring.score;
   // Greedy choice under the size model.
   const SizeModel model{pruner.pretty, pruner.indent, depth, n};
   Choice choice(model, columns, traits);
@@ -607,7 +615,7 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
   }
   for (const ScoredColumn& s : scored) {
     if (traits[s.column].is_protected && !choice.chosen(s.column)) {
-      return no_plan();
+      return std::nullopt;
     }
   }
 
@@ -671,6 +679,40 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
       slack = add_sat(slack, x);
     }
   }
+  return selection;
+}
+
+PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
+                         const std::vector<Value>& items, std::size_t budget,
+                         std::size_t depth, bool first) {
+  const std::vector<Column>& columns = discovery.columns;
+  const std::size_t n = items.size();
+  const std::size_t cn = columns.size();
+
+  // Uniformity: most top-level key occurrences must belong to keys that at
+  // least half of the records hold.
+  if (first) {
+    std::size_t total = 0;
+    std::size_t common = 0;
+    for (const Column& col : columns) {
+      if (col.parent) continue;
+      total += col.present;
+      if (2 * col.present >= n) common += col.present;
+    }
+    if (total == 0 ||
+        0.7 * static_cast<double>(total) > static_cast<double>(common)) {
+      return refused();
+    }
+  }
+
+  Scoring scoring = score_columns(pruner, discovery, n);
+  const std::vector<ScoredColumn>& scored = scoring.scored;
+  const std::vector<Traits>& traits = scoring.traits;
+  const std::vector<double>& score = scoring.score;
+  std::optional<std::vector<std::size_t>> chosen =
+      choose_columns(pruner, discovery, scoring, n, budget, depth);
+  if (!chosen) return no_plan();
+  std::vector<std::size_t> selection = std::move(*chosen);
 
   // Verification on the projected records; the last chosen column leaves
   // while the records at their floors overflow.
@@ -745,8 +787,8 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
     if (s.score >= 0.8 && !plan.selected[s.column]) plan.complete = false;
   }
   plan.discovery = discovery;
-  plan.scored = std::move(scored);
-  plan.relevances = std::move(relevances);
+  plan.scored = scoring.scored;
+  plan.relevances = scoring.relevances;
   plan.slack = budget - floors_total;
   plan.head = pruner.preview_head;
   return PlanOutcome{PlanOutcome::Kind::kAccepted, std::move(plan)};
