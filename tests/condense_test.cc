@@ -505,6 +505,16 @@ const char kStories[] =
     R"({"title":"Two","description":"Second text is short."},)"
     R"({"title":"Three","description":"The third entry goes on and on about how the weather was that day in the valley."}])";
 
+const char kStatuses[] =
+    R"([{"status":"open","description":"The first entry describes a long story about nothing in particular at all, really."},)"
+    R"({"status":"closed","description":"Second text is short."},)"
+    R"({"status":"open","description":"The third entry goes on and on about how the weather was that day in the valley."}])";
+
+const char kTitles[] =
+    R"([{"name":"ann","title":"Quarterly planning notes for the platform team and guests"},)"
+    R"({"name":"bob","title":"Incident review of the storage outage in the eastern region"},)"
+    R"({"name":"cy","title":"Roadmap draft for next year with milestones and owners too"}])";
+
 const char kUsersIndented[] = R"([
   {
     "user": {
@@ -526,6 +536,22 @@ const char kUsersIndented[] = R"([
   }
 ])";
 
+TEST(CondensePlan, CompletenessByPreviewLength) {
+  Options options = Condensing();
+  Value array = Parse(kTitles);
+  Meta meta = Analyze(array, options, 0);
+  Pruner pruner = MakePruner(options, 0);
+  for (std::size_t head : {24, 12}) {
+    SCOPED_TRACE(head);
+    pruner.preview_head = head;
+    PlanOutcome outcome = pruner.plan(array.items(), meta.children, 160, 0, true);
+    ASSERT_EQ(outcome.kind, PlanOutcome::Kind::kAccepted);
+    EXPECT_EQ(outcome.plan->complete, head == 12);
+    EXPECT_EQ(outcome.plan->selected[0], head == 12);  // name
+    EXPECT_EQ(outcome.plan->slack, head == 12 ? 10u : 12u);
+  }
+}
+
 TEST(CondenseFit, ExactOutputs) {
   Options explain = Condensing();
   explain.explain = true;
@@ -533,6 +559,8 @@ TEST(CondenseFit, ExactOutputs) {
   query.arguments = "email";
   Options protect = explain;
   protect.protect = {"email"};
+  Options values_query = explain;
+  values_query.arguments = "weather valley story";
   struct Case {
     const char* name;
     std::string doc;
@@ -570,6 +598,18 @@ TEST(CondenseFit, ExactOutputs) {
       {"protected column listed at 2000, indented", kUsers, 250, protect,
        kUsersIndented, 249, "/*/title:3",
        "/*/user/email 2000 kept 0; /*/title 950 dropped 0; /*/user/name 792 kept 0"},
+      // With the query the descriptions score 0.9 and become the column that
+      // must be shown, which does not fit: the pass without the query plans.
+      {"second pass without the query", kStatuses, 100, values_query,
+       R"([{"status":"open"},{"status":"closed"},{"status":"open"}])", 57,
+       "/*/description:3", "/*/status 850 kept 0; /*/description 700 dropped 0"},
+      // Previews of 24 characters leave name out (incomplete); previews of 12
+      // keep both columns, and the spare 10 characters lengthen the titles.
+      {"shorter previews complete the choice", kTitles, 160, explain,
+       R"([{"name":"ann","title":"Quarterly plann…[+42 chars]"},)"
+       R"({"name":"bob","title":"Incident review of…[+41 chars]"},)"
+       R"({"name":"cy","title":"Roadmap draft…[+45 chars]"}])",
+       160, "", "/*/title 950 kept 0; /*/name 900 kept 0"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -580,7 +620,7 @@ TEST(CondenseFit, ExactOutputs) {
     EXPECT_EQ(Dropped(out.stats), c.dropped);
     EXPECT_EQ(Decisions(out.stats), c.decisions);
     EXPECT_EQ(out.stats.arrays_condensed, 1u);
-    EXPECT_EQ(out.stats.fields_dropped, 1u);
+    EXPECT_EQ(out.stats.fields_dropped, out.stats.dropped_fields.size());
     EXPECT_EQ(out.stats.arrays_sampled, 0u);
   }
 }
