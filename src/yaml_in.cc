@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -16,6 +15,17 @@
 #include <vector>
 
 #include "unicode.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUENDRA_LEAK_CHECKER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUENDRA_LEAK_CHECKER 1
+#endif
+#endif
+#ifdef QUENDRA_LEAK_CHECKER
+#include <sanitizer/lsan_interface.h>
+#endif
 
 // Reading happens in two phases. The loader drives libfyaml's event parser
 // over the whole text and stores every document as a flat list of resolved
@@ -181,6 +191,253 @@ bool is_json_number(std::string_view s) {
   return i == s.size();
 }
 
+bool is_break(char c) { return c == '\n' || c == '\r'; }
+bool is_white(char c) { return c == ' ' || c == '\t'; }
+
+// Appends the value of a single-quoted scalar whose text between the quotes
+// is `raw`: '' stands for one quote; a line break with the white space around
+// it folds into a space, and each empty line after it into a line feed.
+void decode_single_quoted(std::string_view raw, std::string& out) {
+  auto append_unquoted = [&out](std::string_view line) {
+    for (std::size_t q; (q = line.find('\'')) != std::string_view::npos;) {
+      out.append(line.substr(0, q + 1));
+      line.remove_prefix(std::min(q + 2, line.size()));
+    }
+    out.append(line);
+  };
+  std::size_t empty_lines = 0;
+  bool first = true;
+  while (true) {
+    std::size_t end = 0;
+    while (end < raw.size() && !is_break(raw[end])) ++end;
+    std::string_view line = raw.substr(0, end);
+    bool last = end == raw.size();
+    if (!first) {
+      while (!line.empty() && is_white(line.front())) line.remove_prefix(1);
+    }
+    if (!last) {
+      while (!line.empty() && is_white(line.back())) line.remove_suffix(1);
+    }
+    if (first) {
+      append_unquoted(line);
+      first = false;
+    } else if (line.empty() && !last) {
+      ++empty_lines;
+    } else {
+      if (empty_lines == 0) {
+        out += ' ';
+      } else {
+        out.append(empty_lines, '\n');
+      }
+      empty_lines = 0;
+      append_unquoted(line);
+    }
+    if (last) return;
+    end += raw.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+    raw.remove_prefix(end);
+  }
+}
+
+// Position just past the line break at `i` (LF, CR or CR LF).
+std::size_t skip_break(std::string_view s, std::size_t i) {
+  return i + (s.compare(i, 2, "\r\n") == 0 ? 2 : 1);
+}
+
+// From `i`, just past a line break inside a double-quoted scalar: appends a
+// line feed for each empty line and returns the position of the next line's
+// first character after its leading white space.
+std::size_t skip_empty_lines(std::string_view s, std::size_t i, std::string& out,
+                             std::size_t& empty_lines) {
+  empty_lines = 0;
+  while (true) {
+    std::size_t j = i;
+    while (j < s.size() && is_white(s[j])) ++j;
+    if (j == s.size() || !is_break(s[j])) return j;
+    out += '\n';
+    ++empty_lines;
+    i = skip_break(s, j);
+  }
+}
+
+bool hex_value(std::string_view digits, char32_t& cp) {
+  cp = 0;
+  for (char c : digits) {
+    int d = is_digit(c) ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : -1;
+    if (d < 0) return false;
+    cp = cp * 16 + static_cast<char32_t>(d);
+  }
+  return true;
+}
+
+// Appends the value of a double-quoted scalar whose text between the quotes
+// is `raw`: escapes decoded; an unescaped line break with the white space
+// around it folds into a space, or into one line feed per empty line after
+// it; an escaped line break joins the lines. False on a malformed escape.
+bool decode_double_quoted(std::string_view raw, std::string& out) {
+  std::size_t white = 0;  // white space seen since the last content
+  for (std::size_t i = 0; i < raw.size();) {
+    char c = raw[i];
+    if (is_white(c)) {
+      ++white;
+      ++i;
+      continue;
+    }
+    std::size_t empty_lines = 0;
+    if (is_break(c)) {
+      // White space before an unescaped break is not content.
+      white = 0;
+      std::size_t at = out.size();
+      i = skip_empty_lines(raw, skip_break(raw, i), out, empty_lines);
+      if (empty_lines == 0) out.insert(at, 1, ' ');
+      continue;
+    }
+    out.append(raw.substr(i - white, white));
+    white = 0;
+    if (c != '\\') {
+      out += c;
+      ++i;
+      continue;
+    }
+    if (i + 1 == raw.size()) return false;
+    char e = raw[i + 1];
+    i += 2;
+    if (is_break(e)) {
+      i = skip_empty_lines(raw, skip_break(raw, i - 1), out, empty_lines);
+      continue;
+    }
+    std::size_t digits = e == 'x' ? 2 : e == 'u' ? 4 : e == 'U' ? 8 : 0;
+    if (digits > 0) {
+      char32_t cp = 0;
+      if (raw.size() - i < digits || !hex_value(raw.substr(i, digits), cp) ||
+          cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return false;
+      }
+      unicode::append_utf8(out, cp);
+      i += digits;
+      continue;
+    }
+    switch (e) {
+      case '0': out += '\0'; break;
+      case 'a': out += '\a'; break;
+      case 'b': out += '\b'; break;
+      case 't': case '\t': out += '\t'; break;
+      case 'n': out += '\n'; break;
+      case 'v': out += '\v'; break;
+      case 'f': out += '\f'; break;
+      case 'r': out += '\r'; break;
+      case 'e': out += '\x1B'; break;
+      case ' ': case '"': case '/': case '\\': out += e; break;
+      case 'N': unicode::append_utf8(out, 0x85); break;
+      case '_': unicode::append_utf8(out, 0xA0); break;
+      case 'L': unicode::append_utf8(out, 0x2028); break;
+      case 'P': unicode::append_utf8(out, 0x2029); break;
+      default: return false;
+    }
+  }
+  out.append(raw.substr(raw.size() - white));
+  return true;
+}
+
+enum class Chomp { Strip, Clip, Keep };
+
+struct BlockHeader {
+  Chomp chomp = Chomp::Clip;
+  bool explicit_indent = false;
+};
+
+// The header of the block scalar whose content starts at byte `start` of
+// `text`: the last word of the line before, ahead of any comment.
+std::optional<BlockHeader> block_header(std::string_view text, std::size_t start) {
+  std::size_t end = start;
+  if (end > 0 && text[end - 1] == '\n') --end;
+  if (end > 0 && text[end - 1] == '\r') --end;
+  std::size_t begin = text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
+  begin = begin == std::string_view::npos || begin >= end ? 0 : begin + 1;
+  std::string_view line = text.substr(begin, end - begin);
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    if (line[i] == '#' && is_white(line[i - 1])) {
+      line = line.substr(0, i);
+      break;
+    }
+  }
+  while (!line.empty() && is_white(line.back())) line.remove_suffix(1);
+  std::size_t word = line.find_last_of(" \t");
+  line.remove_prefix(word == std::string_view::npos ? 0 : word + 1);
+  if (line.empty() || (line[0] != '|' && line[0] != '>')) return std::nullopt;
+  BlockHeader h;
+  for (char c : line.substr(1)) {
+    if (c == '+') {
+      h.chomp = Chomp::Keep;
+    } else if (c == '-') {
+      h.chomp = Chomp::Strip;
+    } else if (c >= '1' && c <= '9') {
+      h.explicit_indent = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return h;
+}
+
+// Appends the value of a literal or folded block scalar from its content
+// lines `raw`, indented by `indent` spaces (npos: as many as the first line
+// holding more than spaces). A line of at most that many spaces is empty. Folding joins two
+// adjacent lines that do not start with white space with a space, or with
+// one line feed per empty line between them; chomping decides how many of
+// the final line breaks remain.
+void decode_block(std::string_view raw, bool folded, Chomp chomp,
+                  std::size_t indent, std::string& out) {
+  for (std::size_t i = 0; indent == std::string_view::npos && i < raw.size();) {
+    std::size_t spaces = 0;
+    while (i + spaces < raw.size() && raw[i + spaces] == ' ') ++spaces;
+    if (i + spaces < raw.size() && !is_break(raw[i + spaces])) {
+      indent = spaces;
+      break;
+    }
+    i += spaces;
+    if (i < raw.size()) i = skip_break(raw, i);
+  }
+  std::size_t breaks = 0;  // line breaks since the last content line
+  bool seen_content = false;
+  bool last_spaced = false;
+  for (std::size_t i = 0; i < raw.size();) {
+    std::size_t end = i;
+    while (end < raw.size() && !is_break(raw[end])) ++end;
+    std::string_view line = raw.substr(i, end - i);
+    bool has_break = end < raw.size();
+    i = has_break ? skip_break(raw, end) : end;
+    std::size_t spaces = line.find_first_not_of(' ');
+    if (spaces == std::string_view::npos && line.size() <= indent) {
+      if (has_break) ++breaks;
+      continue;
+    }
+    if (spaces == std::string_view::npos) spaces = line.size();
+    std::string_view content = line.substr(std::min(indent, spaces));
+    bool spaced = !content.empty() && is_white(content[0]);
+    if (seen_content && folded && !spaced && !last_spaced) {
+      if (breaks <= 1) {
+        out += ' ';
+      } else {
+        out.append(breaks - 1, '\n');
+      }
+    } else {
+      out.append(breaks, '\n');
+    }
+    out.append(content);
+    seen_content = true;
+    last_spaced = spaced;
+    breaks = has_break ? 1 : 0;
+  }
+  if (chomp == Chomp::Keep) {
+    out.append(breaks, '\n');
+  } else if (chomp == Chomp::Clip && seen_content && breaks > 0) {
+    out += '\n';
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Loaded documents
 
@@ -307,22 +564,34 @@ class Session {
       fy_parser_destroy(parser_);
       parser_ = nullptr;
     }
+    iter_ = fy_token_iter_create(nullptr);
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   ~Session() {
+    if (iter_ != nullptr) fy_token_iter_destroy(iter_);
     if (parser_ != nullptr && !leak_parser_) fy_parser_destroy(parser_);
     if (diag_ != nullptr) fy_diag_destroy(diag_);
   }
 
+  bool ok() const { return parser_ != nullptr && iter_ != nullptr; }
   fy_parser* parser() const { return parser_; }
   fy_diag* diag() const { return diag_; }
+  // A token iterator for reading scalar texts.
+  fy_token_iter* iter() const { return iter_; }
   // Keeps the parser from being destroyed: a small leak instead of a crash.
-  void leak_parser() { leak_parser_ = true; }
+  void leak_parser() {
+    leak_parser_ = true;
+#ifdef QUENDRA_LEAK_CHECKER
+    // The leak is deliberate; the leak checker need not report it.
+    __lsan_ignore_object(parser_);
+#endif
+  }
 
  private:
   fy_diag* diag_ = nullptr;
   fy_parser* parser_ = nullptr;
+  fy_token_iter* iter_ = nullptr;
   bool leak_parser_ = false;
 };
 
@@ -391,6 +660,10 @@ class Loader {
     std::size_t end;
     std::size_t bytes;  // scalar text bytes in the range
   };
+  struct KeyRef {
+    std::size_t node;
+    std::size_t hash;
+  };
 
   std::optional<std::string> on_event(fy_event* ev);
   std::optional<std::string> scalar(fy_event* ev, const Position& at);
@@ -400,7 +673,10 @@ class Loader {
   // Counts a new child of the innermost container; true when it is a key.
   bool begin_child();
   std::optional<std::string> check_key(std::size_t node, const Position& at);
-  Node resolve(fy_token* value, std::string_view tag);
+  // The value of scalar token `token` (null: an empty scalar), pointing
+  // into the input or into scratch_; nothing when it cannot be read.
+  std::optional<std::string_view> scalar_text(fy_token* token);
+  Node resolve(std::string_view s, bool plain, std::string_view tag);
   std::uint64_t keep_text(std::string_view s);
   std::string library_error(const Session& session, const Capture& capture);
 
@@ -409,10 +685,6 @@ class Loader {
   std::vector<std::size_t> documents_;  // root node of each document
   std::string arena_;                   // scalar texts not found in text_
   std::vector<Frame> frames_;
-  struct KeyRef {
-    std::size_t node;
-    std::size_t hash;
-  };
   std::vector<KeyRef> keys_;  // keys of open small mappings
   std::vector<PendingAnchor> pending_;
   std::unordered_map<std::string, Anchor> anchors_;
@@ -422,6 +694,8 @@ class Loader {
   std::size_t alias_node_limit_;
   std::size_t alias_byte_limit_;
   Position last_;  // the most recent event position, for events without one
+  fy_token_iter* iter_ = nullptr;  // owned by the Session of load()
+  std::string scratch_;            // the text of the current scalar
 };
 
 bool KeyTable::insert(const Loader& in, std::size_t node, std::size_t hash) {
@@ -497,13 +771,10 @@ std::size_t Loader::key_hash(const Node& n) const {
 }
 
 std::optional<std::string> Loader::load() {
-  if (std::memchr(text_.data(), '\0', text_.size()) != nullptr) {
-    // libfyaml takes a NUL byte for the end of the input and would drop
-    // the rest of the text without a word.
-    auto byte = static_cast<std::size_t>(
-        static_cast<const char*>(std::memchr(text_.data(), '\0', text_.size())) -
-        text_.data());
-    return located("NUL character is not allowed", position_of(text_, byte));
+  // libfyaml takes a NUL byte for the end of the input and would drop the
+  // rest of the text without a word.
+  if (std::size_t nul = text_.find('\0'); nul != std::string_view::npos) {
+    return located("NUL character is not allowed", position_of(text_, nul));
   }
   // Most documents need fewer nodes than this; memory that stays unused is
   // never touched, so reserving generously costs little.
@@ -511,7 +782,8 @@ std::optional<std::string> Loader::load() {
   arena_.reserve(text_.size() / 2);
   Capture capture;
   Session session(text_, &capture);
-  if (session.parser() == nullptr) return "cannot create the YAML parser";
+  if (!session.ok()) return "cannot create the YAML parser";
+  iter_ = session.iter();
   while (fy_event* ev = fy_parser_parse(session.parser())) {
     std::optional<std::string> failure = on_event(ev);
     fy_parser_event_free(session.parser(), ev);
@@ -532,7 +804,7 @@ std::string Loader::library_error(const Session& session,
   void* iter = nullptr;
   while (fy_diag_error* e = fy_diag_errors_iterate(session.diag(), &iter)) {
     if (e->type < FYET_ERROR) continue;
-    std::string_view message = e->msg != nullptr ? e->msg : "";
+    std::string_view message = e->msg != nullptr && *e->msg != '\0' ? e->msg : "invalid YAML";
     if (e->fyt != nullptr) {
       return located(message, position_of(fy_token_start_mark(e->fyt)));
     }
@@ -634,9 +906,95 @@ std::uint64_t Loader::keep_text(std::string_view s) {
   return at;
 }
 
-Node Loader::resolve(fy_token* value, std::string_view tag) {
-  std::string_view s = token_text(value);
-  bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
+std::optional<std::string_view> Loader::scalar_text(fy_token* token) {
+  if (token == nullptr) return std::string_view();
+  enum fy_scalar_style style = fy_token_scalar_style(token);
+  const fy_mark* start = fy_token_start_mark(token);
+  const fy_mark* end = fy_token_end_mark(token);
+  if (start == nullptr || end == nullptr || start->input_pos > end->input_pos ||
+      end->input_pos > text_.size()) {
+    return std::nullopt;
+  }
+  // libfyaml 0.7.12 misreads some quoted scalars: runs of doubled quotes
+  // ('it''''s'), an escaped line break after an escape ("a\n\<break>"), so
+  // these are read from the text between the quotes.
+  std::string_view raw = text_.substr(start->input_pos, end->input_pos - start->input_pos);
+  if (style == FYSS_SINGLE_QUOTED) {
+    if (raw.find_first_of("'\r\n") == std::string_view::npos) return raw;
+    scratch_.clear();
+    decode_single_quoted(raw, scratch_);
+    return std::string_view(scratch_);
+  }
+  if (style == FYSS_DOUBLE_QUOTED) {
+    if (raw.find_first_of("\\\r\n") == std::string_view::npos) return raw;
+    scratch_.clear();
+    if (!decode_double_quoted(raw, scratch_)) return std::nullopt;
+    return std::string_view(scratch_);
+  }
+  // Its folded scalars lose a line break before a more indented line, and
+  // both block styles gain one at the end of a text without a final break.
+  // Block scalars with an explicit indentation are left to libfyaml, which
+  // alone knows the indentation of their parent node.
+  bool folded = style == FYSS_FOLDED;
+  std::optional<BlockHeader> header;
+  if (style == FYSS_LITERAL || folded) {
+    header = block_header(text_, start->input_pos);
+    if (header && !header->explicit_indent) {
+      scratch_.clear();
+      decode_block(raw, folded, header->chomp, std::string_view::npos, scratch_);
+      return std::string_view(scratch_);
+    }
+  }
+  // The token iterator, unlike fy_token_get_text, never hands out bytes it
+  // did not fill in (it does for some block scalars).
+  std::string_view s;
+  int failed = 0;
+  fy_token_iter_start(token, iter_);
+  const fy_iter_chunk* chunk = fy_token_iter_chunk_next(iter_, nullptr, &failed);
+  if (chunk != nullptr) {
+    s = std::string_view(chunk->str, chunk->len);
+    chunk = fy_token_iter_chunk_next(iter_, chunk, &failed);
+    if (chunk != nullptr) {
+      scratch_.assign(s);
+      for (; chunk != nullptr; chunk = fy_token_iter_chunk_next(iter_, chunk, &failed)) {
+        scratch_.append(chunk->str, chunk->len);
+      }
+      s = scratch_;
+    }
+  }
+  fy_token_iter_finish(iter_);
+  if (failed != 0) return std::nullopt;
+  if (header) {
+    // An explicit indentation counts from the parent node's, which libfyaml
+    // knows: it is what libfyaml dropped from the first line with content.
+    std::size_t first = raw.find_first_not_of(" \r\n");
+    std::size_t line = first == std::string_view::npos ? 0 : raw.find_last_of("\r\n", first);
+    line = line == std::string_view::npos || first == std::string_view::npos ? 0 : line + 1;
+    std::size_t raw_spaces = first == std::string_view::npos ? 0 : first - line;
+    std::size_t text_start = std::min(s.find_first_not_of('\n'), s.size());
+    std::size_t kept_spaces = std::min(s.find_first_not_of(' ', text_start), s.size()) - text_start;
+    if (raw_spaces >= kept_spaces) {
+      std::string decoded;
+      decode_block(raw, folded, header->chomp, raw_spaces - kept_spaces, decoded);
+      scratch_ = std::move(decoded);
+      return std::string_view(scratch_);
+    }
+  }  if ((style == FYSS_LITERAL || style == FYSS_FOLDED) && s.ends_with('\n') &&
+      end->input_pos == text_.size() && !is_break(text_.back())) {
+    // A block scalar whose last line ends the text has no line break to
+    // keep there, but libfyaml adds one.
+    std::size_t last_line = text_.find_last_of("\r\n");
+    last_line = last_line == std::string_view::npos ? 0 : last_line + 1;
+    if (text_.find_first_not_of(" \t", last_line) != std::string_view::npos) {
+      s.remove_suffix(1);
+    }
+  }
+  bool in_input = s.data() >= text_.data() && s.data() + s.size() <= text_.data() + text_.size();
+  if (!in_input && !unicode::valid_utf8(s)) return std::nullopt;
+  return s;
+}
+
+Node Loader::resolve(std::string_view s, bool plain, std::string_view tag) {
   auto text_node = [&](NodeKind kind) {
     return Node(kind, keep_text(s), s.size());
   };
@@ -686,9 +1044,13 @@ Node Loader::resolve(fy_token* value, std::string_view tag) {
 
 std::optional<std::string> Loader::scalar(fy_event* ev, const Position& at) {
   std::string_view tag = token_text(ev->scalar.tag);
+  fy_token* value = ev->scalar.value;
+  std::optional<std::string_view> s = scalar_text(value);
+  if (!s) return located("cannot read the scalar", at);
+  bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
   bool key = begin_child();
   std::size_t index = nodes_.size();
-  nodes_.push_back(resolve(ev->scalar.value, tag));
+  nodes_.push_back(resolve(*s, plain, tag));
   if (fy_token* anchor = fy_event_get_anchor_token(ev)) {
     anchors_[std::string(token_text(anchor))] =
         Anchor{index, index + 1, static_cast<std::size_t>(nodes_[index].len())};
@@ -904,6 +1266,7 @@ std::string json_number(std::string_view text, double number) {
 Result<Value, std::string> parse(std::string_view text) {
   // libfyaml loops forever on some malformed UTF-8, so it never sees any.
   if (!unicode::valid_utf8(text)) return std::string("input is not valid UTF-8");
+  if (text.empty()) return Value::null();
   Loader loader(text);
   if (std::optional<std::string> failure = loader.load()) return *failure;
   const std::vector<std::size_t>& docs = loader.documents();

@@ -40,6 +40,7 @@ TEST(YamlRead, Documents) {
       {"mapping", "a: 1\nb: [x, 2.50]", R"({"a":1,"b":["x",2.50]})"},
       {"two documents", "---\na: 1\n---\nb: 2", R"([{"a":1},{"b":2}])"},
       {"empty text", "", "null"},
+      {"whitespace only", "  \n\n", "null"},
       {"comment only", "# nothing here\n", "null"},
       {"empty documents", "---\n---\n", "[null,null]"},
       {"explicit end", "a\n...\n---\nb\n", R"(["a","b"])"},
@@ -49,6 +50,37 @@ TEST(YamlRead, Documents) {
       {"escapes", R"(a: "\u00e9\t\x41")", "{\"a\":\"\u00e9\\tA\"}"},
       {"empty value", "a:\nb: ''", R"({"a":null,"b":""})"},
       {"crlf", "a: 1\r\nb: x\r\n", R"({"a":1,"b":"x"})"},
+  });
+}
+
+TEST(YamlRead, NullTextView) {
+  Result<Value, std::string> r = yaml_in::parse(std::string_view());
+  ASSERT_TRUE(r.ok());
+  EXPECT_TRUE(r.value().is_null());
+}
+
+// libfyaml 0.7.12 gets these scalar texts wrong; the reader reads them right.
+TEST(YamlRead, ScalarTexts) {
+  check({
+      {"doubled quotes", "a: 'it''''s'", R"({"a":"it''s"})"},
+      {"quoted quotes", "a: '''a'''", R"({"a":"'a'"})"},
+      {"single-quoted folding", "a: 'x''\n  ''y'\nb: 'a\n\n  b  \n c'\nc: ' a '\nd: 'a\n '",
+       R"({"a":"x' 'y","b":"a\nb c","c":" a ","d":"a "})"},
+      {"single-quoted crlf", "a: 'x\r\n  y'", R"({"a":"x y"})"},
+      {"literal at end of text", "a: |\n  x", R"({"a":"x"})"},
+      {"folded at end of text", "a: >\n  x\n  y", R"({"a":"x y"})"},
+      {"top-level literal at end", "|\n x", R"("x")"},
+      {"comment-like last line", "a: |\n  x\n  # c", R"({"a":"x\n# c"})"},
+      {"kept at end of text", "a: |+\n  x", R"({"a":"x"})"},
+      {"empty kept block", "a: |+\n", R"({"a":""})"},
+      {"literal with final newline", "a: |\n  x\n", R"({"a":"x\n"})"},
+      {"block that libfyaml over-reads",
+       "users:\n >\n - id: 1\n    name: Ann\n    email: a@example.com\n  - id: 2\n"
+       "    name: Bo\n    tags: [a, b]\n",
+       R"({"users":"- id: 1\n   name: Ann\n   email: a@example.com\n - id: 2\n   name: Bo\n   tags: [a, b]\n"})"},
+      {"double-quoted escapes and folding",
+       "a: \"x\\\"\\\"y\"\nb: \"a\\\n   b\"\nc: \"a\n\n  b\"\nd: \"\\N\\_\\L\\P\\/\"",
+       "{\"a\":\"x\\\"\\\"y\",\"b\":\"ab\",\"c\":\"a\\nb\",\"d\":\"\u0085\u00a0\u2028\u2029/\"}"},
   });
 }
 
