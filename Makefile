@@ -44,7 +44,7 @@ sanitize: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: unit sanitize pytest installtest
+test: unit sanitize pytest installtest fuzz tsan leaks
 
 .PHONY: pytest installtest
 
@@ -56,6 +56,28 @@ pytest: build
 # Installs into a temporary prefix and builds a consumer with find_package and pkg-config.
 installtest: build
 	tests/install/run.sh $(BUILD)
+
+# Fuzzing: each libFuzzer target (built with clang and the address and
+# undefined-behaviour sanitizers) runs FUZZ_SECONDS from fuzz/corpus.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: fuzz tsan leaks
+
+fuzz: deps
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The concurrency test under the thread sanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRA_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_test
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/concurrency_test
+
+# The C host under valgrind: no leak and no invalid memory access.
+leaks: build
+	valgrind --leak-check=full --error-exitcode=1 $(BUILD)/tests/c_host $(BUILD)/libquendra.so
 
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENDRA_BENCH=ON -DQUENDRA_TESTS=OFF
