@@ -111,6 +111,22 @@ TEST(HostileNesting, DeepestAcceptedDocumentsShrink) {
   EXPECT_EQ(whole.text, json);
 }
 
+TEST(HostileAliases, ExpansionIsBounded) {
+  // Ten levels of ten aliases each: ten billion nodes if expanded.
+  std::string laughs = "a: &a [x, x, x, x, x, x, x, x, x, x]\n";
+  for (char c = 'b'; c <= 'k'; ++c) {
+    laughs += std::string(1, c) + ": &" + c + " [";
+    for (int i = 0; i < 10; ++i) laughs += std::string(i ? ", *" : "*") + static_cast<char>(c - 1);
+    laughs += "]\n";
+  }
+  EXPECT_TRUE(error_of(laughs, "{}").starts_with(
+      "invalid YAML input: aliases expand to more than 1000000 nodes at byte "));
+  // One megabyte of text copied a hundred times.
+  std::string copies = "a: &a " + std::string(1000000, 'x') + "\nb: [" + repeat("*a, ", 99) + "*a]\n";
+  EXPECT_TRUE(error_of(copies, "{}").starts_with(
+      "invalid YAML input: aliases expand to more than 67108864 bytes of text at byte "));
+}
+
 TEST(HostileSize, MillionKeyObjectKeepsALeadingRunOfKeys) {
   const std::size_t n = 1000000;
   std::string doc = "{";
