@@ -190,7 +190,11 @@ class Scanner {
       : pruner_(pruner),
         discovery_(discovery),
         heads_(heads),
-        alternate_floors_(discovery.columns.size(), 0) {}
+        alternate_floors_(discovery.columns.size(), 0) {
+    for (const Column& col : discovery.columns) {
+      key_costs_.push_back(quoted(col.path.back()) + 1 + (pruner.pretty ? 1 : 0));
+    }
+  }
 
   // Scans `entries` of an object at `depth` whose key path in the record is
   // `path`. Returns the part of the object's floors after its overhead: the
@@ -199,13 +203,12 @@ class Scanner {
                     std::optional<std::size_t> parent, Path& path,
                     std::size_t depth, std::size_t row) {
     std::size_t n = std::min(entries.size(), meta.children.size());
-    std::size_t key_extra = 1 + (pruner_.pretty ? 1 : 0);
     Floors<2> sums = {0, 0};
     for (std::size_t i = 0; i < n; ++i) {
       const Member& entry = entries[i];
       const Meta& child = meta.children[i];
       path.push_back(entry.key);
-      std::size_t c = column_at(path, parent);
+      std::size_t c = column_at(path, parent, i);
       Floors<2> f;
       bool open = entry.value.is_object() && !entry.value.members().empty() &&
                   path.size() < kMaxColumnDepth;
@@ -222,7 +225,8 @@ class Scanner {
       }
       path.pop_back();
 
-      std::size_t key_cost = quoted(entry.key) + key_extra;
+      // Every occurrence of a column has the same key, so its cost is known.
+      std::size_t key_cost = key_costs_[c];
       for (std::size_t k = 0; k < 2; ++k) sums[k] = add_sat(sums[k], add_sat(key_cost, f[k]));
       Column& col = discovery_.columns[c];
       ++col.present;
@@ -243,8 +247,25 @@ class Scanner {
   }
 
  private:
-  // The column of `path`, appended when new.
-  std::size_t column_at(const Path& path, std::optional<std::size_t> parent) {
+  // The column of `path`, the key at `position` of an object under column
+  // `parent`; appended when new. Records mostly share their key order, so
+  // the column last seen at the same place is tried before the index.
+  std::size_t column_at(const Path& path, std::optional<std::size_t> parent,
+                        std::size_t position) {
+    std::size_t slot = parent ? *parent + 1 : 0;
+    if (slot >= recent_.size()) recent_.resize(slot + 1);
+    std::vector<std::size_t>& recent = recent_[slot];
+    if (position < recent.size() && recent[position] < discovery_.columns.size() &&
+        discovery_.columns[recent[position]].path == path) {
+      return recent[position];
+    }
+    std::size_t c = lookup(path, parent);
+    if (position >= recent.size()) recent.resize(position + 1, kNoColumn);
+    recent[position] = c;
+    return c;
+  }
+
+  std::size_t lookup(const Path& path, std::optional<std::size_t> parent) {
     auto found = discovery_.index.find(path);
     if (found != discovery_.index.end()) return found->second;
     std::size_t c = discovery_.columns.size();
@@ -254,6 +275,7 @@ class Scanner {
     discovery_.columns.push_back(std::move(col));
     discovery_.index.emplace(path, c);
     alternate_floors_.push_back(0);
+    key_costs_.push_back(quoted(path.back()) + 1 + (pruner_.pretty ? 1 : 0));
     return c;
   }
 
@@ -314,6 +336,11 @@ class Scanner {
   Discovery& discovery_;
   Floors<2> heads_;
   std::vector<std::size_t> alternate_floors_;
+  std::vector<std::size_t> key_costs_;  // per column: key, colon, space
+  // Per enclosing column (slot 0: the records), the column last met at each
+  // key position.
+  std::vector<std::vector<std::size_t>> recent_;
+  static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
   TokenSet tokens_;    // one value's tokens, reused
   std::string bytes_;  // one value's hashed bytes, reused
 };
@@ -1160,30 +1187,28 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
 
   // One scan serves every attempt: it has the floors of both preview
   // lengths, and the second pass only drops its query statistics.
-  std::array<std::optional<Discovery>, kPreviewHeads.size()> scans;
-  std::vector<std::size_t> alternate_floors;
+  std::optional<Discovery> discovery;
+  std::array<std::vector<std::size_t>, kPreviewHeads.size()> floor_chars;
   std::optional<Plan> held;
   for (std::size_t pass = 0; pass < passes && !held; ++pass) {
     if (pass == 1) {
       condense_pass = true;
-      for (auto& s : scans) {
-        if (s) drop_query(*s);
-      }
+      if (discovery) drop_query(*discovery);
     }
     for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
       preview_head = kPreviewHeads[attempt];
-      if (!scans[0]) {
+      if (!discovery) {
         Scan scanned = scan(*this, items, meta.children, depth, kPreviewHeads);
-        scans[0] = std::move(scanned.discovery);
-        alternate_floors = std::move(scanned.alternate_floors);
-      }
-      if (!scans[attempt]) {
-        scans[attempt] = *scans[0];
-        for (std::size_t c = 0; c < alternate_floors.size(); ++c) {
-          scans[attempt]->columns[c].floor_chars = alternate_floors[c];
+        discovery = std::move(scanned.discovery);
+        for (const Column& col : discovery->columns) {
+          floor_chars[0].push_back(col.floor_chars);
         }
+        floor_chars[1] = std::move(scanned.alternate_floors);
       }
-      PlanOutcome outcome = plan_scanned(*this, *scans[attempt], items, budget,
+      for (std::size_t c = 0; c < discovery->columns.size(); ++c) {
+        discovery->columns[c].floor_chars = floor_chars[attempt][c];
+      }
+      PlanOutcome outcome = plan_scanned(*this, *discovery, items, budget,
                                          depth, attempt == 0);
       preview_head = entry_head;
       pinned_paths.clear();
