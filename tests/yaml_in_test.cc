@@ -78,9 +78,18 @@ TEST(YamlRead, ScalarTexts) {
        "users:\n >\n - id: 1\n    name: Ann\n    email: a@example.com\n  - id: 2\n"
        "    name: Bo\n    tags: [a, b]\n",
        R"({"users":"- id: 1\n   name: Ann\n   email: a@example.com\n - id: 2\n   name: Bo\n   tags: [a, b]\n"})"},
+      {"folded before a more indented line", "a: >\n  x\n\n   y\n", R"({"a":"x\n\n y\n"})"},
+      {"folded lines and paragraphs", "a: >-\n  x\n   y\n  z\nb: >\n  x\n  y\n\n  z\n",
+       R"({"a":"x\n y\nz","b":"x y\nz\n"})"},
+      {"explicit indentation", "- |2-\n   x\n  y\n- >2\n   x\n  y\n", R"([" x\ny"," x\ny\n"])"},
+      {"blank blocks", "a: |+\n\n\nb: |\n\n\nc: 1", R"({"a":"\n\n","b":"","c":1})"},
+      {"spaces beyond the indentation", "a: |\n  x\n     ", R"({"a":"x\n   "})"},
       {"double-quoted escapes and folding",
        "a: \"x\\\"\\\"y\"\nb: \"a\\\n   b\"\nc: \"a\n\n  b\"\nd: \"\\N\\_\\L\\P\\/\"",
        "{\"a\":\"x\\\"\\\"y\",\"b\":\"ab\",\"c\":\"a\\nb\",\"d\":\"\u0085\u00a0\u2028\u2029/\"}"},
+      {"escaped line breaks after escapes",
+       "e: \"x\\n\\\n  y\"\nf: \"x\\\\\\\n  y\"\ng: \"a \\\n  \\ b\"\nh: \"  \n  a  \"",
+       R"({"e":"x\ny","f":"x\\y","g":"a  b","h":" a  "})"},
   });
 }
 
