@@ -357,10 +357,29 @@ std::optional<BlockHeader> block_header(std::string_view text, std::size_t start
   std::size_t begin = text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
   begin = begin == std::string_view::npos || begin >= end ? 0 : begin + 1;
   std::string_view line = text.substr(begin, end - begin);
-  for (std::size_t i = 1; i < line.size(); ++i) {
-    if (line[i] == '#' && is_white(line[i - 1])) {
+  // Cut off a comment, stepping over quoted keys (which may hold " #").
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (i > 0 && !is_white(line[i - 1])) continue;
+    if (c == '#') {
       line = line.substr(0, i);
       break;
+    }
+    if (c == '"' || c == '\'') {
+      std::size_t j = i + 1;
+      while (true) {
+        if (j >= line.size()) return std::nullopt;
+        if (c == '"' && line[j] == '\\') {
+          j += 2;
+        } else if (line[j] != c) {
+          ++j;
+        } else if (c == '\'' && j + 1 < line.size() && line[j + 1] == '\'') {
+          j += 2;
+        } else {
+          break;
+        }
+      }
+      i = j;
     }
   }
   while (!line.empty() && is_white(line.back())) line.remove_suffix(1);
@@ -676,6 +695,12 @@ class Loader {
   // The value of scalar token `token` (null: an empty scalar), pointing
   // into the input or into scratch_; nothing when it cannot be read.
   std::optional<std::string_view> scalar_text(fy_token* token);
+  // The value of a literal or folded scalar whose content `raw` starts at
+  // byte `start`.
+  std::optional<std::string_view> block_text(fy_token* token, std::string_view raw,
+                                             bool folded, std::size_t start);
+  // The value of a scalar token as libfyaml reads it.
+  std::optional<std::string_view> library_text(fy_token* token);
   Node resolve(std::string_view s, bool plain, std::string_view tag);
   std::uint64_t keep_text(std::string_view s);
   std::string library_error(const Session& session, const Capture& capture);
@@ -908,45 +933,69 @@ std::uint64_t Loader::keep_text(std::string_view s) {
 
 std::optional<std::string_view> Loader::scalar_text(fy_token* token) {
   if (token == nullptr) return std::string_view();
-  enum fy_scalar_style style = fy_token_scalar_style(token);
   const fy_mark* start = fy_token_start_mark(token);
   const fy_mark* end = fy_token_end_mark(token);
   if (start == nullptr || end == nullptr || start->input_pos > end->input_pos ||
       end->input_pos > text_.size()) {
     return std::nullopt;
   }
-  // libfyaml 0.7.12 misreads some quoted scalars: runs of doubled quotes
-  // ('it''''s'), an escaped line break after an escape ("a\n\<break>"), so
-  // these are read from the text between the quotes.
+  // Quoted and block scalars are read from their source text: libfyaml
+  // 0.7.12 misreads runs of doubled quotes ('it''''s'), an escaped line break
+  // after an escape ("a\n\<break>b"), folded lines before a more indented
+  // line, and the end of a block scalar that ends a text without a final
+  // line break. Between the quotes, or after the block header, the token
+  // spans exactly the scalar's content.
   std::string_view raw = text_.substr(start->input_pos, end->input_pos - start->input_pos);
-  if (style == FYSS_SINGLE_QUOTED) {
-    if (raw.find_first_of("'\r\n") == std::string_view::npos) return raw;
-    scratch_.clear();
-    decode_single_quoted(raw, scratch_);
-    return std::string_view(scratch_);
-  }
-  if (style == FYSS_DOUBLE_QUOTED) {
-    if (raw.find_first_of("\\\r\n") == std::string_view::npos) return raw;
-    scratch_.clear();
-    if (!decode_double_quoted(raw, scratch_)) return std::nullopt;
-    return std::string_view(scratch_);
-  }
-  // Its folded scalars lose a line break before a more indented line, and
-  // both block styles gain one at the end of a text without a final break.
-  // Block scalars with an explicit indentation are left to libfyaml, which
-  // alone knows the indentation of their parent node.
-  bool folded = style == FYSS_FOLDED;
-  std::optional<BlockHeader> header;
-  if (style == FYSS_LITERAL || folded) {
-    header = block_header(text_, start->input_pos);
-    if (header && !header->explicit_indent) {
+  switch (fy_token_scalar_style(token)) {
+    case FYSS_SINGLE_QUOTED:
+      if (raw.find_first_of("'\r\n") == std::string_view::npos) return raw;
       scratch_.clear();
-      decode_block(raw, folded, header->chomp, std::string_view::npos, scratch_);
+      decode_single_quoted(raw, scratch_);
       return std::string_view(scratch_);
-    }
+    case FYSS_DOUBLE_QUOTED:
+      if (raw.find_first_of("\\\r\n") == std::string_view::npos) return raw;
+      scratch_.clear();
+      if (!decode_double_quoted(raw, scratch_)) return std::nullopt;
+      return std::string_view(scratch_);
+    case FYSS_LITERAL:
+      return block_text(token, raw, false, start->input_pos);
+    case FYSS_FOLDED:
+      return block_text(token, raw, true, start->input_pos);
+    default:
+      return library_text(token);
   }
+}
+
+std::optional<std::string_view> Loader::block_text(fy_token* token, std::string_view raw,
+                                                   bool folded, std::size_t start) {
+  std::optional<BlockHeader> header = block_header(text_, start);
+  if (!header) return library_text(token);
+  std::size_t indent = std::string_view::npos;
+  if (header->explicit_indent) {
+    // An explicit indentation counts from the parent node's, which only
+    // libfyaml knows: it is what libfyaml removed from the first line with
+    // content.
+    std::optional<std::string_view> s = library_text(token);
+    if (!s) return std::nullopt;
+    std::size_t first = raw.find_first_not_of(" \r\n");
+    if (first == std::string_view::npos) return s;
+    std::size_t line = raw.find_last_of("\r\n", first);
+    std::size_t raw_spaces = first - (line == std::string_view::npos ? 0 : line + 1);
+    std::size_t text_start = std::min(s->find_first_not_of('\n'), s->size());
+    std::size_t kept_spaces =
+        std::min(s->find_first_not_of(' ', text_start), s->size()) - text_start;
+    if (raw_spaces < kept_spaces) return s;
+    indent = raw_spaces - kept_spaces;
+  }
+  std::string decoded;
+  decode_block(raw, folded, header->chomp, indent, decoded);
+  scratch_ = std::move(decoded);
+  return std::string_view(scratch_);
+}
+
+std::optional<std::string_view> Loader::library_text(fy_token* token) {
   // The token iterator, unlike fy_token_get_text, never hands out bytes it
-  // did not fill in (it does for some block scalars).
+  // did not fill in (fy_token_get_text does for some block scalars).
   std::string_view s;
   int failed = 0;
   fy_token_iter_start(token, iter_);
@@ -964,31 +1013,6 @@ std::optional<std::string_view> Loader::scalar_text(fy_token* token) {
   }
   fy_token_iter_finish(iter_);
   if (failed != 0) return std::nullopt;
-  if (header) {
-    // An explicit indentation counts from the parent node's, which libfyaml
-    // knows: it is what libfyaml dropped from the first line with content.
-    std::size_t first = raw.find_first_not_of(" \r\n");
-    std::size_t line = first == std::string_view::npos ? 0 : raw.find_last_of("\r\n", first);
-    line = line == std::string_view::npos || first == std::string_view::npos ? 0 : line + 1;
-    std::size_t raw_spaces = first == std::string_view::npos ? 0 : first - line;
-    std::size_t text_start = std::min(s.find_first_not_of('\n'), s.size());
-    std::size_t kept_spaces = std::min(s.find_first_not_of(' ', text_start), s.size()) - text_start;
-    if (raw_spaces >= kept_spaces) {
-      std::string decoded;
-      decode_block(raw, folded, header->chomp, raw_spaces - kept_spaces, decoded);
-      scratch_ = std::move(decoded);
-      return std::string_view(scratch_);
-    }
-  }  if ((style == FYSS_LITERAL || style == FYSS_FOLDED) && s.ends_with('\n') &&
-      end->input_pos == text_.size() && !is_break(text_.back())) {
-    // A block scalar whose last line ends the text has no line break to
-    // keep there, but libfyaml adds one.
-    std::size_t last_line = text_.find_last_of("\r\n");
-    last_line = last_line == std::string_view::npos ? 0 : last_line + 1;
-    if (text_.find_first_not_of(" \t", last_line) != std::string_view::npos) {
-      s.remove_suffix(1);
-    }
-  }
   bool in_input = s.data() >= text_.data() && s.data() + s.size() <= text_.data() + text_.size();
   if (!in_input && !unicode::valid_utf8(s)) return std::nullopt;
   return s;
