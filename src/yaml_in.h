@@ -30,7 +30,8 @@ inline constexpr std::size_t kMinAliasBytes = 64u << 20;
 // from 0, line and column from 1, the column in characters); for a refused
 // node, one of "nesting deeper than 512 levels", "complex mapping keys are not
 // supported", "unresolved alias", "invalid value". Every load failure of the
-// whole text is reported before any refused node.
+// whole text is reported before any refused node. Text that is not valid
+// UTF-8 gives "input is not valid UTF-8"; a NUL character is refused.
 Result<Value, std::string> parse(std::string_view text);
 
 // The Number text of a float scalar `text` whose finite value is `number`:
