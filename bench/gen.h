@@ -1,6 +1,7 @@
 // Deterministic generator of web-API-like JSON documents for benchmarks:
-// pages of records with ids, names, long descriptions, URLs, avatars, nested
-// owners, tags and timestamps. Same size argument, same bytes.
+// records with ids, names, long descriptions, URLs, avatars, nested owners,
+// tags and timestamps, either in one long list or spread over many pages of
+// a few dozen records. Same size argument, same bytes.
 #ifndef QUENDRA_BENCH_GEN_H_
 #define QUENDRA_BENCH_GEN_H_
 
@@ -66,15 +67,43 @@ inline void record(Rng& rng, std::string& out, std::size_t id) {
   add(out, "],\"license\":", rng.below(3) ? "{\"key\":\"mit\",\"name\":\"MIT License\"}" : "null", "}");
 }
 
-// A document of about `bytes` bytes.
+// A document of about `bytes` bytes: one list of records.
 inline std::string api_document(std::size_t bytes) {
   Rng rng(0x9E3779B97F4A7C15ULL);
-  std::string out = "{\"total_count\":0,\"incomplete_results\":false,\"items\":[";
+  std::string out;
+  out.reserve(bytes + 4096);
+  out += "{\"total_count\":0,\"incomplete_results\":false,\"items\":[";
   for (std::size_t id = 1; out.size() < bytes; ++id) {
     if (id > 1) out.push_back(',');
     record(rng, out, id);
   }
   out += "],\"links\":{\"next\":\"https://api.example.com/search?page=2\"}}";
+  return out;
+}
+
+// A document of about `bytes` bytes: the responses of a paged list
+// endpoint, each page an object with its paging fields and 20 to 60 records.
+// Unlike one long list, every page's records are an array small enough to
+// be condensed within a budget of a few thousand characters.
+inline std::string paged_document(std::size_t bytes) {
+  Rng rng(0xD1B54A32D192ED03ULL);
+  std::string out;
+  out.reserve(bytes + 65536);
+  out += "{\"endpoint\":\"https://api.example.com/search/repositories\",\"pages\":[";
+  std::size_t id = 1;
+  for (std::size_t page = 1; out.size() < bytes; ++page) {
+    if (page > 1) out.push_back(',');
+    const std::size_t count = 20 + rng.below(41);
+    add(out, "{\"page\":", num(page), ",\"per_page\":", num(count));
+    add(out, ",\"next\":\"https://api.example.com/search/repositories?page=", num(page + 1), "\"");
+    add(out, ",\"items\":[");
+    for (std::size_t r = 0; r < count; ++r, ++id) {
+      if (r) out.push_back(',');
+      record(rng, out, id);
+    }
+    out += "]}";
+  }
+  out += "]}";
   return out;
 }
 
