@@ -112,9 +112,9 @@ constexpr double kInternalPrior = 0.08;
 constexpr double kNoisePrior = 0.1;
 constexpr double kStructurePrior = 0.25;
 
-bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
-bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
+constexpr bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
 
 // Most keys are ASCII, so the character classes are answered locally there
 // and ICU is asked only for the rest.
@@ -132,6 +132,49 @@ bool starts_word(char32_t cp) {
   if (cp < 0x80) return is_ascii_upper(static_cast<char>(cp));
   return cp >= 192 && cp <= 127999 && unicode::is_uppercase(cp);
 }
+
+// What looks_id asks of each byte, as bits: identifiers are told by the
+// classes their bytes fall in, so a text is classified in one pass of table
+// lookups.
+constexpr unsigned char kIdSpace = 1;   // space, tab, LF, FF or CR
+constexpr unsigned char kIdDigit = 2;   // 0-9
+constexpr unsigned char kIdUpper = 4;   // A-Z
+constexpr unsigned char kIdLower = 8;   // a-z
+constexpr unsigned char kIdNotHex = 16;  // not 0-9, a-f, A-F, "_" or "-"
+constexpr std::array<unsigned char, 256> kIdClass = [] {
+  std::array<unsigned char, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const char ch = static_cast<char>(c);
+    unsigned char bits = 0;
+    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\f' || ch == '\r') {
+      bits |= kIdSpace;
+    }
+    if (is_ascii_digit(ch)) bits |= kIdDigit;
+    if (is_ascii_upper(ch)) bits |= kIdUpper;
+    if (is_ascii_lower(ch)) bits |= kIdLower;
+    const bool hex = is_ascii_digit(ch) || (ch >= 'a' && ch <= 'f') ||
+                     (ch >= 'A' && ch <= 'F') || ch == '_' || ch == '-';
+    if (!hex) bits |= kIdNotHex;
+    table[c] = bits;
+  }
+  return table;
+}();
+
+// Word classes of the ASCII characters, so that the common case of word
+// splitting needs neither decoding nor a class lookup per character. Bytes
+// from 0x80 up are kOther here; the splitter decodes them instead.
+constexpr unsigned char kOther = 0;
+constexpr unsigned char kLowerOrDigit = 1;
+constexpr unsigned char kUpper = 2;
+constexpr std::array<unsigned char, 256> kAsciiClass = [] {
+  std::array<unsigned char, 256> table{};
+  for (int c = 0; c < 128; ++c) {
+    const char ch = static_cast<char>(c);
+    if (is_ascii_lower(ch) || is_ascii_digit(ch)) table[c] = kLowerOrDigit;
+    if (is_ascii_upper(ch)) table[c] = kUpper;
+  }
+  return table;
+}();
 
 bool lower_or_numeric(char32_t cp) {
   if (cp < 0x80) {
@@ -243,7 +286,39 @@ TierMatch tier_stage(std::span<const std::string> kw, std::string_view joined,
 
 bool WordReader::next(std::string& word) {
   word.clear();
-  while (pos_ < text_.size()) {
+  const char* const data = text_.data();
+  const std::size_t size = text_.size();
+  while (pos_ < size) {
+    const auto byte = static_cast<unsigned char>(data[pos_]);
+    if (byte < 0x80) {
+      // ASCII, answered from the table without decoding.
+      const unsigned char cls = kAsciiClass[byte];
+      if (cls == kOther) {
+        ++pos_;
+        after_lower_ = false;
+        if (!word.empty()) return true;
+        continue;
+      }
+      if (cls == kUpper) {
+        if (after_lower_ && !word.empty()) {
+          after_lower_ = false;
+          return true;
+        }
+        word.push_back(static_cast<char>(byte - 'A' + 'a'));
+        ++pos_;
+        after_lower_ = false;
+        continue;
+      }
+      // A run of lowercase letters and digits is copied as it is.
+      const std::size_t run = pos_;
+      do {
+        ++pos_;
+      } while (pos_ < size &&
+               kAsciiClass[static_cast<unsigned char>(data[pos_])] == kLowerOrDigit);
+      word.append(data + run, pos_ - run);
+      after_lower_ = true;
+      continue;
+    }
     const std::size_t start = pos_;
     const char32_t cp = unicode::decode(text_, pos_);
     if (!is_alnum(cp)) {
@@ -322,22 +397,16 @@ bool looks_date(std::string_view text) {
 
 bool looks_id(std::string_view text) {
   if (text.size() < 8) return false;
-  bool digit = false;
-  bool upper = false;
-  bool lower = false;
-  bool hexish = true;  // only 0-9, a-f, A-F, "_" and "-"
+  unsigned char seen = 0;
   for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r') {
-      return false;
-    }
-    digit = digit || is_ascii_digit(c);
-    upper = upper || is_ascii_upper(c);
-    lower = lower || is_ascii_lower(c);
-    const bool hex = is_ascii_digit(c) || (c >= 'a' && c <= 'f') ||
-                     (c >= 'A' && c <= 'F') || c == '_' || c == '-';
-    hexish = hexish && hex;
+    const unsigned char bits = kIdClass[static_cast<unsigned char>(c)];
+    if (bits & kIdSpace) return false;
+    seen |= bits;
   }
-  return (text.size() >= 12 && digit && upper && lower) || (hexish && digit);
+  const bool digit = seen & kIdDigit;
+  const bool hexish = !(seen & kIdNotHex);
+  return (text.size() >= 12 && digit && (seen & kIdUpper) && (seen & kIdLower)) ||
+         (hexish && digit);
 }
 
 ValueTraits classify(const Value& value) {

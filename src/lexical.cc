@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
+#include <bit>
+#include <cstdint>
+#include <functional>
 
 #include "fields.h"
 #include "unicode.h"
@@ -41,12 +43,67 @@ constexpr std::array<std::string_view, 4> kClauseEnds = {"limit", "offset",
 constexpr std::size_t kMinFuzzyTokenBytes = 6;
 constexpr std::size_t kMinFuzzyEntryBytes = 5;
 
-bool is_stop_word(std::string_view word) {
-  return std::binary_search(kStopWords.begin(), kStopWords.end(), word);
+// Stop words are at most 8 bytes, so each one packs into a 64-bit word (byte
+// i in bits 8i to 8i+7) and a lookup is a binary search over integers.
+constexpr std::size_t kMaxStopWordBytes = 8;
+
+constexpr std::uint64_t pack(std::string_view word) {
+  std::uint64_t packed = 0;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    packed |= std::uint64_t{static_cast<unsigned char>(word[i])} << (8 * i);
+  }
+  return packed;
 }
 
-bool less(const std::string& a, std::string_view b) {
-  return std::string_view(a) < b;
+constexpr auto kPackedStopWords = [] {
+  std::array<std::uint64_t, kStopWords.size()> packed{};
+  for (std::size_t i = 0; i < kStopWords.size(); ++i) {
+    packed[i] = pack(kStopWords[i]);
+  }
+  std::sort(packed.begin(), packed.end());
+  return packed;
+}();
+
+constexpr bool fits_packed() {
+  for (std::string_view w : kStopWords) {
+    if (w.empty() || w.size() > kMaxStopWordBytes) return false;
+    for (char c : w) {
+      if (c == '\0') return false;
+    }
+  }
+  return true;
+}
+static_assert(fits_packed());
+
+bool is_stop_word(std::string_view word) {
+  if (word.empty() || word.size() > kMaxStopWordBytes) return false;
+  const std::uint64_t packed = pack(word);
+  if (!std::binary_search(kPackedStopWords.begin(), kPackedStopWords.end(),
+                          packed)) {
+    return false;
+  }
+  // Stop words hold no NUL, so a packed stop word's length is the position
+  // of its last non-zero byte; a word ending in NULs packs the same but is
+  // longer.
+  return word.size() == (static_cast<std::size_t>(std::bit_width(packed)) + 7) / 8;
+}
+
+// True when `text` has at least two characters (bytes that do not continue
+// a UTF-8 sequence).
+bool two_chars_or_more(std::string_view text) {
+  if (text.size() < 2) return false;
+  if (text.size() > 4) return true;  // a character has at most 4 bytes
+  std::size_t chars = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
+  }
+  return chars >= 2;
+}
+
+bool is_ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  });
 }
 
 void decode_all(std::string_view text, std::u32string& out) {
@@ -56,8 +113,9 @@ void decode_all(std::string_view text, std::u32string& out) {
 }
 
 // True when `a` and `b` differ by at most one inserted, deleted or replaced
-// character.
-bool within_one_edit(std::u32string_view a, std::u32string_view b) {
+// element (character, or byte for ASCII texts).
+template <typename View>
+bool within_one_edit(View a, View b) {
   if (a.size() < b.size()) std::swap(a, b);
   if (a.size() - b.size() > 1) return false;
   std::size_t i = 0;
@@ -111,7 +169,7 @@ void collect_terms(std::string_view text, const TokenSet* skip, TokenSet& set,
 }  // namespace
 
 bool informative(std::string_view word) {
-  if (unicode::count_chars(word) < 2 || is_stop_word(word)) return false;
+  if (!two_chars_or_more(word) || is_stop_word(word)) return false;
   const bool all_digits = std::all_of(word.begin(), word.end(), [](char c) {
     return c >= '0' && c <= '9';
   });
@@ -126,23 +184,55 @@ std::string_view norm(std::string_view word) {
 }
 
 bool TokenSet::insert(std::string_view token) {
-  const auto it = std::lower_bound(items_.begin(), items_.end(), token, less);
-  if (it != items_.end() && *it == token) return false;
-  items_.emplace(it, token);
-  return true;
+  return insert_hashed(token, std::hash<std::string_view>()(token));
 }
 
 void TokenSet::insert_all(const TokenSet& other) {
-  std::vector<std::string> merged;
-  merged.reserve(items_.size() + other.items_.size());
-  std::set_union(items_.begin(), items_.end(), other.items_.begin(),
-                 other.items_.end(), std::back_inserter(merged));
-  items_ = std::move(merged);
+  for (std::size_t i = 0; i < other.items_.size(); ++i) {
+    insert_hashed(other.items_[i], other.hashes_[i]);
+  }
 }
 
 bool TokenSet::contains(std::string_view token) const {
-  const auto it = std::lower_bound(items_.begin(), items_.end(), token, less);
-  return it != items_.end() && *it == token;
+  if (items_.empty()) return false;
+  return slots_[probe(token, std::hash<std::string_view>()(token))] != 0;
+}
+
+void TokenSet::clear() {
+  items_.clear();
+  hashes_.clear();
+  std::fill(slots_.begin(), slots_.end(), 0);
+}
+
+bool TokenSet::insert_hashed(std::string_view token, std::size_t hash) {
+  // At most half full, so probes stay short and always end at a free slot.
+  if (2 * (items_.size() + 1) > slots_.size()) grow();
+  const std::size_t slot = probe(token, hash);
+  if (slots_[slot] != 0) return false;
+  items_.emplace_back(token);
+  hashes_.push_back(hash);
+  slots_[slot] = static_cast<std::uint32_t>(items_.size());
+  return true;
+}
+
+std::size_t TokenSet::probe(std::string_view token, std::size_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t at = slots_[slot];
+    if (at == 0) return slot;
+    if (hashes_[at - 1] == hash && items_[at - 1] == token) return slot;
+  }
+}
+
+void TokenSet::grow() {
+  constexpr std::size_t kFirstSlots = 16;
+  slots_.assign(slots_.empty() ? kFirstSlots : 2 * slots_.size(), 0);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    std::size_t slot = hashes_[i] & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = static_cast<std::uint32_t>(i + 1);
+  }
 }
 
 void value_tokens(std::string_view text, TokenSet& set) {
@@ -157,15 +247,21 @@ bool token_hit(std::string_view token, const TokenSet& set) {
   if (set.empty()) return false;
   if (set.contains(token)) return true;
   if (token.size() < kMinFuzzyTokenBytes) return false;
+  // ASCII texts are compared byte for byte; anything else by characters.
+  const bool ascii_token = is_ascii(token);
   std::u32string wanted;
-  decode_all(token, wanted);
   std::u32string entry_chars;
   for (const std::string& entry : set) {
     if (entry.size() < kMinFuzzyEntryBytes) continue;
+    if (ascii_token && is_ascii(entry)) {
+      if (within_one_edit<std::string_view>(token, entry)) return true;
+      continue;
+    }
+    if (wanted.empty()) decode_all(token, wanted);
     const std::size_t chars = unicode::count_chars(entry);
     if (chars + 1 < wanted.size() || chars > wanted.size() + 1) continue;
     decode_all(entry, entry_chars);
-    if (within_one_edit(wanted, entry_chars)) return true;
+    if (within_one_edit<std::u32string_view>(wanted, entry_chars)) return true;
   }
   return false;
 }

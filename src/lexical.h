@@ -5,6 +5,7 @@
 #define QUENDRA_LEXICAL_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,8 +26,9 @@ bool informative(std::string_view word);
 // but not "ss"; otherwise `word` itself. The result views `word`'s storage.
 std::string_view norm(std::string_view word);
 
-// A set of tokens, kept sorted. Small (value token sets hold at most
-// kMaxValueTokens entries), so a sorted vector beats a hash set here.
+// A set of tokens: an open-addressing hash table of indices into the entry
+// list, so that membership is one hash and a probe or two, and clearing keeps
+// the storage for the next use.
 class TokenSet {
  public:
   // Adds `token`; true when it was not present yet.
@@ -37,15 +39,27 @@ class TokenSet {
 
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
-  void clear() { items_.clear(); }
-  // Entries in byte order.
+  // Removes every entry, keeping the storage.
+  void clear();
+  // Entries in insertion order.
   std::vector<std::string>::const_iterator begin() const {
     return items_.begin();
   }
   std::vector<std::string>::const_iterator end() const { return items_.end(); }
 
  private:
-  std::vector<std::string> items_;
+  // Adds `token`, whose hash is `hash`, unless present.
+  bool insert_hashed(std::string_view token, std::size_t hash);
+  // The slot holding `token`, or the empty slot where it would go.
+  // REQUIRES: slots_ is not empty.
+  std::size_t probe(std::string_view token, std::size_t hash) const;
+  // Doubles the table (or makes the first one) and places every entry again.
+  void grow();
+
+  std::vector<std::string> items_;   // entries, insertion order
+  std::vector<std::size_t> hashes_;  // hash of each entry
+  // Power-of-two table: 0 is free, i + 1 refers to items_[i].
+  std::vector<std::uint32_t> slots_;
 };
 
 // Adds the normalized informative words of `text` to `set`, stopping as soon

@@ -62,6 +62,10 @@ TEST(FieldWords, SplitsKeys) {
       {"\u212Aey", {"key"}},      // the Kelvin sign lowers to k
       {"x\u00b2y", {"x\u00b2y"}},  // superscript two is numeric
       {"a\u00a0b", {"a", "b"}},
+      {"\u00e9Name", {"\u00e9", "name"}},  // non-ASCII lowercase, then ASCII
+      {"caf\u00c9", {"caf", "\u00e9"}},    // ASCII lowercase, then É
+      {"ABc", {"abc"}},
+      {"a1B2", {"a1", "b2"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -141,6 +145,8 @@ TEST(FieldClassify, SingleValues) {
   EXPECT_FALSE(looks_id("description"));
   EXPECT_FALSE(looks_id("Ab1 CdEfGhIjK"));
   EXPECT_FALSE(looks_id("1234567"));
+  EXPECT_TRUE(looks_id("Ab1\u00e9\u00e9\u00e9\u00e9\u00e9"));  // 13 bytes
+  EXPECT_FALSE(looks_id("\u00e9\u00e9\u00e9\u00e91234"));      // not hexadecimal
 
   const ValueTraits number = classify(Value::number("42"));
   EXPECT_TRUE(number.numeric);

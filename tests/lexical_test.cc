@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,12 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings entries(const TokenSet& set) { return Strings(set.begin(), set.end()); }
+// The entries of `set` in byte order.
+Strings entries(const TokenSet& set) {
+  Strings out(set.begin(), set.end());
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 TokenSet set_of(const Strings& tokens) {
   TokenSet set;
@@ -36,6 +42,7 @@ TEST(LexicalWords, InformativeAndNorm) {
   EXPECT_FALSE(informative("user"));
   EXPECT_FALSE(informative("10"));
   EXPECT_FALSE(informative("123"));
+  EXPECT_TRUE(informative(std::string_view("of\0", 3)));  // not "of"
 
   EXPECT_EQ(norm("users"), "user");
   EXPECT_EQ(norm("status"), "statu");
@@ -46,7 +53,7 @@ TEST(LexicalWords, InformativeAndNorm) {
   EXPECT_EQ(norm(""), "");
 }
 
-TEST(LexicalTokenSet, SortedAndUnique) {
+TEST(LexicalTokenSet, Unique) {
   TokenSet set;
   EXPECT_TRUE(set.insert("b"));
   EXPECT_TRUE(set.insert("a"));
@@ -55,6 +62,20 @@ TEST(LexicalTokenSet, SortedAndUnique) {
   EXPECT_FALSE(set.contains("c"));
   set.insert_all(set_of({"c", "a"}));
   EXPECT_EQ(entries(set), (Strings{"a", "b", "c"}));
+}
+
+TEST(LexicalTokenSet, GrowsAndClears) {
+  TokenSet set;
+  for (int i = 0; i < 1000; ++i) EXPECT_TRUE(set.insert("t" + std::to_string(i)));
+  EXPECT_EQ(set.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) EXPECT_FALSE(set.insert("t" + std::to_string(i)));
+  EXPECT_TRUE(set.contains("t999"));
+  EXPECT_FALSE(set.contains("t1000"));
+  set.clear();
+  EXPECT_TRUE(set.empty());
+  EXPECT_FALSE(set.contains("t0"));
+  EXPECT_TRUE(set.insert("t0"));
+  EXPECT_EQ(entries(set), (Strings{"t0"}));
 }
 
 TEST(LexicalValueTokens, CollectsInformativeWords) {
@@ -113,6 +134,8 @@ TEST(LexicalTokenHit, ExactAndOneEdit) {
        {"\u00e9\u00e9\u00e9\u00e9"}, true},
       {"sharp s for ss", "stra\u00dfe", {"strasse"}, false},
       {"sharp s for s", "gr\u00f6\u00dfe", {"gr\u00f6se"}, true},
+      {"accent added", "munchen", {"m\u00fcnchen"}, true},
+      {"ASCII, two edits", "munchen", {"mxnchxn"}, false},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
