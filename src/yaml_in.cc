@@ -489,11 +489,27 @@ class Node {
   bool mixed_keys() const { return bits_ & kMixedKeys; }
   void set_mixed_keys() { bits_ |= kMixedKeys; }
 
+  // A Str whose text is a block scalar's content lines in the input, `len`
+  // bytes at `offset`, decoded only when the Value is built: block scalars
+  // are the longest strings of most documents, and are never keys.
+  static Node block(std::uint64_t offset, std::uint64_t len, bool folded, Chomp chomp) {
+    Node n(NodeKind::Str, offset, len);
+    n.bits_ |= kBlock | (folded ? kFolded : 0) |
+               static_cast<std::uint64_t>(chomp) << kChompShift;
+    return n;
+  }
+  bool is_block() const { return bits_ & kBlock; }
+  bool folded() const { return bits_ & kFolded; }
+  Chomp chomp() const { return static_cast<Chomp>((bits_ >> kChompShift) & 3); }
+
  private:
   static constexpr std::uint64_t kKindMask = 0xF;
   static constexpr std::uint64_t kBadTag = 0x10;
   static constexpr std::uint64_t kMixedKeys = 0x20;
-  static constexpr int kLenShift = 8;
+  static constexpr std::uint64_t kBlock = 0x40;
+  static constexpr std::uint64_t kFolded = 0x80;
+  static constexpr int kChompShift = 8;
+  static constexpr int kLenShift = 12;
 
   std::uint64_t a_ = 0;
   std::uint64_t bits_ = 0;
@@ -647,6 +663,17 @@ class Loader {
   const std::vector<Node>& nodes() const { return nodes_; }
   const std::vector<std::size_t>& documents() const { return documents_; }
 
+  // The text of a Str node, decoded.
+  std::string string_of(const Node& n) const {
+    if (!n.is_block()) return std::string(text_of(n));
+    std::string out;
+    out.reserve(n.len());  // the value is never longer than its lines
+    decode_block(text_.substr(n.a(), n.len()), n.folded(), n.chomp(),
+                 std::string_view::npos, out);
+    return out;
+  }
+
+  // The text of a Real or Str node that is not a block.
   std::string_view text_of(const Node& n) const {
     if (n.a() & kInArena) {
       return std::string_view(arena_).substr(n.a() & ~kInArena, n.len());
@@ -701,6 +728,9 @@ class Loader {
                                              bool folded, std::size_t start);
   // The value of a scalar token as libfyaml reads it.
   std::optional<std::string_view> library_text(fy_token* token);
+  // A block node for an untagged block scalar that is not a key and whose
+  // indentation shows in its text.
+  std::optional<Node> block_node(fy_token* token, std::string_view tag, bool key);
   Node resolve(std::string_view s, bool plain, std::string_view tag);
   std::uint64_t keep_text(std::string_view s);
   std::string library_error(const Session& session, const Capture& capture);
@@ -1066,15 +1096,40 @@ Node Loader::resolve(std::string_view s, bool plain, std::string_view tag) {
   return Node(NodeKind::Bad);
 }
 
+std::optional<Node> Loader::block_node(fy_token* token, std::string_view tag, bool key) {
+  if (key || token == nullptr) return std::nullopt;
+  enum fy_scalar_style style = fy_token_scalar_style(token);
+  if (style != FYSS_LITERAL && style != FYSS_FOLDED) return std::nullopt;
+  if (!tag.empty() && tag != "!" &&
+      !(tag.starts_with(kTagPrefix) && tag.substr(kTagPrefix.size()) == "str")) {
+    return std::nullopt;
+  }
+  const fy_mark* start = fy_token_start_mark(token);
+  const fy_mark* end = fy_token_end_mark(token);
+  if (start == nullptr || end == nullptr || start->input_pos > end->input_pos ||
+      end->input_pos > text_.size()) {
+    return std::nullopt;
+  }
+  std::optional<BlockHeader> header = block_header(text_, start->input_pos);
+  if (!header || header->explicit_indent) return std::nullopt;
+  std::size_t len = end->input_pos - start->input_pos;
+  bytes_ += len;
+  return Node::block(start->input_pos, len, style == FYSS_FOLDED, header->chomp);
+}
+
 std::optional<std::string> Loader::scalar(fy_event* ev, const Position& at) {
   std::string_view tag = token_text(ev->scalar.tag);
   fy_token* value = ev->scalar.value;
-  std::optional<std::string_view> s = scalar_text(value);
-  if (!s) return located("cannot read the scalar", at);
-  bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
   bool key = begin_child();
   std::size_t index = nodes_.size();
-  nodes_.push_back(resolve(*s, plain, tag));
+  if (std::optional<Node> block = block_node(value, tag, key)) {
+    nodes_.push_back(*block);
+  } else {
+    std::optional<std::string_view> s = scalar_text(value);
+    if (!s) return located("cannot read the scalar", at);
+    bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
+    nodes_.push_back(resolve(*s, plain, tag));
+  }
   if (fy_token* anchor = fy_event_get_anchor_token(ev)) {
     anchors_[std::string(token_text(anchor))] =
         Anchor{index, index + 1, static_cast<std::size_t>(nodes_[index].len())};
@@ -1111,6 +1166,11 @@ std::optional<std::string> Loader::alias(fy_event* ev, const Position& at) {
   }
   for (std::size_t i = anchor.begin; i < anchor.end; ++i) {
     nodes_.push_back(nodes_[i]);
+  }
+  if (key && nodes_[index].is_block()) {
+    // Keys are compared by their text, so a copied block becomes a string.
+    std::string t = string_of(nodes_[index]);
+    nodes_[index] = Node(NodeKind::Str, keep_text(t), t.size());
   }
   if (key) return check_key(index, at);
   return std::nullopt;
@@ -1240,7 +1300,7 @@ Result<Value, std::string> convert(const Loader& in, std::size_t root) {
         break;
       }
       case NodeKind::Str:
-        v = Value::string(std::string(in.text_of(n)));
+        v = Value::string(in.string_of(n));
         break;
       case NodeKind::Bad:
         return std::string("invalid value");
