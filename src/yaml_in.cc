@@ -403,10 +403,10 @@ std::optional<BlockHeader> block_header(std::string_view text, std::size_t start
 
 // Appends the value of a literal or folded block scalar from its content
 // lines `raw`, indented by `indent` spaces (npos: as many as the first line
-// holding more than spaces). A line of at most that many spaces is empty. Folding joins two
-// adjacent lines that do not start with white space with a space, or with
-// one line feed per empty line between them; chomping decides how many of
-// the final line breaks remain.
+// holding more than spaces). A line of at most that many spaces is empty.
+// Folding joins two adjacent lines that do not start with white space with a
+// space, or with one line feed per empty line between them; chomping decides
+// how many of the final line breaks remain.
 void decode_block(std::string_view raw, bool folded, Chomp chomp,
                   std::size_t indent, std::string& out) {
   for (std::size_t i = 0; indent == std::string_view::npos && i < raw.size();) {

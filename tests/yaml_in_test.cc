@@ -77,7 +77,8 @@ TEST(YamlRead, ScalarTexts) {
       {"block that libfyaml over-reads",
        "users:\n >\n - id: 1\n    name: Ann\n    email: a@example.com\n  - id: 2\n"
        "    name: Bo\n    tags: [a, b]\n",
-       R"({"users":"- id: 1\n   name: Ann\n   email: a@example.com\n - id: 2\n   name: Bo\n   tags: [a, b]\n"})"},
+       R"({"users":"- id: 1\n   name: Ann\n   email: a@example.com\n - id: 2\n)"
+       R"(   name: Bo\n   tags: [a, b]\n"})"},
       {"folded before a more indented line", "a: >\n  x\n\n   y\n", R"({"a":"x\n\n y\n"})"},
       {"folded lines and paragraphs", "a: >-\n  x\n   y\n  z\nb: >\n  x\n  y\n\n  z\n",
        R"({"a":"x\n y\nz","b":"x y\nz\n"})"},
@@ -135,7 +136,8 @@ TEST(YamlRead, Tags) {
       {"float", "[!!float 3, !!float '1.5', !!float .inf]", R"([3,1.5,".inf"])"},
       {"null and bool", "[!!null '', !!null ~, !!bool 'true', !!bool False]",
        "[null,null,true,false]"},
-      {"collections", "a: !!seq [1]\nb: !!map {c: 2}\nd: ! [3]", R"({"a":[1],"b":{"c":2},"d":[3]})"},
+      {"collections", "a: !!seq [1]\nb: !!map {c: 2}\nd: ! [3]",
+       R"({"a":[1],"b":{"c":2},"d":[3]})"},
       {"tag directive", "%TAG !e! tag:yaml.org,2002:\n---\n!e!int '5'", "5"},
       {"local tag", "a: !foo x", "error: invalid value"},
       {"binary", "!!binary aGk=", "error: invalid value"},
@@ -172,14 +174,20 @@ TEST(YamlRead, DuplicateKeysCompareResolvedValues) {
       {"plain", "a: 1\na: 2", "error: duplicated key in mapping at byte 5 line 2 column 1"},
       {"quoted styles", "'a': 1\n\"a\": 2",
        "error: duplicated key in mapping at byte 8 line 2 column 2"},
-      {"ints by value", "0x10: a\n16: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
-      {"octal and decimal", "0o10: a\n+8: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
-      {"floats by value", "1.0: a\n1.00: b", "error: duplicated key in mapping at byte 7 line 2 column 1"},
+      {"ints by value", "0x10: a\n16: b",
+       "error: duplicated key in mapping at byte 8 line 2 column 1"},
+      {"octal and decimal", "0o10: a\n+8: b",
+       "error: duplicated key in mapping at byte 8 line 2 column 1"},
+      {"floats by value", "1.0: a\n1.00: b",
+       "error: duplicated key in mapping at byte 7 line 2 column 1"},
       {"nulls", "~: a\nnull: b", "error: duplicated key in mapping at byte 5 line 2 column 1"},
       {"bools", "true: a\nTrue: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
-      {"alias key", "&k a: 1\n*k : 2", "error: duplicated key in mapping at byte 9 line 2 column 2"},
-      {"flow", "{b: 1, a: 2, b: 3}", "error: duplicated key in mapping at byte 13 line 1 column 14"},
-      {"nested maps keep their own keys", "a:\n  a: 1\n  b: 2\nb:\n  a: 3", R"({"a":{"a":1,"b":2},"b":{"a":3}})"},
+      {"alias key", "&k a: 1\n*k : 2",
+       "error: duplicated key in mapping at byte 9 line 2 column 2"},
+      {"flow", "{b: 1, a: 2, b: 3}",
+       "error: duplicated key in mapping at byte 13 line 1 column 14"},
+      {"nested maps keep their own keys", "a:\n  a: 1\n  b: 2\nb:\n  a: 3",
+       R"({"a":{"a":1,"b":2},"b":{"a":3}})"},
       {"string and int differ", "1: a\n'1': b", R"({"1":"b"})"},
       {"infinities by text", ".inf: a\n.Inf: b", R"({".inf":"a",".Inf":"b"})"},
   });
@@ -199,7 +207,8 @@ TEST(YamlRead, Anchors) {
       {"undefined", "a: *x", "error: unresolved alias"},
       {"self reference", "&a [1, *a]", "error: unresolved alias"},
       {"anchors reset per document", "--- &a 1\n--- *a", "error: unresolved alias"},
-      {"no merge keys", "a: &d {x: 1}\nb:\n  <<: *d\n  y: 2", R"({"a":{"x":1},"b":{"<<":{"x":1},"y":2}})"},
+      {"no merge keys", "a: &d {x: 1}\nb:\n  <<: *d\n  y: 2",
+       R"({"a":{"x":1},"b":{"<<":{"x":1},"y":2}})"},
   });
 }
 
@@ -281,7 +290,8 @@ TEST(YamlRead, AliasExpansionIsBounded) {
   std::string strings = "a: &a " + std::string(100'000, 'x') + "\nb: [";
   for (int i = 0; i < 700; ++i) strings += i ? ", *a" : "*a";
   strings += "]\n";
-  EXPECT_EQ(read(strings).substr(0, 57), "error: aliases expand to more than 67108864 bytes of text");
+  EXPECT_EQ(read(strings).substr(0, 57),
+            "error: aliases expand to more than 67108864 bytes of text");
   // Generous uses pass.
   std::string reuse = "d: &d {x: 1, y: [1, 2]}\nl:\n";
   for (int i = 0; i < 10'000; ++i) reuse += "  - *d\n";
@@ -339,7 +349,8 @@ std::vector<Value> round_trip_corpus() {
   for (const std::string& s : strings) {
     corpus.push_back(Value::string(s));
     corpus.push_back(Value::array({Value::string(s), Value::number("1")}));
-    corpus.push_back(Value::object({{s, Value::string(s)}, {"k", Value::array({Value::string(s)})}}));
+    corpus.push_back(
+        Value::object({{s, Value::string(s)}, {"k", Value::array({Value::string(s)})}}));
   }
   corpus.push_back(Value::null());
   corpus.push_back(Value::boolean(false));
@@ -349,8 +360,11 @@ std::vector<Value> round_trip_corpus() {
   corpus.push_back(Value::number("99999999999999999999"));
   corpus.push_back(Value::array());
   corpus.push_back(Value::object());
-  corpus.push_back(Value::array({Value::array(), Value::object(), Value::array({Value::array({Value::null()})})}));
-  corpus.push_back(Value::object({{"a", Value::object({{"b", Value::object({{"c", Value::array({Value::object({{"d", Value::boolean(true)}, {"e", Value::string("x\ny")}})})}})}})}}));
+  corpus.push_back(Value::array(
+      {Value::array(), Value::object(), Value::array({Value::array({Value::null()})})}));
+  Value record = Value::object({{"d", Value::boolean(true)}, {"e", Value::string("x\ny")}});
+  Value c = Value::object({{"c", Value::array({record})}});
+  corpus.push_back(Value::object({{"a", Value::object({{"b", c}})}}));
   return corpus;
 }
 
