@@ -25,17 +25,15 @@ class Value {
  public:
   Value() = default;  // null
 
-  static Value null() { return Value(); }
-  static Value boolean(bool b) { return Value(Payload(std::in_place_index<1>, b)); }
+  static Value null();
+  static Value boolean(bool b);
   // `text` is the number's text, written back unchanged.
-  static Value number(std::string text) {
-    return Value(Payload(std::in_place_index<2>, std::move(text)));
-  }
-  static Value string(std::string text) {
-    return Value(Payload(std::in_place_index<3>, std::move(text)));
-  }
-  static Value array(std::vector<Value> items = {});
-  static Value object(std::vector<Member> members = {});
+  static Value number(std::string text);
+  static Value string(std::string text);
+  static Value array();
+  static Value array(std::vector<Value> items);
+  static Value object();
+  static Value object(std::vector<Member> members);
 
   Kind kind() const { return static_cast<Kind>(payload_.index()); }
   bool is_null() const { return kind() == Kind::Null; }
@@ -47,7 +45,7 @@ class Value {
   bool is_container() const { return is_array() || is_object(); }
 
   // False for every kind but a true Bool.
-  bool as_bool() const { return is_bool() && std::get<1>(payload_); }
+  bool as_bool() const;
   // The text of a Number or String; empty for other kinds.
   const std::string& text() const;
   // Elements of an Array; empty for other kinds.
@@ -55,9 +53,9 @@ class Value {
   // Members of an Object, in source order; empty for other kinds.
   const std::vector<Member>& members() const;
   // Mutable payloads. REQUIRES: the value is of the matching kind.
-  std::string& text() { return is_number() ? std::get<2>(payload_) : std::get<3>(payload_); }
-  std::vector<Value>& items() { return std::get<4>(payload_); }
-  std::vector<Member>& members() { return std::get<5>(payload_); }
+  std::string& text();
+  std::vector<Value>& items();
+  std::vector<Member>& members();
 
   // Deep structural equality (kind, payload, order, repeated keys).
   friend bool operator==(const Value& a, const Value& b);
@@ -66,7 +64,7 @@ class Value {
   // The alternative's index is the kind's tag.
   using Payload = std::variant<std::monostate, bool, std::string, std::string,
                                std::vector<Value>, std::vector<Member>>;
-  explicit Value(Payload payload) : payload_(std::move(payload)) {}
+  explicit Value(Payload payload);
 
   Payload payload_;
 };
@@ -79,6 +77,26 @@ struct Member {
     return a.key == b.key && a.value == b.value;
   }
 };
+
+// Defined here, where Member is complete: the variant needs every
+// alternative complete wherever it is built or copied.
+inline Value::Value(Payload payload) : payload_(std::move(payload)) {}
+inline Value Value::null() { return Value(); }
+inline Value Value::boolean(bool b) { return Value(Payload(std::in_place_index<1>, b)); }
+inline Value Value::number(std::string text) {
+  return Value(Payload(std::in_place_index<2>, std::move(text)));
+}
+inline Value Value::string(std::string text) {
+  return Value(Payload(std::in_place_index<3>, std::move(text)));
+}
+inline bool Value::as_bool() const { return is_bool() && std::get<1>(payload_); }
+inline std::string& Value::text() {
+  return is_number() ? std::get<2>(payload_) : std::get<3>(payload_);
+}
+inline std::vector<Value>& Value::items() { return std::get<4>(payload_); }
+inline std::vector<Member>& Value::members() { return std::get<5>(payload_); }
+inline Value Value::array() { return array(std::vector<Value>()); }
+inline Value Value::object() { return object(std::vector<Member>()); }
 
 inline Value Value::array(std::vector<Value> items) {
   return Value(Payload(std::in_place_index<4>, std::move(items)));
