@@ -1,5 +1,6 @@
 #include "lib.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,55 @@ namespace quendra {
 namespace {
 
 constexpr int kMaxAttempts = 24;
+
+// The longest text a request may render: beyond it (an indent of billions of
+// spaces, say) the text could not be held in memory, and the request fails
+// with a clear message instead.
+constexpr std::size_t kMaxRenderChars = std::size_t{1} << 32;
+constexpr const char kTooLarge[] = "output too large to render";
+
+std::size_t add_sat(std::size_t a, std::size_t b) {
+  return a > std::numeric_limits<std::size_t>::max() - b ? std::numeric_limits<std::size_t>::max() : a + b;
+}
+
+std::size_t mul_sat(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_mul_overflow(a, b, &r) ? std::numeric_limits<std::size_t>::max() : r;
+}
+
+// An upper bound on the bytes of the YAML block text of `value` at `depth`:
+// every node and every line break inside a string starts a line indented by
+// at most (depth + 1) x indent, and an escape spends at most 6 bytes a byte.
+std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth) {
+  const std::size_t line = add_sat(mul_sat(depth + 2, indent), 16);
+  std::size_t total = line;
+  switch (value.kind()) {
+    case Kind::Number:
+    case Kind::String: {
+      const std::string& t = value.text();
+      std::size_t breaks = static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n'));
+      total = add_sat(total, add_sat(mul_sat(t.size(), 6), mul_sat(breaks, line)));
+      break;
+    }
+    case Kind::Array:
+      for (const Value& item : value.items()) total = add_sat(total, yaml_bound(item, indent, depth + 1));
+      break;
+    case Kind::Object:
+      for (const Member& m : value.members()) {
+        total = add_sat(total, add_sat(line + mul_sat(m.key.size(), 6), yaml_bound(m.value, indent, depth + 1)));
+      }
+      break;
+    default: break;
+  }
+  return total;
+}
+
+// Whether the text of `value` in this layout is small enough to write.
+bool renderable(const Value& value, std::size_t indent, Format format) {
+  std::size_t bound = format == Format::Yaml ? yaml_bound(value, indent < 2 ? 2 : indent, 0)
+                                             : size::of(value, indent != 0, indent);
+  return bound <= kMaxRenderChars;
+}
 
 // Converts a non-negative double to a machine word, saturating at both ends.
 std::size_t saturate(double x) {
@@ -166,20 +216,25 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
   if (json_out) {
     o.input_chars = size::of(document.value(), indent != 0, indent);
   } else {
+    if (!renderable(document.value(), indent, format)) return Error::plain(kTooLarge);
     o.text = render(document.value(), indent, format);
     o.input_chars = unicode::count_chars(o.text);
   }
   o.output_chars = o.input_chars;
   if (o.input_chars <= options.max_chars) {
-    if (json_out) o.text = render(document.value(), indent, format);
+    if (json_out) {
+      if (o.input_chars > kMaxRenderChars) return Error::plain(kTooLarge);
+      o.text = render(document.value(), indent, format);
+    }
   } else {
-    SearchResult found =
+    std::optional<SearchResult> found =
         budget_search(document.value(), options, indent != 0, scorer_for(options.field_scorer));
-    o.text = std::move(found.attempt.text);
-    o.output_chars = found.attempt.chars;
-    o.stats = std::move(found.attempt.stats);
+    if (!found) return Error::plain(kTooLarge);
+    o.text = std::move(found->attempt.text);
+    o.output_chars = found->attempt.chars;
+    o.stats = std::move(found->attempt.stats);
     o.pruned = true;
-    o.fits = found.fits;
+    o.fits = found->fits;
   }
   return envelope_ok(o);
 }
@@ -204,8 +259,8 @@ std::string render(const Value& value, std::size_t indent, Format format) {
   return out;
 }
 
-SearchResult budget_search(const Value& document, const Options& options, bool pretty,
-                           const FieldScorer& scorer) {
+std::optional<SearchResult> budget_search(const Value& document, const Options& options,
+                                          bool pretty, const FieldScorer& scorer) {
   const std::size_t max_chars = options.max_chars;
   std::vector<std::string> path;
   const Meta meta =
@@ -218,6 +273,7 @@ SearchResult budget_search(const Value& document, const Options& options, bool p
     Pruner pruner = Pruner::with_scorer(pretty, options.indent, options, scorer);
     Attempt a;
     a.value = pruner.fit(document, meta, b, 0);
+    if (!renderable(a.value, options.indent, options.format)) return std::nullopt;
     a.stats = std::move(pruner.stats);
     a.text = render(a.value, options.indent, options.format);
     a.chars = unicode::count_chars(a.text);
@@ -252,8 +308,8 @@ SearchResult budget_search(const Value& document, const Options& options, bool p
       }
     }
   }
-  if (fit) return {std::move(*fit), true};
-  return {std::move(*over), false};
+  if (fit) return SearchResult{std::move(*fit), true};
+  return SearchResult{std::move(*over), false};
 }
 
 std::string envelope_err(std::string_view message) {

@@ -5,6 +5,7 @@
 #define QUENDRA_LIB_H_
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -60,9 +61,10 @@ struct SearchResult {
 // Fits `document` to options.max_chars by adjusting the engine's internal
 // budget over at most 24 attempts. `options` holds the effective output
 // format and indent. Returns the largest fitting attempt, or else the
-// smallest overflowing one.
-SearchResult budget_search(const Value& document, const Options& options, bool pretty,
-                           const FieldScorer& scorer);
+// smallest overflowing one; nothing when an attempt's text would be too
+// large to write (a huge indent).
+std::optional<SearchResult> budget_search(const Value& document, const Options& options,
+                                          bool pretty, const FieldScorer& scorer);
 
 // The error envelope {"ok":false,"error":message}.
 std::string envelope_err(std::string_view message);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "unicode.h"
@@ -196,17 +197,22 @@ std::size_t scalar(const Value& value) {
 }
 
 std::size_t of(const Value& value, bool pretty, std::size_t indent, std::size_t depth) {
+  // Saturating: a huge indent must give a huge size, never a wrapped one.
+  auto add = [](std::size_t a, std::size_t b) {
+    return a > std::numeric_limits<std::size_t>::max() - b ? std::numeric_limits<std::size_t>::max()
+                                                           : a + b;
+  };
   switch (value.kind()) {
     case Kind::Array: {
       std::size_t total = overhead(value.items().size(), depth, pretty, indent);
-      for (const Value& item : value.items()) total += of(item, pretty, indent, depth + 1);
+      for (const Value& item : value.items()) total = add(total, of(item, pretty, indent, depth + 1));
       return total;
     }
     case Kind::Object: {
       const std::size_t sep = pretty ? 2 : 1;
       std::size_t total = overhead(value.members().size(), depth, pretty, indent);
       for (const Member& m : value.members()) {
-        total += quoted(m.key) + sep + of(m.value, pretty, indent, depth + 1);
+        total = add(total, add(quoted(m.key) + sep, of(m.value, pretty, indent, depth + 1)));
       }
       return total;
     }
