@@ -31,6 +31,12 @@ struct Piece {
   std::optional<Value> value;
 };
 
+// Pinned path sets up to this size are searched by comparison, not hashing.
+constexpr std::size_t kPinnedScanned = 8;
+
+// The size of the smallest string marker, "…[+0 chars]" quoted.
+constexpr std::size_t kShortestStringMarker = 13;
+
 // floor(f * budget) as an unsigned count, saturating at both ends.
 std::size_t scaled_budget(double f, std::size_t budget) {
   double x = std::floor(f * static_cast<double>(budget));
@@ -77,13 +83,27 @@ Value with_keys_marker(std::size_t count, std::vector<Member>& members) {
 
 }  // namespace
 
-std::size_t PathHash::operator()(const Path& path) const {
+namespace {
+
+template <typename Segments>
+std::size_t hash_path(const Segments& path) {
   std::size_t h = path.size();
-  std::hash<std::string> segment_hash;
-  for (const std::string& segment : path) {
+  std::hash<std::string_view> segment_hash;
+  for (std::string_view segment : path) {
     h ^= segment_hash(segment) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
   }
   return h;
+}
+
+}  // namespace
+
+std::size_t PathHash::operator()(const Path& path) const { return hash_path(path); }
+
+std::size_t PathHash::operator()(PathView path) const { return hash_path(path); }
+
+bool PathEq::operator()(const Path& a, PathView b) const {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const std::string& x, std::string_view y) { return x == y; });
 }
 
 // Selection ---------------------------------------------------------------
@@ -144,7 +164,13 @@ Pruner::Pruner(bool pretty_layout, std::size_t indent_width,
       indent(indent_width),
       patterns(compile_patterns(options.protect)),
       options_(&options),
-      scorer_(&scorer) {}
+      scorer_(&scorer) {
+  const Value samples[] = {Value::null(), Value::boolean(false),
+                           Value::number("0"), Value::string(""), Value::array()};
+  for (const Value& sample : samples) {
+    kind_shapes_[static_cast<std::size_t>(sample.kind())] = shape_of(sample);
+  }
+}
 
 Pruner Pruner::with_scorer(bool pretty, std::size_t indent,
                            const Options& options, const FieldScorer& scorer) {
@@ -169,7 +195,47 @@ bool Pruner::protected_path(const Path& at) const {
   for (const Pattern& pattern : patterns) {
     if (matches(pattern, at)) return true;
   }
-  return !pinned_paths.empty() && pinned_paths.count(at) > 0;
+  if (pinned_paths.empty()) return false;
+  // Condensing pins a few paths at a time; comparing them from the last
+  // segment is cheaper than hashing every analysed node's whole path.
+  if (pinned_paths.size() <= kPinnedScanned) {
+    return std::any_of(pinned_paths.begin(), pinned_paths.end(),
+                       [&at](const Path& pinned) {
+                         return pinned.size() == at.size() &&
+                                std::equal(pinned.rbegin(), pinned.rend(), at.rbegin());
+                       });
+  }
+  return pinned_paths.count(at) > 0;
+}
+
+const Pruner::KeyList& Pruner::key_list(const Value& object) {
+  const std::vector<Member>& members = object.members();
+  // The slot is chosen by the number of keys and the lengths and first bytes
+  // of the first and last key: cheap, and alike for the records of an array.
+  std::size_t digest = members.size();
+  if (!members.empty()) {
+    const std::string& first = members.front().key;
+    const std::string& last = members.back().key;
+    digest = digest * 31 + first.size();
+    digest = digest * 31 + last.size();
+    digest = digest * 31 + (first.empty() ? 0 : static_cast<unsigned char>(first[0]));
+    digest = digest * 31 + (last.empty() ? 0 : static_cast<unsigned char>(last[0]));
+  }
+  KeyList& list = key_lists_[digest % kKeyLists];
+  if (list.filled && list.keys.size() == members.size() &&
+      std::equal(members.begin(), members.end(), list.keys.begin(),
+                 [](const Member& m, const std::string& key) { return m.key == key; })) {
+    return list;
+  }
+  list.keys.clear();
+  list.key_sizes.clear();
+  for (const Member& m : members) {
+    list.keys.push_back(m.key);
+    list.key_sizes.push_back(quoted(m.key));
+  }
+  list.shape = shape_of(object);
+  list.filled = true;
+  return list;
 }
 
 Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
@@ -177,7 +243,9 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
   Meta meta;
   bool flag = inherited || protected_path(at);
   meta.is_protected = flag;
-  meta.shape = shape_of(value);
+  if (!value.is_object()) {
+    meta.shape = kind_shapes_[static_cast<std::size_t>(value.kind())];
+  }
   switch (value.kind()) {
     case Kind::Null:
     case Kind::Bool:
@@ -188,10 +256,13 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
       break;
     case Kind::String:
       meta.size = quoted(value.text());
+      // A string marker measures at least kShortestStringMarker, so strings
+      // no longer than that need no character count.
       meta.min_size =
-          flag ? meta.size
-               : std::min(meta.size,
-                          string_marker_size(unicode::count_chars(value.text())));
+          flag || meta.size <= kShortestStringMarker
+              ? meta.size
+              : std::min(meta.size,
+                         string_marker_size(unicode::count_chars(value.text())));
       meta.protected_leaves = flag ? 1 : 0;
       meta.has_protected = flag;
       break;
@@ -224,8 +295,14 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
         at.push_back(member.key);
         meta.children.push_back(analyze_at(member.value, depth + 1, at, flag));
         at.pop_back();
-        const Meta& child = meta.children.back();
-        std::size_t key_cost = quoted(member.key) + sep();
+      }
+      // Taken after the members are analysed: their own objects may reuse
+      // the slot of this list.
+      const KeyList& keys = key_list(value);
+      meta.shape = keys.shape;
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        const Meta& child = meta.children[j];
+        std::size_t key_cost = keys.key_sizes[j] + sep();
         sum += key_cost + child.size;
         meta.protected_leaves += child.protected_leaves;
         if (child.has_protected) {

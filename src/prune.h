@@ -5,10 +5,12 @@
 #ifndef QUENDRA_PRUNE_H_
 #define QUENDRA_PRUNE_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -68,11 +70,26 @@ struct Stats {
 // A key path: member keys from the root, "*" for array items.
 using Path = std::vector<std::string>;
 
+// A key path whose segments are viewed, not owned; sets and maps of paths
+// can be searched with it without copying the segments.
+using PathView = std::span<const std::string_view>;
+
+// Hash of a path, equal for a Path and a PathView of the same segments.
 struct PathHash {
+  using is_transparent = void;
   std::size_t operator()(const Path& path) const;
+  std::size_t operator()(PathView path) const;
 };
 
-using PathSet = std::unordered_set<Path, PathHash>;
+// Segment-wise equality of paths, owned or viewed.
+struct PathEq {
+  using is_transparent = void;
+  bool operator()(const Path& a, const Path& b) const { return a == b; }
+  bool operator()(const Path& a, PathView b) const;
+  bool operator()(PathView a, const Path& b) const { return (*this)(b, a); }
+};
+
+using PathSet = std::unordered_set<Path, PathHash, PathEq>;
 
 // A fitted node and its size at its depth.
 struct Fitted {
@@ -293,8 +310,27 @@ class Pruner {
   // Whether the node at `path` is protected by a pattern or pinned.
   bool protected_path(const Path& path) const;
 
+  // The shape and the quoted key sizes of an object's key list. Records of
+  // one array mostly repeat their keys in the same order, so analysis keeps
+  // the lists it met last and reuses what it computed for them.
+  struct KeyList {
+    std::vector<std::string> keys;
+    std::vector<std::size_t> key_sizes;  // quoted(key) for each key
+    std::uint64_t shape = 0;             // shape_of the object
+    bool filled = false;                 // the fields describe a list
+  };
+  static constexpr std::size_t kKeyLists = 16;
+
+  // The KeyList of the keys of `object`, computed unless remembered.
+  // REQUIRES: `object` is an object.
+  const KeyList& key_list(const Value& object);
+
   const Options* options_;
   const FieldScorer* scorer_;
+  // shape_of a node of each kind but Object (indexed by Kind); the shape of
+  // every non-object node depends on its kind only.
+  std::array<std::uint64_t, 6> kind_shapes_{};
+  std::array<KeyList, kKeyLists> key_lists_;  // by a digest of the key list
 };
 
 }  // namespace quendra

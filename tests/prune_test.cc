@@ -167,6 +167,49 @@ TEST(PruneAnalysis, PinnedPathsProtect) {
   EXPECT_FALSE(meta.children[1].is_protected);
 }
 
+TEST(PruneAnalysis, ManyPinnedPathsAndViews) {
+  Value doc = Parse(R"({"a":{"b":"cccccccccccccccccccccccccccccc"},"b":"x"})");
+  Options options;
+  Pruner pruner = Pruner::with_scorer(false, 0, options, scorer_for(options.field_scorer));
+  for (int i = 0; i < 20; ++i) pruner.pinned_paths.insert(Path{"z", std::to_string(i)});
+  pruner.pinned_paths.insert(Path{"a", "b"});
+  Path path;
+  Meta meta = pruner.analyze_at(doc, 0, path, false);
+  EXPECT_TRUE(meta.children[0].children[0].is_protected);
+  EXPECT_FALSE(meta.children[1].is_protected);
+
+  // Sets of paths are searched with views of the segments.
+  const std::string_view view[] = {"a", "b"};
+  EXPECT_EQ(pruner.pinned_paths.count(PathView(view)), 1u);
+  EXPECT_EQ(pruner.pinned_paths.count(PathView(view).first(1)), 0u);
+  EXPECT_EQ(PathHash()(Path{"a", "b"}), PathHash()(PathView(view)));
+}
+
+// Records repeat their key lists and analysis reuses what it computed for a
+// list. Lists with the same number of keys and alike first and last keys
+// ({"ab"}, {"ax"}) compete for one slot, and an object's own members are
+// analysed (and may take its slot) before it.
+TEST(PruneAnalysis, ShapesAndSizesOfRepeatedKeyLists) {
+  Value doc = Parse(
+      R"([{"ab":{"ax":1},"cd":2},{"ab":{"ax":1},"cd":2},{"cd":2,"ab":{"ax":10}},)"
+      R"({"ax":1},{"ab":[]},{},{"ab":{"ab":{"ax":"y"}}},"s",1,[1]])");
+  for (std::size_t indent : {0, 2}) {
+    SCOPED_TRACE(indent);
+    Meta meta = Analyze(doc, Options(), indent);
+    const std::vector<Value>& items = doc.items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(meta.children[i].shape, shape_of(items[i]));
+      EXPECT_EQ(meta.children[i].size, size::of(items[i], indent > 0, indent, 1));
+    }
+    EXPECT_EQ(meta.children[0].children[0].shape, shape_of(Parse(R"({"ax":1})")));
+    EXPECT_EQ(meta.children[6].children[0].children[0].shape,
+              shape_of(Parse(R"({"ax":1})")));
+    EXPECT_EQ(meta.children[0].shape, meta.children[2].shape);
+    EXPECT_NE(meta.children[3].shape, meta.children[4].shape);
+  }
+}
+
 TEST(PruneSelection, GapBookkeeping) {
   Selection s(false, 0, 10, 0);
   EXPECT_EQ(s.cost(), 2u + 21u);  // ["…[10 items omitted]"]
