@@ -200,8 +200,9 @@ class Scanner {
   // `path`. Returns the part of the object's floors after its overhead: the
   // sum over the scanned entries of key cost plus value floor.
   Floors<2> entries(const std::vector<Member>& entries, const Meta& meta,
-                    std::optional<std::size_t> parent, Path& path,
-                    std::size_t depth, std::size_t row) {
+                    std::optional<std::size_t> parent,
+                    std::vector<std::string_view>& path, std::size_t depth,
+                    std::size_t row) {
     std::size_t n = std::min(entries.size(), meta.children.size());
     Floors<2> sums = {0, 0};
     for (std::size_t i = 0; i < n; ++i) {
@@ -250,13 +251,13 @@ class Scanner {
   // The column of `path`, the key at `position` of an object under column
   // `parent`; appended when new. Records mostly share their key order, so
   // the column last seen at the same place is tried before the index.
-  std::size_t column_at(const Path& path, std::optional<std::size_t> parent,
+  std::size_t column_at(PathView path, std::optional<std::size_t> parent,
                         std::size_t position) {
     std::size_t slot = parent ? *parent + 1 : 0;
     if (slot >= recent_.size()) recent_.resize(slot + 1);
     std::vector<std::size_t>& recent = recent_[slot];
     if (position < recent.size() && recent[position] < discovery_.columns.size() &&
-        discovery_.columns[recent[position]].path == path) {
+        PathEq()(discovery_.columns[recent[position]].path, path)) {
       return recent[position];
     }
     std::size_t c = lookup(path, parent);
@@ -265,15 +266,15 @@ class Scanner {
     return c;
   }
 
-  std::size_t lookup(const Path& path, std::optional<std::size_t> parent) {
+  std::size_t lookup(PathView path, std::optional<std::size_t> parent) {
     auto found = discovery_.index.find(path);
     if (found != discovery_.index.end()) return found->second;
     std::size_t c = discovery_.columns.size();
     Column col;
     col.parent = parent;
-    col.path = path;
+    col.path.assign(path.begin(), path.end());
+    discovery_.index.emplace(col.path, c);
     discovery_.columns.push_back(std::move(col));
-    discovery_.index.emplace(path, c);
     alternate_floors_.push_back(0);
     key_costs_.push_back(quoted(path.back()) + 1 + (pruner_.pretty ? 1 : 0));
     return c;
@@ -291,15 +292,12 @@ class Scanner {
     }
     if (is_empty_value(value)) ++col.empty;
 
-    if (discovery_.query) {
-      tokens_.clear();
-      if (value.is_number() || value.is_string()) {
-        value_tokens(value.text(), tokens_);
-      }
-      if (discovery_.query->any_hit(tokens_)) ++col.hits;
-      if (col.cell_tokens.size() < kMaxCellTokens) {
-        col.cell_tokens.insert_all(tokens_);
-      }
+    // Only numbers and strings have value tokens; other values hit nothing
+    // and add nothing.
+    if (discovery_.query && (value.is_number() || value.is_string())) {
+      TokenSet* cell =
+          col.cell_tokens.size() < kMaxCellTokens ? &col.cell_tokens : nullptr;
+      if (discovery_.query->hits_value(value.text(), cell, tokens_)) ++col.hits;
     }
 
     switch (value.kind()) {
@@ -341,7 +339,7 @@ class Scanner {
   // key position.
   std::vector<std::vector<std::size_t>> recent_;
   static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
-  TokenSet tokens_;    // one value's tokens, reused
+  TokenSet tokens_;    // working storage for one value's tokens
   std::string bytes_;  // one value's hashed bytes, reused
 };
 
@@ -361,7 +359,7 @@ Scan scan(const Pruner& pruner, const std::vector<Value>& items,
   Scan out;
   out.discovery.query = pruner.query();
   Scanner scanner(pruner, out.discovery, heads);
-  Path path;
+  std::vector<std::string_view> path;
   std::size_t n = std::min(items.size(), metas.size());
   for (std::size_t row = 0; row < n; ++row) {
     if (!items[row].is_object()) continue;
@@ -401,6 +399,26 @@ NameWords name_words(const Path& path) {
     return out;
   }
   if (!path.empty()) out.main = words(path.back());
+  return out;
+}
+
+// Pruner::project with the working path held as views of the keys.
+std::vector<Member> project_entries(const std::vector<Member>& entries,
+                                    std::vector<std::string_view>& path,
+                                    const PathSet& paths,
+                                    const PathSet& prefixes) {
+  std::vector<Member> out;
+  for (const Member& entry : entries) {
+    path.push_back(entry.key);
+    if (paths.count(PathView(path)) > 0) {
+      out.push_back(entry);
+    } else if (entry.value.is_object() && prefixes.count(PathView(path)) > 0) {
+      out.push_back(Member{entry.key,
+                           Value::object(project_entries(entry.value.members(),
+                                                         path, paths, prefixes))});
+    }
+    path.pop_back();
+  }
   return out;
 }
 
@@ -524,7 +542,9 @@ struct Scoring {
 };
 
 // Scores the candidate columns of `discovery` (records of an array of `n`
-// items): scorer and query relevance, redundancy discount, protection, rank.
+// items): scorer and query relevance, redundancy discount, protection. The
+// scores do not depend on floors, so one scoring serves both preview lengths
+// of a pass; rank_columns orders it.
 Scoring score_columns(const Pruner& pruner, const Discovery& discovery,
                       std::size_t n) {
   const std::vector<Column>& columns = discovery.columns;
@@ -605,18 +625,25 @@ Scoring score_columns(const Pruner& pruner, const Discovery& discovery,
   for (ScoredColumn& s : scored) {
     if (traits[s.column].is_protected) s.score = 2.0;
   }
-  std::stable_sort(scored.begin(), scored.end(),
-                   [&](const ScoredColumn& a, const ScoredColumn& b) {
-                     double ra = rank(a.score), rb = rank(b.score);
-                     if (ra != rb) return ra > rb;
-                     std::size_t fa = columns[a.column].floor_chars;
-                     std::size_t fb = columns[b.column].floor_chars;
-                     if (fa != fb) return fa < fb;
-                     return a.column < b.column;
-                   });
   out.score.assign(cn, 0.0);
   for (const ScoredColumn& s : scored) out.score[s.column] = s.score;
   return out;
+}
+
+// Ranks the scored columns best first: by score, then the smaller floor_chars,
+// then the column number. The order is total, so it does not depend on the
+// order `scoring` comes in, and a scoring can be ranked again for the floors
+// of another preview length.
+void rank_columns(const std::vector<Column>& columns, Scoring& scoring) {
+  std::sort(scoring.scored.begin(), scoring.scored.end(),
+            [&](const ScoredColumn& a, const ScoredColumn& b) {
+              double ra = rank(a.score), rb = rank(b.score);
+              if (ra != rb) return ra > rb;
+              std::size_t fa = columns[a.column].floor_chars;
+              std::size_t fb = columns[b.column].floor_chars;
+              if (fa != fb) return fa < fb;
+              return a.column < b.column;
+            });
 }
 
 
@@ -709,7 +736,11 @@ std::optional<std::vector<std::size_t>> choose_columns(
   return selection;
 }
 
+// One planning attempt over a finished scan. `cached` holds the scoring of
+// the same discovery from an earlier attempt, or is filled here; either way
+// it is ranked for this attempt's floors.
 PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
+                         std::optional<Scoring>& cached,
                          const std::vector<Value>& items, std::size_t budget,
                          std::size_t depth, bool first) {
   const std::vector<Column>& columns = discovery.columns;
@@ -732,7 +763,9 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
     }
   }
 
-  Scoring scoring = score_columns(pruner, discovery, n);
+  if (!cached) cached = score_columns(pruner, discovery, n);
+  Scoring& scoring = *cached;
+  rank_columns(columns, scoring);
   const std::vector<ScoredColumn>& scored = scoring.scored;
   const std::vector<Traits>& traits = scoring.traits;
   const std::vector<double>& score = scoring.score;
@@ -768,10 +801,11 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
     plan.metas.reserve(n);
     plan.floors.reserve(n);
     std::size_t total = pruner.overhead(n, depth);
-    Path work;
+    std::vector<std::string_view> work;
     for (const Value& item : items) {
       if (!item.is_object()) return refused();
-      Value record = Value::object(pruner.project(item.members(), work, paths, prefixes));
+      Value record =
+          Value::object(project_entries(item.members(), work, paths, prefixes));
       Meta meta = pruner.analyze_at(record, depth + 1, record_path, false);
       std::size_t f = pruner.floor(record, meta, depth + 1);
       total = add_sat(total, f);
@@ -832,6 +866,43 @@ void drop_query(Discovery& discovery) {
 }
 
 }  // namespace
+
+bool HashSet::insert(std::uint64_t hash) {
+  if (hash == 0) {
+    if (has_zero_) return false;
+    has_zero_ = true;
+    ++size_;
+    return true;
+  }
+  // At most half full, so probes stay short and always end at a free slot.
+  if (2 * (size_ + 1) > slots_.size()) grow();
+  const std::size_t slot = probe(hash);
+  if (slots_[slot] == hash) return false;
+  slots_[slot] = hash;
+  ++size_;
+  return true;
+}
+
+bool HashSet::contains(std::uint64_t hash) const {
+  if (hash == 0) return has_zero_;
+  return !slots_.empty() && slots_[probe(hash)] == hash;
+}
+
+std::size_t HashSet::probe(std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = static_cast<std::size_t>(hash) & mask;
+  while (slots_[slot] != 0 && slots_[slot] != hash) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void HashSet::grow() {
+  constexpr std::size_t kFirstSlots = 64;
+  std::vector<std::uint64_t> old = std::move(slots_);
+  slots_.assign(old.empty() ? kFirstSlots : 2 * old.size(), 0);
+  for (std::uint64_t hash : old) {
+    if (hash != 0) slots_[probe(hash)] = hash;
+  }
+}
 
 std::size_t SizeModel::skeleton() const {
   std::size_t record = pretty ? add_sat(mul_sat(depth + 1, indent), 2) : 1;
@@ -919,7 +990,8 @@ void Pruner::visit(Discovery& discovery, const std::vector<Member>& entries,
                    std::optional<std::size_t> parent, Path& path,
                    std::size_t depth, std::size_t row) const {
   Scanner scanner(*this, discovery, {preview_head, preview_head});
-  scanner.entries(entries, meta, nested ? parent : std::nullopt, path, depth,
+  std::vector<std::string_view> at(path.begin(), path.end());
+  scanner.entries(entries, meta, nested ? parent : std::nullopt, at, depth,
                   row);
 }
 
@@ -931,26 +1003,17 @@ std::size_t Pruner::floor(const Value& value, const Meta& meta,
 std::vector<Member> Pruner::project(const std::vector<Member>& entries,
                                     Path& path, const PathSet& paths,
                                     const PathSet& prefixes) const {
-  std::vector<Member> out;
-  for (const Member& entry : entries) {
-    path.push_back(entry.key);
-    if (paths.count(path) > 0) {
-      out.push_back(entry);
-    } else if (entry.value.is_object() && prefixes.count(path) > 0) {
-      out.push_back(Member{
-          entry.key,
-          Value::object(project(entry.value.members(), path, paths, prefixes))});
-    }
-    path.pop_back();
-  }
-  return out;
+  std::vector<std::string_view> at(path.begin(), path.end());
+  return project_entries(entries, at, paths, prefixes);
 }
 
 PlanOutcome Pruner::plan(const std::vector<Value>& items,
                          const std::vector<Meta>& metas, std::size_t budget,
                          std::size_t depth, bool first) {
   Scan scanned = scan(*this, items, metas, depth, {preview_head, preview_head});
-  return plan_scanned(*this, scanned.discovery, items, budget, depth, first);
+  std::optional<Scoring> scoring;
+  return plan_scanned(*this, scanned.discovery, scoring, items, budget, depth,
+                      first);
 }
 
 void Pruner::discount_redundant(
@@ -1195,6 +1258,7 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
       condense_pass = true;
       if (discovery) drop_query(*discovery);
     }
+    std::optional<Scoring> scoring;  // of this pass's discovery
     for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
       preview_head = kPreviewHeads[attempt];
       if (!discovery) {
@@ -1208,8 +1272,8 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
       for (std::size_t c = 0; c < discovery->columns.size(); ++c) {
         discovery->columns[c].floor_chars = floor_chars[attempt][c];
       }
-      PlanOutcome outcome = plan_scanned(*this, *discovery, items, budget,
-                                         depth, attempt == 0);
+      PlanOutcome outcome = plan_scanned(*this, *discovery, scoring, items,
+                                         budget, depth, attempt == 0);
       preview_head = entry_head;
       pinned_paths.clear();
       if (outcome.kind == PlanOutcome::Kind::kRefused) {

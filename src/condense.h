@@ -19,6 +19,27 @@
 
 namespace quendra {
 
+// A set of 64-bit value hashes: open addressing over the hashes themselves
+// (they are well mixed already), with no allocation per entry.
+class HashSet {
+ public:
+  // Adds `hash`; true when it was not present yet.
+  bool insert(std::uint64_t hash);
+  bool contains(std::uint64_t hash) const;
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+ private:
+  // The slot holding `hash`, or the free slot where it would go.
+  // REQUIRES: slots_ is not empty; hash is not 0.
+  std::size_t probe(std::uint64_t hash) const;
+  void grow();
+
+  std::vector<std::uint64_t> slots_;  // power-of-two table; 0 is free
+  bool has_zero_ = false;             // 0 is held apart
+  std::size_t size_ = 0;
+};
+
 // One key path as it occurs in the records of an array, with what the scan
 // saw there. Counts and sums cover every occurrence (one per record holding
 // the path, more when a record repeats the key).
@@ -40,7 +61,7 @@ struct Column {
   std::size_t position_sum = 0;  // 0-based key positions within the objects
   std::size_t scalars = 0;       // null, bool, number and string values
   // Distinct scalar value hashes; no more than kMaxValueHashes are kept.
-  std::unordered_set<std::uint64_t> value_hashes;
+  HashSet value_hashes;
   std::optional<std::uint64_t> first_hash;  // hash of the first scalar
   bool constant = true;       // every scalar hashed equal to the first
   std::uint64_t fingerprint = 0;  // which value sits in which record
@@ -64,7 +85,7 @@ inline constexpr std::size_t kMaxColumnDepth = 4;
 struct Discovery {
   std::vector<Column> columns;
   std::optional<Query> query;  // the request's query, when relevance counts
-  std::unordered_map<Path, std::size_t, PathHash> index;  // path -> column
+  std::unordered_map<Path, std::size_t, PathHash, PathEq> index;  // path -> column
 };
 
 // A candidate column and its score.

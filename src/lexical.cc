@@ -4,7 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <functional>
+#include <cstring>
 
 #include "fields.h"
 #include "unicode.h"
@@ -75,8 +75,31 @@ constexpr bool fits_packed() {
 }
 static_assert(fits_packed());
 
+// For each length, the first bytes (as bits 0 to 25 for a to z) that start a
+// stop word of that length: most words are told apart by this alone.
+constexpr auto kStopWordStarts = [] {
+  std::array<std::uint32_t, kMaxStopWordBytes + 1> starts{};
+  for (std::string_view w : kStopWords) {
+    starts[w.size()] |= std::uint32_t{1} << (w[0] - 'a');
+  }
+  return starts;
+}();
+
+constexpr bool starts_lowercase() {
+  for (std::string_view w : kStopWords) {
+    if (w.empty() || w[0] < 'a' || w[0] > 'z') return false;
+  }
+  return true;
+}
+static_assert(starts_lowercase());
+
 bool is_stop_word(std::string_view word) {
   if (word.empty() || word.size() > kMaxStopWordBytes) return false;
+  const char first = word[0];
+  if (first < 'a' || first > 'z' ||
+      !(kStopWordStarts[word.size()] & (std::uint32_t{1} << (first - 'a')))) {
+    return false;
+  }
   const std::uint64_t packed = pack(word);
   if (!std::binary_search(kPackedStopWords.begin(), kPackedStopWords.end(),
                           packed)) {
@@ -98,6 +121,28 @@ bool two_chars_or_more(std::string_view text) {
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
   }
   return chars >= 2;
+}
+
+// Hash of a token for TokenSet's table: 8 bytes at a time, multiplied and
+// folded so that the low bits used as the slot depend on every byte.
+std::size_t hash_token(std::string_view token) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = token.size() * kMul;
+  const char* p = token.data();
+  std::size_t n = token.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kMul;
+    h ^= h >> 32;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  }
+  h = (h ^ tail) * 0xFF51AFD7ED558CCDull;
+  h ^= h >> 29;
+  return static_cast<std::size_t>(h);
 }
 
 bool is_ascii(std::string_view text) {
@@ -124,6 +169,34 @@ bool within_one_edit(View a, View b) {
   if (a.size() == b.size()) return a.substr(i + 1) == b.substr(i + 1);
   return a.substr(i + 1) == b.substr(i);
 }
+
+// A token of at least kMinFuzzyTokenBytes matched against entries within one
+// edit. ASCII texts are compared byte for byte, anything else by characters.
+class FuzzyToken {
+ public:
+  explicit FuzzyToken(std::string_view token)
+      : token_(token), ascii_(is_ascii(token)) {}
+
+  // True when `entry` has at least kMinFuzzyEntryBytes and is within one
+  // inserted, deleted or replaced character of the token.
+  bool near(std::string_view entry) {
+    if (entry.size() < kMinFuzzyEntryBytes) return false;
+    if (ascii_ && is_ascii(entry)) {
+      return within_one_edit<std::string_view>(token_, entry);
+    }
+    if (chars_.empty()) decode_all(token_, chars_);
+    const std::size_t count = unicode::count_chars(entry);
+    if (count + 1 < chars_.size() || count > chars_.size() + 1) return false;
+    decode_all(entry, entry_chars_);
+    return within_one_edit<std::u32string_view>(chars_, entry_chars_);
+  }
+
+ private:
+  std::string_view token_;
+  bool ascii_;
+  std::u32string chars_;        // the token's characters, once needed
+  std::u32string entry_chars_;  // scratch for an entry's characters
+};
 
 // A lowercased copy of a text that remembers, for every byte, where the
 // character that produced it starts in the original. Lowercasing may change
@@ -184,18 +257,24 @@ std::string_view norm(std::string_view word) {
 }
 
 bool TokenSet::insert(std::string_view token) {
-  return insert_hashed(token, std::hash<std::string_view>()(token));
+  return insert(token, hash_token(token));
 }
 
 void TokenSet::insert_all(const TokenSet& other) {
   for (std::size_t i = 0; i < other.items_.size(); ++i) {
-    insert_hashed(other.items_[i], other.hashes_[i]);
+    insert(other.items_[i], other.hashes_[i]);
   }
 }
 
 bool TokenSet::contains(std::string_view token) const {
+  return contains(token, hash_token(token));
+}
+
+std::size_t TokenSet::hash(std::string_view token) { return hash_token(token); }
+
+bool TokenSet::contains(std::string_view token, std::size_t hash) const {
   if (items_.empty()) return false;
-  return slots_[probe(token, std::hash<std::string_view>()(token))] != 0;
+  return slots_[probe(token, hash)] != 0;
 }
 
 void TokenSet::clear() {
@@ -204,7 +283,7 @@ void TokenSet::clear() {
   std::fill(slots_.begin(), slots_.end(), 0);
 }
 
-bool TokenSet::insert_hashed(std::string_view token, std::size_t hash) {
+bool TokenSet::insert(std::string_view token, std::size_t hash) {
   // At most half full, so probes stay short and always end at a free slot.
   if (2 * (items_.size() + 1) > slots_.size()) grow();
   const std::size_t slot = probe(token, hash);
@@ -247,21 +326,9 @@ bool token_hit(std::string_view token, const TokenSet& set) {
   if (set.empty()) return false;
   if (set.contains(token)) return true;
   if (token.size() < kMinFuzzyTokenBytes) return false;
-  // ASCII texts are compared byte for byte; anything else by characters.
-  const bool ascii_token = is_ascii(token);
-  std::u32string wanted;
-  std::u32string entry_chars;
+  FuzzyToken fuzzy(token);
   for (const std::string& entry : set) {
-    if (entry.size() < kMinFuzzyEntryBytes) continue;
-    if (ascii_token && is_ascii(entry)) {
-      if (within_one_edit<std::string_view>(token, entry)) return true;
-      continue;
-    }
-    if (wanted.empty()) decode_all(token, wanted);
-    const std::size_t chars = unicode::count_chars(entry);
-    if (chars + 1 < wanted.size() || chars > wanted.size() + 1) continue;
-    decode_all(entry, entry_chars);
-    if (within_one_edit<std::u32string_view>(wanted, entry_chars)) return true;
+    if (fuzzy.near(entry)) return true;
   }
   return false;
 }
@@ -325,6 +392,58 @@ std::size_t Query::hit_count(const TokenSet& set) const {
 bool Query::any_hit(const TokenSet& set) const {
   return std::any_of(tokens.begin(), tokens.end(),
                      [&set](const std::string& t) { return token_hit(t, set); });
+}
+
+bool Query::hits_value(std::string_view text, TokenSet* cell,
+                       TokenSet& scratch) const {
+  // A value with fewer informative words than kMaxValueTokens never reaches
+  // value_tokens' cap, so its words can be matched and added as they come,
+  // without the value's own set. A longer value takes the general way.
+  std::size_t fuzzy_from = tokens.size();  // first token long enough to fuzz
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (tokens[i].size() >= kMinFuzzyTokenBytes) {
+      fuzzy_from = i;
+      break;
+    }
+  }
+  std::vector<FuzzyToken> fuzzy;
+  WordReader reader(text);
+  std::string word;
+  std::size_t count = 0;
+  bool hit = false;
+  while (reader.next(word)) {
+    if (!informative(word)) continue;
+    if (++count >= kMaxValueTokens) {
+      scratch.clear();
+      value_tokens(text, scratch);
+      if (cell != nullptr) cell->insert_all(scratch);
+      return any_hit(scratch);
+    }
+    const std::string_view term = norm(word);
+    const std::size_t hash = TokenSet::hash(term);
+    if (!hit) {
+      hit = terms.contains(term, hash);
+      if (!hit && term.size() >= kMinFuzzyEntryBytes && fuzzy_from < tokens.size()) {
+        if (fuzzy.empty()) {
+          for (std::size_t i = fuzzy_from; i < tokens.size(); ++i) {
+            if (tokens[i].size() >= kMinFuzzyTokenBytes) fuzzy.emplace_back(tokens[i]);
+          }
+        }
+        for (FuzzyToken& f : fuzzy) {
+          if (f.near(term)) {
+            hit = true;
+            break;
+          }
+        }
+      }
+    }
+    if (cell != nullptr) {
+      cell->insert(term, hash);
+    } else if (hit) {
+      return true;
+    }
+  }
+  return hit;
 }
 
 double Query::value_relevance(std::size_t hits) const {

@@ -37,6 +37,12 @@ class TokenSet {
   void insert_all(const TokenSet& other);
   bool contains(std::string_view token) const;
 
+  // The hash the set files `token` under, and the two operations above for
+  // a token whose hash is known, so that one hash serves several sets.
+  static std::size_t hash(std::string_view token);
+  bool insert(std::string_view token, std::size_t hash);
+  bool contains(std::string_view token, std::size_t hash) const;
+
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
   // Removes every entry, keeping the storage.
@@ -48,8 +54,6 @@ class TokenSet {
   std::vector<std::string>::const_iterator end() const { return items_.end(); }
 
  private:
-  // Adds `token`, whose hash is `hash`, unless present.
-  bool insert_hashed(std::string_view token, std::size_t hash);
   // The slot holding `token`, or the empty slot where it would go.
   // REQUIRES: slots_ is not empty.
   std::size_t probe(std::string_view token, std::size_t hash) const;
@@ -99,6 +103,13 @@ struct Query {
   std::size_t hit_count(const TokenSet& set) const;
   // True when some entry of `tokens` hits `set`, trying them in order.
   bool any_hit(const TokenSet& set) const;
+  // For one value of a column, in one pass over `text`: whether some entry
+  // of `tokens` hits the value's tokens, and, when `cell` is given, those
+  // tokens added to `cell`. The same as any_hit and TokenSet::insert_all on
+  // the set value_tokens(text) fills. `scratch` is working storage.
+  // REQUIRES: `text` is valid UTF-8.
+  bool hits_value(std::string_view text, TokenSet* cell,
+                  TokenSet& scratch) const;
   // Value relevance for `hits` hitting tokens: 0.5 + 0.5 * hits / tokens
   // when hits > 0, else 0.
   double value_relevance(std::size_t hits) const;

@@ -282,6 +282,20 @@ TEST(CondenseVisit, FingerprintsFollowRecords) {
   EXPECT_NE(value_hash(Value::null()), value_hash(Value::string("")));
 }
 
+TEST(CondenseHashSet, CountsDistinctHashes) {
+  HashSet set;
+  EXPECT_TRUE(set.empty());
+  EXPECT_TRUE(set.insert(0));
+  EXPECT_FALSE(set.insert(0));
+  // Equal low bits: every hash starts from the same slot.
+  for (std::uint64_t i = 1; i <= 2000; ++i) EXPECT_TRUE(set.insert(i << 32));
+  EXPECT_FALSE(set.insert(std::uint64_t{7} << 32));
+  EXPECT_EQ(set.size(), 2001u);
+  EXPECT_TRUE(set.contains(0));
+  EXPECT_TRUE(set.contains(std::uint64_t{2000} << 32));
+  EXPECT_FALSE(set.contains(1));
+}
+
 TEST(CondenseVisit, CapsAndQueryHits) {
   Value many = Parse(Records(2000, R"({"v":#})"));
   EXPECT_EQ(Scan(many, Options(), 0).columns[0].value_hashes.size(),

@@ -143,6 +143,44 @@ TEST(LexicalTokenHit, ExactAndOneEdit) {
   }
 }
 
+// hits_value must agree with collecting the value's token set first and
+// matching the query against it, including values whose distinct tokens
+// pass the 256 cap (a term after the cap does not count).
+TEST(LexicalQuery, HitsValueAgreesWithTokenSets) {
+  std::string distinct;
+  for (int i = 0; i < 300; ++i) distinct += "w" + std::to_string(i) + " ";
+  std::string repeated;
+  for (int i = 0; i < 300; ++i) repeated += "alpha beta ";
+  const std::string texts[] = {
+      "",
+      "Active users",
+      "activee",
+      "nothing relevant",
+      "Stra\u00dfen m\u00fcnchen",
+      distinct,
+      repeated + "gamma",
+      "w3 https://example.com/releases/v2",
+  };
+  const char* const queries[] = {"active users", "release munchen gamma",
+                                 "w300 w5", "w299", "beta", "example releases"};
+  for (const char* query_text : queries) {
+    std::optional<Query> q = Query::from_text(query_text);
+    ASSERT_TRUE(q.has_value());
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(std::string(query_text) + " / " + text.substr(0, 40));
+      TokenSet expected;
+      value_tokens(text, expected);
+      TokenSet cell;
+      cell.insert("earlier");
+      TokenSet scratch;
+      EXPECT_EQ(q->hits_value(text, &cell, scratch), q->any_hit(expected));
+      EXPECT_EQ(q->hits_value(text, nullptr, scratch), q->any_hit(expected));
+      expected.insert("earlier");
+      EXPECT_EQ(entries(cell), entries(expected));
+    }
+  }
+}
+
 TEST(LexicalQuery, SplitsOrderByClause) {
   const std::optional<Query> q = Query::from_text(kExample);
   ASSERT_TRUE(q.has_value());
