@@ -12,6 +12,7 @@
 
 #include "gen.h"
 #include "json.h"
+#include "lib.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ int main(int argc, char** argv) {
         return 1;
       }
       parsed_kb = peak_kb();
-      std::string out;
-      quendra::json::write_value(out, v.value(), false, 0, 0);
+      std::string out = quendra::render(v.value(), 0, quendra::Format::Json);
       double t = seconds_since(t0);
       out_size = out.size();
       parse_s = std::min(parse_s, p);

@@ -255,6 +255,9 @@ std::string Error::to_string() const {
 std::string render(const Value& value, std::size_t indent, Format format) {
   if (format == Format::Yaml) return yaml::render(value, indent < 2 ? 2 : indent);
   std::string out;
+  // The exact character count is cheap to add up and spares the text its
+  // regrowth copies; it is a byte count too unless the text is non-ASCII.
+  out.reserve(size::of(value, indent != 0, indent));
   json::write_value(out, value, indent != 0, indent, 0);
   return out;
 }
