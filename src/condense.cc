@@ -28,6 +28,8 @@ namespace {
 constexpr std::uint64_t kRowSpread = 0x9E3779B97F4A7C15ull;
 // Preview lengths of the two planning attempts of a pass.
 constexpr std::array<std::size_t, 2> kPreviewHeads = {24, 12};
+// A string marker "…[+N chars]" measures 12 + digits(N): never less than 13.
+constexpr std::size_t kShortestStringMarker = 13;
 // Dropped-field entries one fitting attempt lists at most.
 constexpr std::size_t kMaxDroppedListed = 24;
 // Per-column costs are capped here so that sums of a few of them cannot wrap.
@@ -180,16 +182,36 @@ Floors<N> floors_at(const Pruner& pruner, const Value& value, const Meta& meta,
   return out;
 }
 
+// A lower bound of the floor of a cell at either preview length, known
+// without reading the text: a string's preview holds at least the shorter
+// head and a marker of at least 13 characters; an object at least its
+// braces.
+std::size_t least_floor(const Value& value, const Meta& meta) {
+  if (meta.min_size >= meta.size) return meta.size;
+  switch (value.kind()) {
+    case Kind::Object: return 2;
+    case Kind::String: {
+      const std::size_t head = *std::min_element(kPreviewHeads.begin(), kPreviewHeads.end());
+      return std::min(meta.size, head + kShortestStringMarker);
+    }
+    default: return meta.min_size;
+  }
+}
+
 // The scan of the records of one array into a Discovery, computing the
 // floors of the cells for up to two preview lengths in the same pass: the
 // first is the discovery's, the second is kept aside (alternate_floors) so
 // that the discovery of another attempt needs no second scan.
 class Scanner {
  public:
-  Scanner(const Pruner& pruner, Discovery& discovery, const Floors<2>& heads)
+  // With `keys_only`, the scan finds the columns and counts only their
+  // `present` and `key_chars`, leaving the values unread.
+  Scanner(const Pruner& pruner, Discovery& discovery, const Floors<2>& heads,
+          bool keys_only = false)
       : pruner_(pruner),
         discovery_(discovery),
         heads_(heads),
+        keys_only_(keys_only),
         alternate_floors_(discovery.columns.size(), 0) {
     for (const Column& col : discovery.columns) {
       key_costs_.push_back(quoted(col.path.back()) + 1 + (pruner.pretty ? 1 : 0));
@@ -213,6 +235,15 @@ class Scanner {
       Floors<2> f;
       bool open = entry.value.is_object() && !entry.value.members().empty() &&
                   path.size() < kMaxColumnDepth;
+      if (keys_only_) {
+        if (open) this->entries(entry.value.members(), child, c, path, depth + 1, row);
+        path.pop_back();
+        Column& col = discovery_.columns[c];
+        ++col.present;
+        col.key_chars = add_sat(col.key_chars, key_costs_[c]);
+        col.floor_chars = add_sat(col.floor_chars, least_floor(entry.value, child));
+        continue;
+      }
       if (open) {
         // The nested scan yields the object's floors as a by-product.
         Floors<2> inner =
@@ -333,6 +364,7 @@ class Scanner {
   const Pruner& pruner_;
   Discovery& discovery_;
   Floors<2> heads_;
+  bool keys_only_;
   std::vector<std::size_t> alternate_floors_;
   std::vector<std::size_t> key_costs_;  // per column: key, colon, space
   // Per enclosing column (slot 0: the records), the column last met at each
@@ -368,6 +400,42 @@ Scan scan(const Pruner& pruner, const std::vector<Value>& items,
   }
   out.alternate_floors = scanner.alternate_floors();
   return out;
+}
+
+// Whether no column of the records of the array at `depth` can be chosen
+// under `budget` in any planning attempt, judged from the keys alone.
+//
+// A column costs at least its keys, the layout of its entries and a lower
+// bound of its values' floors (least_floor), on top of the skeleton of empty
+// records: the model's cost of a column only grows with chosen columns and
+// exactness (a whole value is never below its floor). When no
+// single column fits even at that price, the greedy choice, the swaps (which
+// need chosen columns to remove) and the fill-in choose nothing, and every
+// attempt ends without a plan, whatever its preview length and query.
+bool no_column_fits(const Pruner& pruner, const std::vector<Value>& items,
+                    const std::vector<Meta>& metas, std::size_t budget,
+                    std::size_t depth) {
+  Discovery keys;
+  Scanner scanner(pruner, keys, {0, 0}, true);
+  std::vector<std::string_view> path;
+  std::size_t n = std::min(items.size(), metas.size());
+  for (std::size_t row = 0; row < n; ++row) {
+    if (!items[row].is_object()) continue;
+    scanner.entries(items[row].members(), metas[row], std::nullopt, path,
+                    depth + 1, row);
+  }
+  const SizeModel model{pruner.pretty, pruner.indent, depth, items.size()};
+  // A column enters when its cost is within a share of the budget, which
+  // for very large budgets may round above the budget itself.
+  const std::size_t limit = std::max(budget, scaled(1.0, budget));
+  for (const Column& col : keys.columns) {
+    std::size_t entry = entry_layout(model.pretty, model.indent, depth, col.path.size());
+    std::size_t least = std::min(
+        kCostCap, add_sat(add_sat(col.key_chars, col.floor_chars),
+                          mul_sat(col.present, entry)));
+    if (add_sat(model.skeleton(), least) <= limit) return false;
+  }
+  return true;
 }
 
 // The words of a column path that name it (main) and the words of the
@@ -1243,6 +1311,11 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
   // With every record empty the array is already over budget: no column can
   // be chosen in any attempt, so every attempt would end without a plan.
   if (SizeModel{pretty, indent, depth, items.size()}.skeleton() > budget) {
+    return std::nullopt;
+  }
+  // Likewise when not even one column would fit: a walk over the keys tells,
+  // sparing the scan of the values.
+  if (no_column_fits(*this, items, meta.children, budget, depth)) {
     return std::nullopt;
   }
   const std::size_t entry_head = preview_head;

@@ -504,6 +504,25 @@ TEST(CondenseTryCondense, Declines) {
   }
 }
 
+// One column of short distinct titles: its cost is exactly the array's
+// size, so condensing takes the array at that budget and declines one
+// character below, before and after reading the values alike.
+TEST(CondenseTryCondense, DeclinesOneBelowTheCheapestColumn) {
+  Options options = Condensing();
+  for (std::size_t n : {2, 7, 40}) {
+    for (std::size_t indent : {0, 2}) {
+      SCOPED_TRACE(testing::Message() << n << " records, indent " << indent);
+      Value array = Parse(Records(n, R"({"title":"t#"})"));
+      Meta meta = Analyze(array, options, indent);
+      Pruner pruner = MakePruner(options, indent);
+      EXPECT_FALSE(pruner.try_condense(array.items(), meta, meta.size - 1, 0));
+      std::optional<Fitted> fitted = pruner.try_condense(array.items(), meta, meta.size, 0);
+      ASSERT_TRUE(fitted);
+      EXPECT_EQ(fitted->size, meta.size);
+    }
+  }
+}
+
 const char kPosts[] =
     R"([{"id":1,"title":"Alpha release notes","avatar_url":"https://example.com/a/1.png"},)"
     R"({"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
@@ -852,6 +871,62 @@ TEST(CondenseProperties, GeneratedRecordArrays) {
     }
   }
   EXPECT_GT(condensed * 3, runs) << condensed << " of " << runs;
+}
+
+// Whether planning as try_condense runs it (both passes with a query, both
+// preview lengths, stopping at a refusal or an accepted plan) finds a plan,
+// without try_condense's early checks on the budget.
+bool SomePlanAccepted(Pruner& pruner, const Value& array, const Meta& meta,
+                      std::size_t budget, std::size_t passes) {
+  bool accepted = false;
+  bool stop = false;
+  for (std::size_t pass = 0; pass < passes && !stop; ++pass) {
+    pruner.condense_pass = pass == 1;
+    for (std::size_t head : {24, 12}) {
+      pruner.preview_head = head;
+      PlanOutcome outcome = pruner.plan(array.items(), meta.children, budget, 0, head == 24);
+      pruner.pinned_paths.clear();
+      if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
+      accepted = outcome.kind == PlanOutcome::Kind::kAccepted;
+      stop = true;
+      break;
+    }
+  }
+  pruner.condense_pass = false;
+  pruner.preview_head = 24;
+  return accepted;
+}
+
+// try_condense declines without scanning values when the records are too
+// many for the budget; over budgets around that point its answer must be
+// the one planning gives.
+TEST(CondenseProperties, EarlyDeclinesMatchPlanning) {
+  std::size_t accepted = 0;
+  std::size_t declined = 0;
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    RecordMaker maker(seed);
+    std::size_t n = 2 + seed % 23;
+    Value array = Parse(maker.Array(n));
+    for (std::size_t indent : {0, 2}) {
+      Options options = Condensing();
+      if (seed % 2 == 0) options.arguments = "active user email";
+      Meta meta = Analyze(array, options, indent);
+      SizeModel model{indent > 0, indent, 0, n};
+      for (std::size_t budget = model.skeleton(); budget < model.skeleton() + 400;
+           budget += 9) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " indent " << indent
+                                        << " budget " << budget);
+        Pruner reference = MakePruner(options, indent);
+        bool planned = SomePlanAccepted(reference, array, meta, budget,
+                                        options.arguments ? 2 : 1);
+        Pruner pruner = MakePruner(options, indent);
+        EXPECT_EQ(pruner.try_condense(array.items(), meta, budget, 0).has_value(), planned);
+        ++(planned ? accepted : declined);
+      }
+    }
+  }
+  EXPECT_GT(accepted, 100u);
+  EXPECT_GT(declined, 100u);
 }
 
 }  // namespace
