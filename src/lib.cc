@@ -154,6 +154,16 @@ std::string envelope_ok(const Outcome& o) {
   return out;
 }
 
+// JSON text of `value` whose measured size is `chars`. Reserving that size
+// spares the text its regrowth copies (it is the byte count too unless the
+// text is non-ASCII).
+std::string write_json(const Value& value, std::size_t indent, std::size_t chars) {
+  std::string out;
+  out.reserve(chars);
+  json::write_value(out, value, indent != 0, indent, 0);
+  return out;
+}
+
 // Reads the document as the options say; sets `format` to the format used.
 Result<Value, Error> read_document(std::string_view input, Format requested, Format& format) {
   if (requested != Format::Yaml) {
@@ -224,7 +234,7 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
   if (o.input_chars <= options.max_chars) {
     if (json_out) {
       if (o.input_chars > kMaxRenderChars) return Error::plain(kTooLarge);
-      o.text = render(document.value(), indent, format);
+      o.text = write_json(document.value(), indent, o.input_chars);
     }
   } else {
     std::optional<SearchResult> found =
@@ -254,12 +264,7 @@ std::string Error::to_string() const {
 
 std::string render(const Value& value, std::size_t indent, Format format) {
   if (format == Format::Yaml) return yaml::render(value, indent < 2 ? 2 : indent);
-  std::string out;
-  // The exact character count is cheap to add up and spares the text its
-  // regrowth copies; it is a byte count too unless the text is non-ASCII.
-  out.reserve(size::of(value, indent != 0, indent));
-  json::write_value(out, value, indent != 0, indent, 0);
-  return out;
+  return write_json(value, indent, size::of(value, indent != 0, indent));
 }
 
 std::optional<SearchResult> budget_search(const Value& document, const Options& options,
