@@ -386,7 +386,7 @@ struct Scan {
 // at `depth` into a fresh Discovery carrying the request's query, with floors
 // for preview length heads[0] (and, aside, heads[1]).
 Scan scan(const Pruner& pruner, const std::vector<Value>& items,
-          const std::vector<Meta>& metas, std::size_t depth,
+          std::span<const Meta> metas, std::size_t depth,
           const Floors<2>& heads) {
   Scan out;
   out.discovery.query = pruner.query();
@@ -413,7 +413,7 @@ Scan scan(const Pruner& pruner, const std::vector<Value>& items,
 // need chosen columns to remove) and the fill-in choose nothing, and every
 // attempt ends without a plan, whatever its preview length and query.
 bool no_column_fits(const Pruner& pruner, const std::vector<Value>& items,
-                    const std::vector<Meta>& metas, std::size_t budget,
+                    std::span<const Meta> metas, std::size_t budget,
                     std::size_t depth) {
   Discovery keys;
   Scanner scanner(pruner, keys, {0, 0}, true);
@@ -1076,7 +1076,7 @@ std::vector<Member> Pruner::project(const std::vector<Member>& entries,
 }
 
 PlanOutcome Pruner::plan(const std::vector<Value>& items,
-                         const std::vector<Meta>& metas, std::size_t budget,
+                         std::span<const Meta> metas, std::size_t budget,
                          std::size_t depth, bool first) {
   Scan scanned = scan(*this, items, metas, depth, {preview_head, preview_head});
   std::optional<Scoring> scoring;

@@ -106,6 +106,26 @@ bool PathEq::operator()(const Path& a, PathView b) const {
                     [](const std::string& x, std::string_view y) { return x == y; });
 }
 
+// MetaList ----------------------------------------------------------------
+
+MetaList::MetaList(std::size_t count) {
+  if (count == 0) return;
+  void* raw = ::operator new(sizeof(Header) + count * sizeof(Meta));
+  block_ = new (raw) Header{count};
+  Meta* items = reinterpret_cast<Meta*>(block_ + 1);
+  for (std::size_t i = 0; i < count; ++i) new (items + i) Meta();
+}
+
+MetaList::MetaList(const MetaList& other) : MetaList(other.size()) {
+  for (std::size_t i = 0; i < other.size(); ++i) (*this)[i] = other[i];
+}
+
+MetaList::~MetaList() {
+  if (block_ == nullptr) return;
+  for (Meta& meta : *this) meta.~Meta();
+  ::operator delete(block_);
+}
+
 // Selection ---------------------------------------------------------------
 
 Selection::Selection(bool pretty, std::size_t indent, std::size_t length,
@@ -268,14 +288,15 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
       break;
     case Kind::Array: {
       const std::vector<Value>& items = value.items();
-      meta.children.reserve(items.size());
+      meta.children = MetaList(items.size());
       std::size_t sum = 0;
-      for (const Value& item : items) {
+      for (std::size_t j = 0; j < items.size(); ++j) {
         at.emplace_back("*");
-        meta.children.push_back(analyze_at(item, depth + 1, at, flag));
+        Meta& child = meta.children[j];
+        child = analyze_at(items[j], depth + 1, at, flag);
         at.pop_back();
-        sum += meta.children.back().size;
-        meta.protected_leaves += meta.children.back().protected_leaves;
+        sum += child.size;
+        meta.protected_leaves += child.protected_leaves;
       }
       std::size_t k = items.size();
       meta.size = overhead(k, depth) + sum;
@@ -287,13 +308,13 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
     }
     case Kind::Object: {
       const std::vector<Member>& members = value.members();
-      meta.children.reserve(members.size());
+      meta.children = MetaList(members.size());
       std::size_t sum = 0;
       std::size_t kept = 0;       // members whose value has protected content
       std::size_t kept_min = 0;   // their minimal member sizes
-      for (const Member& member : members) {
-        at.push_back(member.key);
-        meta.children.push_back(analyze_at(member.value, depth + 1, at, flag));
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        at.push_back(members[j].key);
+        meta.children[j] = analyze_at(members[j].value, depth + 1, at, flag);
         at.pop_back();
       }
       // Taken after the members are analysed: their own objects may reuse
@@ -422,7 +443,7 @@ Fitted Pruner::minimal(const Value& value, const Meta& meta,
 Fitted Pruner::fit_array(const Value& array, const Meta& meta,
                          std::size_t budget, std::size_t depth) {
   const std::vector<Value>& items = array.items();
-  const std::vector<Meta>& metas = meta.children;
+  const MetaList& metas = meta.children;
   std::size_t n = std::min(items.size(), metas.size());
   if (n == 0) return minimal(array, meta, depth);
 
@@ -576,7 +597,7 @@ Filled Pruner::water_fill(const std::vector<Child>& children, std::size_t pool,
 Fitted Pruner::fit_object(const Value& object, const Meta& meta,
                           std::size_t budget, std::size_t depth) {
   const std::vector<Member>& members = object.members();
-  const std::vector<Meta>& metas = meta.children;
+  const MetaList& metas = meta.children;
   std::size_t n = std::min(members.size(), metas.size());
   if (n == 0) return minimal(object, meta, depth);
 
@@ -670,7 +691,7 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
                                              std::size_t budget,
                                              std::size_t depth) {
   const std::vector<Member>& members = object.members();
-  const std::vector<Meta>& metas = meta.children;
+  const MetaList& metas = meta.children;
   std::size_t n = std::min(members.size(), metas.size());
   std::optional<Query> q = query();
 

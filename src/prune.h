@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <set>
 #include <span>
@@ -27,16 +28,71 @@ namespace quendra {
 
 // Condensing types (condense.h) used by the condensing declarations below.
 
+struct Meta;
+
+// The analyses of a container's elements: an array of fixed length, made at
+// once, in one allocation that also holds the length, so that a leaf's list
+// costs one pointer and no allocation.
+class MetaList {
+ public:
+  MetaList() = default;
+  // `count` default analyses, to be filled in place.
+  explicit MetaList(std::size_t count);
+  MetaList(const MetaList& other);
+  MetaList(MetaList&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+  MetaList& operator=(MetaList other) noexcept {
+    std::swap(block_, other.block_);
+    return *this;
+  }
+  ~MetaList();
+
+  std::size_t size() const { return block_ == nullptr ? 0 : block_->size; }
+  bool empty() const { return size() == 0; }
+  Meta* begin();
+  Meta* end();
+  const Meta* begin() const;
+  const Meta* end() const;
+  Meta& operator[](std::size_t i);
+  const Meta& operator[](std::size_t i) const;
+  operator std::span<const Meta>() const;
+
+ private:
+  // Allocation layout: the header, then `size` Metas.
+  struct Header {
+    std::size_t size;
+  };
+
+  Header* block_ = nullptr;
+};
+
 // Analysis record of one node of the analysed document. Read-only once built.
+// Analyses are kept for every node of a document, so the record is packed:
+// a count of protected leaves stays far below 2^62 (every leaf is a node in
+// memory), which leaves the top bits of its word to the two flags.
 struct Meta {
-  std::vector<Meta> children;  // one per element or member, same order
+  MetaList children;           // one per element or member, same order
   std::size_t size = 0;        // full size of the node at its depth
   std::size_t min_size = 0;    // smallest size fitting can reach; <= size
   std::uint64_t shape = 0;     // shape_of(node)
-  std::size_t protected_leaves = 0;  // protected scalars/strings below
-  bool is_protected = false;   // the node itself is protected
-  bool has_protected = false;  // the node must survive minimal forms
+  std::uint64_t protected_leaves : 62 = 0;  // protected scalars/strings below
+  bool is_protected : 1 = false;   // the node itself is protected
+  bool has_protected : 1 = false;  // the node must survive minimal forms
 };
+
+inline Meta* MetaList::begin() {
+  return block_ == nullptr ? nullptr
+                           : std::launder(reinterpret_cast<Meta*>(block_ + 1));
+}
+inline Meta* MetaList::end() { return begin() + size(); }
+inline const Meta* MetaList::begin() const {
+  return block_ == nullptr
+             ? nullptr
+             : std::launder(reinterpret_cast<const Meta*>(block_ + 1));
+}
+inline const Meta* MetaList::end() const { return begin() + size(); }
+inline Meta& MetaList::operator[](std::size_t i) { return begin()[i]; }
+inline const Meta& MetaList::operator[](std::size_t i) const { return begin()[i]; }
+inline MetaList::operator std::span<const Meta>() const { return {begin(), size()}; }
 
 // One entry of Stats::dropped_fields.
 struct DroppedField {
@@ -264,7 +320,7 @@ class Pruner {
   // when `first`), no plan, or a plan. Leaves pinned_paths holding the
   // pattern paths of the chosen exact columns; the caller empties it.
   struct PlanOutcome plan(const std::vector<Value>& items,
-                          const std::vector<Meta>& metas, std::size_t budget,
+                          std::span<const Meta> metas, std::size_t budget,
                           std::size_t depth, bool first);
 
   // Discounts redundant columns in `scored` (candidate columns of

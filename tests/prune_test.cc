@@ -210,6 +210,34 @@ TEST(PruneAnalysis, ShapesAndSizesOfRepeatedKeyLists) {
   }
 }
 
+bool SameAnalysis(const Meta& a, const Meta& b) {
+  if (a.size != b.size || a.min_size != b.min_size || a.shape != b.shape ||
+      a.protected_leaves != b.protected_leaves || a.is_protected != b.is_protected ||
+      a.has_protected != b.has_protected || a.children.size() != b.children.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.children.size(); ++i) {
+    if (!SameAnalysis(a.children[i], b.children[i])) return false;
+  }
+  return true;
+}
+
+TEST(PruneAnalysis, CopiesAndMovesKeepTheTree) {
+  Value doc = Parse(R"({"a":[1,{"b":"cccccccccccccccccccccccccccccc"},[]],"id":3,"e":{}})");
+  const Meta original = Analyze(doc, Protecting({"id"}), 2);
+  EXPECT_EQ(original.protected_leaves, 1u);
+  Meta copy = original;
+  EXPECT_TRUE(SameAnalysis(copy, original));
+  Meta moved = std::move(copy);
+  EXPECT_TRUE(SameAnalysis(moved, original));
+  EXPECT_TRUE(copy.children.empty());  // a moved-from list is left empty
+  moved = original.children[0];
+  EXPECT_TRUE(SameAnalysis(moved, original.children[0]));
+  EXPECT_EQ(moved.children.size(), 3u);
+  EXPECT_TRUE(moved.children[2].children.empty());
+  EXPECT_EQ(std::span<const Meta>(original.children).size(), 3u);
+}
+
 TEST(PruneSelection, GapBookkeeping) {
   Selection s(false, 0, 10, 0);
   EXPECT_EQ(s.cost(), 2u + 21u);  // ["…[10 items omitted]"]
