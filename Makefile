@@ -84,4 +84,4 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench
