@@ -490,6 +490,21 @@ std::vector<Member> project_entries(const std::vector<Member>& entries,
   return out;
 }
 
+// Whether the projection on `paths` keeps every entry of a record whole:
+// each key is a chosen path of its own.
+bool keeps_every_field(const std::vector<Member>& entries, const PathSet& paths) {
+  return std::all_of(entries.begin(), entries.end(), [&paths](const Member& entry) {
+    const std::string_view key = entry.key;
+    return paths.count(PathView(&key, 1)) > 0;
+  });
+}
+
+// Whether some node of the analysed subtree is protected.
+bool protects_anything(const Meta& meta) {
+  if (meta.is_protected) return true;
+  return std::any_of(meta.children.begin(), meta.children.end(), protects_anything);
+}
+
 // Whether `pattern_path` or one of its prefixes is protected by a pattern.
 bool pattern_protected(const std::vector<Pattern>& patterns,
                        const Path& pattern_path) {
@@ -809,7 +824,8 @@ std::optional<std::vector<std::size_t>> choose_columns(
 // it is ranked for this attempt's floors.
 PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
                          std::optional<Scoring>& cached,
-                         const std::vector<Value>& items, std::size_t budget,
+                         const std::vector<Value>& items,
+                         std::span<const Meta> metas, std::size_t budget,
                          std::size_t depth, bool first) {
   const std::vector<Column>& columns = discovery.columns;
   const std::size_t n = items.size();
@@ -862,23 +878,41 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
         pruner.pinned_paths.insert(joined(pruner.path, columns[c].path));
       }
     }
+    // Rows point into these, so they never grow past the reserved length.
+    plan.rows.clear();
     plan.projected.clear();
     plan.metas.clear();
     plan.floors.clear();
+    plan.rows.reserve(n);
     plan.projected.reserve(n);
     plan.metas.reserve(n);
     plan.floors.reserve(n);
+    // Without protection in play, analysing a record again gives its first
+    // analysis unless something in it was protected then.
+    const bool unprotected = pruner.pinned_paths.empty() && pruner.patterns.empty();
     std::size_t total = pruner.overhead(n, depth);
     std::vector<std::string_view> work;
-    for (const Value& item : items) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const Value& item = items[i];
       if (!item.is_object()) return refused();
-      Value record =
-          Value::object(project_entries(item.members(), work, paths, prefixes));
-      Meta meta = pruner.analyze_at(record, depth + 1, record_path, false);
-      std::size_t f = pruner.floor(record, meta, depth + 1);
+      Child row;
+      if (keeps_every_field(item.members(), paths)) {
+        row.value = &item;
+        if (unprotected && i < metas.size() && !protects_anything(metas[i])) {
+          row.meta = &metas[i];
+        }
+      } else {
+        plan.projected.push_back(
+            Value::object(project_entries(item.members(), work, paths, prefixes)));
+        row.value = &plan.projected.back();
+      }
+      if (row.meta == nullptr) {
+        plan.metas.push_back(pruner.analyze_at(*row.value, depth + 1, record_path, false));
+        row.meta = &plan.metas.back();
+      }
+      std::size_t f = pruner.floor(*row.value, *row.meta, depth + 1);
       total = add_sat(total, f);
-      plan.projected.push_back(std::move(record));
-      plan.metas.push_back(std::move(meta));
+      plan.rows.push_back(row);
       plan.floors.push_back(f);
     }
     if (total <= budget) {
@@ -1080,8 +1114,8 @@ PlanOutcome Pruner::plan(const std::vector<Value>& items,
                          std::size_t depth, bool first) {
   Scan scanned = scan(*this, items, metas, depth, {preview_head, preview_head});
   std::optional<Scoring> scoring;
-  return plan_scanned(*this, scanned.discovery, scoring, items, budget, depth,
-                      first);
+  return plan_scanned(*this, scanned.discovery, scoring, items, metas, budget,
+                      depth, first);
 }
 
 void Pruner::discount_redundant(
@@ -1234,19 +1268,13 @@ std::string Pruner::path_string(const Path& base, const Path& relative) {
 }
 
 Fitted Pruner::execute(const Plan& plan, std::size_t depth) {
-  const std::size_t rows = std::min(plan.projected.size(), plan.metas.size());
-  std::vector<Child> children;
-  children.reserve(rows);
-  for (std::size_t i = 0; i < rows; ++i) {
-    children.push_back(Child{&plan.projected[i], &plan.metas[i]});
-  }
-  std::vector<std::string_view> labels(plan.projected.size(), "*");
+  std::vector<std::string_view> labels(plan.rows.size(), "*");
   std::size_t entry_head = preview_head;
   preview_head = plan.head;
-  Filled filled = fill(children, plan.floors, to_signed(plan.slack), depth + 1,
+  Filled filled = fill(plan.rows, plan.floors, to_signed(plan.slack), depth + 1,
                        labels);
   preview_head = entry_head;
-  std::size_t size = add_sat(overhead(plan.projected.size(), depth), filled.total);
+  std::size_t size = add_sat(overhead(plan.rows.size(), depth), filled.total);
 
   // Dropped fields: for each left-out column the unit that disappeared, the
   // outermost enclosing object of which nothing was kept or else the field.
@@ -1346,7 +1374,8 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
         discovery->columns[c].floor_chars = floor_chars[attempt][c];
       }
       PlanOutcome outcome = plan_scanned(*this, *discovery, scoring, items,
-                                         budget, depth, attempt == 0);
+                                         meta.children, budget, depth,
+                                         attempt == 0);
       preview_head = entry_head;
       pinned_paths.clear();
       if (outcome.kind == PlanOutcome::Kind::kRefused) {

@@ -95,13 +95,25 @@ struct ScoredColumn {
 };
 
 // A chosen set of columns with the records cut down to it, ready to fill.
+// Move-only: `rows` points into its own `projected` and `metas`.
 struct Plan {
+  Plan() = default;
+  Plan(Plan&&) = default;
+  Plan& operator=(Plan&&) = default;
+  Plan(const Plan&) = delete;
+  Plan& operator=(const Plan&) = delete;
+
   Discovery discovery;
   // Every candidate column with its final score, best first.
   std::vector<ScoredColumn> scored;
-  std::vector<Value> projected;  // one cut-down record per item, item order
-  std::vector<Meta> metas;       // analysis of each projected record
-  std::vector<std::size_t> floors;  // Pruner::floor of each projected record
+  // One record per item, item order, with its analysis. A record that keeps
+  // every field whole is the item itself, with the item's own analysis when
+  // analysing it again could not differ; the others point into `projected`
+  // and `metas`. Items and their analyses must outlive the plan.
+  std::vector<Child> rows;
+  std::vector<Value> projected;  // the cut-down records
+  std::vector<Meta> metas;       // analyses made for the rows
+  std::vector<std::size_t> floors;  // Pruner::floor of each row
   std::vector<double> relevances;   // per column; 0 for non-candidates
   std::vector<bool> selected;       // per column: chosen
   PathSet prefixes;  // every prefix (length 1 to full) of a chosen path

@@ -609,6 +609,15 @@ TEST(CondenseFit, ExactOutputs) {
        R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta"},{"id":3,"title":"Gamma"}])",
        89, "/*/avatar_url:3",
        "/*/title 950 kept 0; /*/id 940 kept 0; /*/avatar_url 100 dropped 0"},
+      // Rows 0 and 2 keep every field and are the items themselves.
+      {"one record cut, the others whole",
+       R"([{"id":1,"title":"Alpha release notes"},)"
+       R"({"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
+       R"({"id":3,"title":"Gamma"}])",
+       100, explain,
+       R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta"},{"id":3,"title":"Gamma"}])",
+       89, "/*/avatar_url:1",
+       "/*/title 950 kept 0; /*/id 940 kept 0; /*/avatar_url 14 dropped 0"},
       {"whole enclosing object dropped once", kUsers, 120, explain,
        R"([{"title":"First post"},{"title":"Second post"},{"title":"Third post"}])",
        71, "/*/user:3",
