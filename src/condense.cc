@@ -205,7 +205,8 @@ std::size_t least_floor(const Value& value, const Meta& meta) {
 class Scanner {
  public:
   // With `keys_only`, the scan finds the columns and counts only their
-  // `present` and `key_chars`, leaving the values unread.
+  // `present` and `key_chars`, and sums least_floor of their values into
+  // `floor_chars`, leaving the texts unread.
   Scanner(const Pruner& pruner, Discovery& discovery, const Floors<2>& heads,
           bool keys_only = false)
       : pruner_(pruner),
