@@ -67,21 +67,6 @@ std::int64_t to_signed(std::size_t x) {
   return static_cast<std::int64_t>(std::min(x, kMax));
 }
 
-// trunc(f * budget) as an unsigned count, 0 when negative, saturating.
-std::size_t scaled(double f, std::size_t budget) {
-  double x = std::trunc(f * static_cast<double>(budget));
-  if (!(x > 0)) return 0;
-  if (x >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
-  return static_cast<std::size_t>(x);
-}
-
-// Share of the budget a column of this score may bring the estimate to.
-double score_factor(double score) {
-  if (score >= 0.75) return 1.0;
-  if (score >= 0.45) return 0.9;
-  return 0.7;
-}
-
 // Layout characters of one value at key path length `length` in a record of
 // the array at `depth`: 1 compact (its comma or bracket share), else its
 // indentation, newline and comma.
@@ -428,7 +413,7 @@ bool no_column_fits(const Pruner& pruner, const std::vector<Value>& items,
   const SizeModel model{pruner.pretty, pruner.indent, depth, items.size()};
   // A column enters when its cost is within a share of the budget, which
   // for very large budgets may round above the budget itself.
-  const std::size_t limit = std::max(budget, scaled(1.0, budget));
+  const std::size_t limit = std::max(budget, scaled_budget(1.0, budget));
   for (const Column& col : keys.columns) {
     std::size_t entry = entry_layout(model.pretty, model.indent, depth, col.path.size());
     std::size_t least = std::min(
@@ -746,7 +731,7 @@ std::optional<std::vector<std::size_t>> choose_columns(
   Choice choice(model, columns, traits);
   std::vector<std::size_t> selection;
   for (const ScoredColumn& s : scored) {
-    if (choice.cost_with(s.column) <= scaled(score_factor(s.score), budget)) {
+    if (choice.cost_with(s.column) <= scaled_budget(score_factor(s.score), budget)) {
       choice.add(s.column);
       selection.push_back(s.column);
     }
@@ -762,7 +747,7 @@ std::optional<std::vector<std::size_t>> choose_columns(
   for (const ScoredColumn& s : scored) {
     std::size_t c = s.column;
     if (choice.chosen(c) || !(s.score >= 0.6)) continue;
-    std::size_t limit = scaled(score_factor(s.score), budget);
+    std::size_t limit = scaled_budget(score_factor(s.score), budget);
     // A column that fits as it is would be added without removing anything,
     // which this step never does.
     if (choice.cost_with(c) <= limit) continue;

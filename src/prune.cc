@@ -37,21 +37,6 @@ constexpr std::size_t kPinnedScanned = 8;
 // The size of the smallest string marker, "…[+0 chars]" quoted.
 constexpr std::size_t kShortestStringMarker = 13;
 
-// floor(f * budget) as an unsigned count, saturating at both ends.
-std::size_t scaled_budget(double f, std::size_t budget) {
-  double x = std::floor(f * static_cast<double>(budget));
-  if (!(x > 0)) return 0;
-  if (x >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
-  return static_cast<std::size_t>(x);
-}
-
-// Share of the budget a member may bring the running cost to, by its score.
-double score_factor(double score) {
-  if (score >= 0.75) return 1.0;
-  if (score >= 0.45) return 0.9;
-  return 0.7;  // below 0.45, and NaN
-}
-
 // The FieldProfile counters of one value standing alone.
 void count_kind(const Value& value, FieldProfile& profile) {
   switch (value.kind()) {
@@ -82,6 +67,19 @@ Value with_keys_marker(std::size_t count, std::vector<Member>& members) {
 }
 
 }  // namespace
+
+std::size_t scaled_budget(double f, std::size_t budget) {
+  double x = std::floor(f * static_cast<double>(budget));
+  if (!(x > 0)) return 0;
+  if (x >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(x);
+}
+
+double score_factor(double score) {
+  if (score >= 0.75) return 1.0;
+  if (score >= 0.45) return 0.9;
+  return 0.7;  // below 0.45, and NaN
+}
 
 namespace {
 

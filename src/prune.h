@@ -166,6 +166,14 @@ struct Filled {
   std::size_t total = 0;
 };
 
+// floor(f * budget) as an unsigned count, 0 when negative, saturating.
+std::size_t scaled_budget(double f, std::size_t budget);
+
+// Share of the budget that a field of this score may bring the running cost
+// to when fields are chosen by score: 1.0 from 0.75, 0.9 from 0.45, else
+// (and for NaN) 0.7.
+double score_factor(double score);
+
 // Bookkeeping of the items an array keeps and of the gap markers standing for
 // the runs of items left out. Initially no item is chosen and one gap covers
 // the whole array.
