@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         return 1;
       }
       parsed_kb = peak_kb();
-      std::string out = quendra::render(v.value(), 0, quendra::Format::Json);
+      std::string out = quendra::render(v.value(), quendra::Layout{}, quendra::Format::Json);
       double t = seconds_since(t0);
       out_size = out.size();
       parse_s = std::min(parse_s, p);

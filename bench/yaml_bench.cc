@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
       read_s = std::min(read_s, seconds_since(t0));
       if (!v.ok() || !(v.value() == doc)) {
         std::fprintf(stderr, "YAML read failed or differs: %s\n",
-                     v.ok() ? "different value" : v.error().c_str());
+                     v.ok() ? "different value" : v.error().to_string().c_str());
         return 1;
       }
 

@@ -42,13 +42,13 @@ void check_error(std::string_view text, const quendra::ParseError& e) {
 // Writes `value`, reads the text back and requires the same tree.
 void round_trip(const quendra::Value& value, bool pretty, std::size_t indent) {
   std::string written;
-  quendra::json::write_value(written, value, pretty, indent, 0);
+  quendra::json::write_value(written, value, quendra::Layout{pretty ? indent : 0});
   if (!quendra::unicode::valid_utf8(written)) fail("writer produced invalid UTF-8", written);
   auto again = quendra::json::parse(written);
   if (!again.ok()) fail("written text does not read back", again.error().to_string());
   if (!(again.value() == value)) fail("tree changed in a round trip", written);
   std::string rewritten;
-  quendra::json::write_value(rewritten, again.value(), pretty, indent, 0);
+  quendra::json::write_value(rewritten, again.value(), quendra::Layout{pretty ? indent : 0});
   if (rewritten != written) fail("second writing differs", rewritten);
 }
 

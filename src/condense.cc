@@ -28,8 +28,6 @@ namespace {
 constexpr std::uint64_t kRowSpread = 0x9E3779B97F4A7C15ull;
 // Preview lengths of the two planning attempts of a pass.
 constexpr std::array<std::size_t, 2> kPreviewHeads = {24, 12};
-// A string marker "…[+N chars]" measures 12 + digits(N): never less than 13.
-constexpr std::size_t kShortestStringMarker = 13;
 // Dropped-field entries one fitting attempt lists at most.
 constexpr std::size_t kMaxDroppedListed = 24;
 // Per-column costs are capped here so that sums of a few of them cannot wrap.
@@ -48,32 +46,12 @@ bool listed(const std::array<std::string_view, N>& list, std::string_view w) {
   return std::find(list.begin(), list.end(), w) != list.end();
 }
 
-std::size_t add_sat(std::size_t a, std::size_t b) {
-  return a > std::numeric_limits<std::size_t>::max() - b
-             ? std::numeric_limits<std::size_t>::max()
-             : a + b;
-}
-
-std::size_t mul_sat(std::size_t a, std::size_t b) {
-  if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a) {
-    return std::numeric_limits<std::size_t>::max();
-  }
-  return a * b;
-}
-
-std::int64_t to_signed(std::size_t x) {
-  constexpr auto kMax =
-      static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
-  return static_cast<std::int64_t>(std::min(x, kMax));
-}
-
 // Layout characters of one value at key path length `length` in a record of
 // the array at `depth`: 1 compact (its comma or bracket share), else its
 // indentation, newline and comma.
-std::size_t entry_layout(bool pretty, std::size_t indent, std::size_t depth,
-                         std::size_t length) {
-  if (!pretty) return 1;
-  return add_sat(mul_sat(add_sat(length, depth + 1), indent), 2);
+std::size_t entry_layout(Layout layout, std::size_t depth, std::size_t length) {
+  if (!layout.pretty()) return 1;
+  return sat_add(sat_mul(sat_add(length, depth + 1), layout.indent), 2);
 }
 
 // A score as stored in the report: thousandths, halves away from zero,
@@ -90,16 +68,6 @@ double rank(double score) {
   return std::isnan(score) ? -std::numeric_limits<double>::infinity() : score;
 }
 
-bool is_empty_value(const Value& value) {
-  switch (value.kind()) {
-    case Kind::Null: return true;
-    case Kind::String: return value.text().empty();
-    case Kind::Array: return value.items().empty();
-    case Kind::Object: return value.members().empty();
-    default: return false;
-  }
-}
-
 // A number of more than 8 characters, all ASCII digits.
 bool long_digit_run(std::string_view text) {
   return text.size() > 8 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -107,7 +75,7 @@ bool long_digit_run(std::string_view text) {
          });
 }
 
-// Floors of one cell for N preview lengths at once (see Pruner::floor).
+// Floors of one cell for N preview lengths at once (see floor()).
 template <std::size_t N>
 using Floors = std::array<std::size_t, N>;
 
@@ -122,10 +90,10 @@ Floors<N> string_floors(std::string_view text, std::size_t size,
   // Every character measures at least 1, so the string has at most size - 2
   // characters; short strings need no counting.
   std::size_t shortest = *std::min_element(heads.begin(), heads.end());
-  if (size - 2 <= add_sat(shortest, 16)) return out;
+  if (size - 2 <= sat_add(shortest, 16)) return out;
   std::size_t chars = unicode::count_chars(text);
   for (std::size_t k = 0; k < N; ++k) {
-    if (chars <= add_sat(heads[k], 16)) continue;
+    if (chars <= sat_add(heads[k], 16)) continue;
     std::string_view prefix = text.substr(0, unicode::byte_offset(text, heads[k]));
     std::size_t preview = quoted(prefix) - 2 + string_marker_size(chars - heads[k]);
     out[k] = std::min(size, preview);
@@ -134,7 +102,7 @@ Floors<N> string_floors(std::string_view text, std::size_t size,
 }
 
 template <std::size_t N>
-Floors<N> floors_at(const Pruner& pruner, const Value& value, const Meta& meta,
+Floors<N> floors_at(Layout layout, const Value& value, const Meta& meta,
                     std::size_t depth, const Floors<N>& heads) {
   Floors<N> out;
   if (meta.min_size >= meta.size) {
@@ -145,15 +113,14 @@ Floors<N> floors_at(const Pruner& pruner, const Value& value, const Meta& meta,
     case Kind::Object: {
       const std::vector<Member>& members = value.members();
       if (members.empty()) break;
-      out.fill(pruner.overhead(members.size(), depth));
-      std::size_t key_extra = 1 + (pruner.pretty ? 1 : 0);
+      out.fill(overhead(members.size(), depth, layout));
       std::size_t n = std::min(members.size(), meta.children.size());
       for (std::size_t i = 0; i < n; ++i) {
-        std::size_t key = quoted(members[i].key) + key_extra;
+        std::size_t key = quoted(members[i].key) + layout.key_separator();
         Floors<N> child =
-            floors_at(pruner, members[i].value, meta.children[i], depth + 1, heads);
+            floors_at(layout, members[i].value, meta.children[i], depth + 1, heads);
         for (std::size_t k = 0; k < N; ++k) {
-          out[k] = add_sat(out[k], add_sat(key, child[k]));
+          out[k] = sat_add(out[k], sat_add(key, child[k]));
         }
       }
       return out;
@@ -192,15 +159,26 @@ class Scanner {
   // With `keys_only`, the scan finds the columns and counts only their
   // `present` and `key_chars`, and sums least_floor of their values into
   // `floor_chars`, leaving the texts unread.
-  Scanner(const Pruner& pruner, Discovery& discovery, const Floors<2>& heads,
+  Scanner(Layout layout, Discovery& discovery, const Floors<2>& heads,
           bool keys_only = false)
-      : pruner_(pruner),
+      : layout_(layout),
         discovery_(discovery),
         heads_(heads),
         keys_only_(keys_only),
         alternate_floors_(discovery.columns.size(), 0) {
     for (const Column& col : discovery.columns) {
-      key_costs_.push_back(quoted(col.path.back()) + 1 + (pruner.pretty ? 1 : 0));
+      key_costs_.push_back(quoted(col.path.back()) + layout.key_separator());
+    }
+  }
+
+  // Scans every object item (up to the number of item analyses) of an array
+  // at `depth`.
+  void rows(const std::vector<Value>& items, std::span<const Meta> metas, std::size_t depth) {
+    std::vector<std::string_view> path;
+    std::size_t n = std::min(items.size(), metas.size());
+    for (std::size_t row = 0; row < n; ++row) {
+      if (!items[row].is_object()) continue;
+      entries(items[row].members(), metas[row], std::nullopt, path, depth + 1, row);
     }
   }
 
@@ -226,33 +204,33 @@ class Scanner {
         path.pop_back();
         Column& col = discovery_.columns[c];
         ++col.present;
-        col.key_chars = add_sat(col.key_chars, key_costs_[c]);
-        col.floor_chars = add_sat(col.floor_chars, least_floor(entry.value, child));
+        col.key_chars = sat_add(col.key_chars, key_costs_[c]);
+        col.floor_chars = sat_add(col.floor_chars, least_floor(entry.value, child));
         continue;
       }
       if (open) {
         // The nested scan yields the object's floors as a by-product.
         Floors<2> inner =
             this->entries(entry.value.members(), child, c, path, depth + 1, row);
-        std::size_t frame = pruner_.overhead(entry.value.members().size(), depth + 1);
+        std::size_t frame = overhead(entry.value.members().size(), depth + 1, layout_);
         for (std::size_t k = 0; k < 2; ++k) {
-          f[k] = child.min_size >= child.size ? child.size : add_sat(frame, inner[k]);
+          f[k] = child.min_size >= child.size ? child.size : sat_add(frame, inner[k]);
         }
       } else {
-        f = floors_at(pruner_, entry.value, child, depth + 1, heads_);
+        f = floors_at(layout_, entry.value, child, depth + 1, heads_);
       }
       path.pop_back();
 
       // Every occurrence of a column has the same key, so its cost is known.
       std::size_t key_cost = key_costs_[c];
-      for (std::size_t k = 0; k < 2; ++k) sums[k] = add_sat(sums[k], add_sat(key_cost, f[k]));
+      for (std::size_t k = 0; k < 2; ++k) sums[k] = sat_add(sums[k], sat_add(key_cost, f[k]));
       Column& col = discovery_.columns[c];
       ++col.present;
-      col.key_chars = add_sat(col.key_chars, key_cost);
-      col.full_chars = add_sat(col.full_chars, child.size);
-      col.floor_chars = add_sat(col.floor_chars, f[0]);
-      alternate_floors_[c] = add_sat(alternate_floors_[c], f[1]);
-      col.position_sum = add_sat(col.position_sum, i);
+      col.key_chars = sat_add(col.key_chars, key_cost);
+      col.full_chars = sat_add(col.full_chars, child.size);
+      col.floor_chars = sat_add(col.floor_chars, f[0]);
+      alternate_floors_[c] = sat_add(alternate_floors_[c], f[1]);
+      col.position_sum = sat_add(col.position_sum, i);
       if (open) ++col.nested;
       count(col, entry.value, row);
     }
@@ -293,7 +271,7 @@ class Scanner {
     discovery_.index.emplace(col.path, c);
     discovery_.columns.push_back(std::move(col));
     alternate_floors_.push_back(0);
-    key_costs_.push_back(quoted(path.back()) + 1 + (pruner_.pretty ? 1 : 0));
+    key_costs_.push_back(quoted(path.back()) + layout_.key_separator());
     return c;
   }
 
@@ -307,7 +285,7 @@ class Scanner {
       case Kind::Array: ++col.arrays; break;
       case Kind::Object: ++col.objects; break;
     }
-    if (is_empty_value(value)) ++col.empty;
+    if (value.is_empty()) ++col.empty;
 
     // Only numbers and strings have value tokens; other values hit nothing
     // and add nothing.
@@ -347,7 +325,7 @@ class Scanner {
     }
   }
 
-  const Pruner& pruner_;
+  Layout layout_;
   Discovery& discovery_;
   Floors<2> heads_;
   bool keys_only_;
@@ -369,21 +347,14 @@ struct Scan {
 };
 
 // Scans every object item (up to the number of item analyses) of an array
-// at `depth` into a fresh Discovery carrying the request's query, with floors
-// for preview length heads[0] (and, aside, heads[1]).
-Scan scan(const Pruner& pruner, const std::vector<Value>& items,
-          std::span<const Meta> metas, std::size_t depth,
-          const Floors<2>& heads) {
+// at `depth` into a fresh Discovery carrying `query`, with floors for preview
+// length heads[0] (and, aside, heads[1]).
+Scan scan(Layout layout, const std::optional<Query>& query, const std::vector<Value>& items,
+          std::span<const Meta> metas, std::size_t depth, const Floors<2>& heads) {
   Scan out;
-  out.discovery.query = pruner.query();
-  Scanner scanner(pruner, out.discovery, heads);
-  std::vector<std::string_view> path;
-  std::size_t n = std::min(items.size(), metas.size());
-  for (std::size_t row = 0; row < n; ++row) {
-    if (!items[row].is_object()) continue;
-    scanner.entries(items[row].members(), metas[row], std::nullopt, path,
-                    depth + 1, row);
-  }
+  out.discovery.query = query;
+  Scanner scanner(layout, out.discovery, heads);
+  scanner.rows(items, metas, depth);
   out.alternate_floors = scanner.alternate_floors();
   return out;
 }
@@ -398,28 +369,21 @@ Scan scan(const Pruner& pruner, const std::vector<Value>& items,
 // single column fits even at that price, the greedy choice, the swaps (which
 // need chosen columns to remove) and the fill-in choose nothing, and every
 // attempt ends without a plan, whatever its preview length and query.
-bool no_column_fits(const Pruner& pruner, const std::vector<Value>& items,
+bool no_column_fits(Layout layout, const std::vector<Value>& items,
                     std::span<const Meta> metas, std::size_t budget,
                     std::size_t depth) {
   Discovery keys;
-  Scanner scanner(pruner, keys, {0, 0}, true);
-  std::vector<std::string_view> path;
-  std::size_t n = std::min(items.size(), metas.size());
-  for (std::size_t row = 0; row < n; ++row) {
-    if (!items[row].is_object()) continue;
-    scanner.entries(items[row].members(), metas[row], std::nullopt, path,
-                    depth + 1, row);
-  }
-  const SizeModel model{pruner.pretty, pruner.indent, depth, items.size()};
+  Scanner(layout, keys, {0, 0}, true).rows(items, metas, depth);
+  const SizeModel model{layout, depth, items.size()};
   // A column enters when its cost is within a share of the budget, which
   // for very large budgets may round above the budget itself.
   const std::size_t limit = std::max(budget, scaled_budget(1.0, budget));
   for (const Column& col : keys.columns) {
-    std::size_t entry = entry_layout(model.pretty, model.indent, depth, col.path.size());
+    std::size_t entry = entry_layout(layout, depth, col.path.size());
     std::size_t least = std::min(
-        kCostCap, add_sat(add_sat(col.key_chars, col.floor_chars),
-                          mul_sat(col.present, entry)));
-    if (add_sat(model.skeleton(), least) <= limit) return false;
+        kCostCap, sat_add(sat_add(col.key_chars, col.floor_chars),
+                          sat_mul(col.present, entry)));
+    if (sat_add(model.skeleton(), least) <= limit) return false;
   }
   return true;
 }
@@ -456,7 +420,7 @@ NameWords name_words(const Path& path) {
   return out;
 }
 
-// Pruner::project with the working path held as views of the keys.
+// project() with the working path held as views of the keys.
 std::vector<Member> project_entries(const std::vector<Member>& entries,
                                     std::vector<std::string_view>& path,
                                     const PathSet& paths,
@@ -600,7 +564,6 @@ double cube_sum(const std::vector<std::size_t>& selection,
 PlanOutcome refused() { return PlanOutcome{PlanOutcome::Kind::kRefused, {}}; }
 PlanOutcome no_plan() { return PlanOutcome{PlanOutcome::Kind::kNoPlan, {}}; }
 
-// One planning attempt over a finished scan (Pruner::plan without the scan).
 // The candidate columns with their final scores, best first, and what the
 // plan knows of every column.
 struct Scoring {
@@ -614,7 +577,7 @@ struct Scoring {
 // items): scorer and query relevance, redundancy discount, protection. The
 // scores do not depend on floors, so one scoring serves both preview lengths
 // of a pass; rank_columns orders it.
-Scoring score_columns(const Pruner& pruner, const Discovery& discovery,
+Scoring score_columns(const Request& request, const Path& base, const Discovery& discovery,
                       std::size_t n) {
   const std::vector<Column>& columns = discovery.columns;
   const std::size_t cn = columns.size();
@@ -630,7 +593,7 @@ Scoring score_columns(const Pruner& pruner, const Discovery& discovery,
     if (!pure[c] && pure_above[c]) candidates.push_back(c);
   }
 
-  const FieldScorer& scorer = pruner.scorer();
+  const FieldScorer& scorer = request.scorer;
   const std::optional<Query>& query = discovery.query;
   Scoring out;
   std::vector<Traits>& traits = out.traits;
@@ -682,14 +645,14 @@ Scoring score_columns(const Pruner& pruner, const Discovery& discovery,
     Traits& t = traits[c];
     t.role = scorer.role(profile);
     t.is_protected =
-        pattern_protected(pruner.patterns, joined(pruner.path, col.path));
+        pattern_protected(request.patterns, joined(base, col.path));
     t.exact = t.is_protected || scorer.exact(profile);
     scored.push_back(ScoredColumn{c, scorer.score(profile)});
     roles.push_back(t.role);
     relevances[c] = relevance;
   }
 
-  pruner.discount_redundant(discovery, scored, roles);
+  discount_redundant(discovery, scored, roles);
 
   for (ScoredColumn& s : scored) {
     if (traits[s.column].is_protected) s.score = 2.0;
@@ -720,14 +683,14 @@ void rank_columns(const std::vector<Column>& columns, Scoring& scoring) {
 // then swaps of weak columns for a strong one, then cheap fill-ins. Absent
 // when a protected column cannot be kept.
 std::optional<std::vector<std::size_t>> choose_columns(
-    const Pruner& pruner, const Discovery& discovery, const Scoring& scoring,
+    Layout layout, const Discovery& discovery, const Scoring& scoring,
     std::size_t n, std::size_t budget, std::size_t depth) {
   const std::vector<Column>& columns = discovery.columns;
   const std::vector<ScoredColumn>& scored = scoring.scored;
   const std::vector<Traits>& traits = scoring.traits;
   const std::vector<double>& score = scoring.score;
   // Greedy choice under the size model.
-  const SizeModel model{pruner.pretty, pruner.indent, depth, n};
+  const SizeModel model{layout, depth, n};
   Choice choice(model, columns, traits);
   std::vector<std::size_t> selection;
   for (const ScoredColumn& s : scored) {
@@ -791,28 +754,29 @@ std::optional<std::vector<std::size_t>> choose_columns(
                                             : std::size_t{0};
   };
   std::size_t slack = 0;
-  for (std::size_t c : selection) slack = add_sat(slack, spare(c));
+  for (std::size_t c : selection) slack = sat_add(slack, spare(c));
   for (const ScoredColumn& s : scored) {
     std::size_t c = s.column;
     if (choice.chosen(c) || !(s.score >= 0.3)) continue;
     std::size_t x = spare(c);
-    if (add_sat(add_sat(choice.cost_with(c), slack), x) <= budget) {
+    if (sat_add(sat_add(choice.cost_with(c), slack), x) <= budget) {
       choice.add(c);
       selection.push_back(c);
-      slack = add_sat(slack, x);
+      slack = sat_add(slack, x);
     }
   }
   return selection;
 }
 
-// One planning attempt over a finished scan. `cached` holds the scoring of
-// the same discovery from an earlier attempt, or is filled here; either way
-// it is ranked for this attempt's floors.
-PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
+// One planning attempt over a finished scan whose floors are those of
+// preview length `head`. `cached` holds the scoring of the same discovery
+// from an earlier attempt, or is filled here; either way it is ranked for
+// this attempt's floors.
+PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
                          std::optional<Scoring>& cached,
                          const std::vector<Value>& items,
                          std::span<const Meta> metas, std::size_t budget,
-                         std::size_t depth, bool first) {
+                         std::size_t depth, bool first, std::size_t head) {
   const std::vector<Column>& columns = discovery.columns;
   const std::size_t n = items.size();
   const std::size_t cn = columns.size();
@@ -833,14 +797,16 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
     }
   }
 
-  if (!cached) cached = score_columns(pruner, discovery, n);
+  const Request& request = fitter.request();
+  const Layout layout = request.layout;
+  if (!cached) cached = score_columns(request, fitter.path(), discovery, n);
   Scoring& scoring = *cached;
   rank_columns(columns, scoring);
   const std::vector<ScoredColumn>& scored = scoring.scored;
   const std::vector<Traits>& traits = scoring.traits;
   const std::vector<double>& score = scoring.score;
   std::optional<std::vector<std::size_t>> chosen =
-      choose_columns(pruner, discovery, scoring, n, budget, depth);
+      choose_columns(layout, discovery, scoring, n, budget, depth);
   if (!chosen) return no_plan();
   std::vector<std::size_t> selection = std::move(*chosen);
 
@@ -849,7 +815,7 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
   Plan plan;
   std::size_t floors_total = 0;
   bool verified = false;
-  Path record_path = pruner.path;
+  Path record_path = fitter.path();
   record_path.emplace_back("*");
   while (!selection.empty()) {
     PathSet paths;
@@ -858,11 +824,10 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
       paths.insert(columns[c].path);
       add_prefixes(columns[c].path, prefixes);
     }
-    pruner.pinned_paths.clear();
+    // Exact columns are protected while the records are analysed again.
+    PathSet pinned;
     for (std::size_t c : selection) {
-      if (traits[c].exact) {
-        pruner.pinned_paths.insert(joined(pruner.path, columns[c].path));
-      }
+      if (traits[c].exact) pinned.insert(joined(fitter.path(), columns[c].path));
     }
     // Rows point into these, so they never grow past the reserved length.
     plan.rows.clear();
@@ -875,8 +840,8 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
     plan.floors.reserve(n);
     // Without protection in play, analysing a record again gives its first
     // analysis unless something in it was protected then.
-    const bool unprotected = pruner.pinned_paths.empty() && pruner.patterns.empty();
-    std::size_t total = pruner.overhead(n, depth);
+    const bool unprotected = pinned.empty() && request.patterns.empty();
+    std::size_t total = overhead(n, depth, layout);
     std::vector<std::string_view> work;
     for (std::size_t i = 0; i < n; ++i) {
       const Value& item = items[i];
@@ -893,11 +858,11 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
         row.value = &plan.projected.back();
       }
       if (row.meta == nullptr) {
-        plan.metas.push_back(pruner.analyze_at(*row.value, depth + 1, record_path, false));
+        plan.metas.push_back(fitter.analyze(*row.value, depth + 1, record_path, pinned));
         row.meta = &plan.metas.back();
       }
-      std::size_t f = pruner.floor(*row.value, *row.meta, depth + 1);
-      total = add_sat(total, f);
+      std::size_t f = floor(layout, *row.value, *row.meta, depth + 1, head);
+      total = sat_add(total, f);
       plan.rows.push_back(row);
       plan.floors.push_back(f);
     }
@@ -923,7 +888,7 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
     if (score[c] >= 0.45 && 2 * (col.bools + col.numbers + col.strings) > col.present &&
         !(traits[c].role && *traits[c].role == "identity") &&
         (2 * col.value_hashes.size() >= col.present ||
-         col.full_chars >= mul_sat(20, col.present))) {
+         col.full_chars >= sat_mul(20, col.present))) {
       informative = true;
     }
   }
@@ -939,7 +904,7 @@ PlanOutcome plan_scanned(Pruner& pruner, const Discovery& discovery,
   plan.scored = scoring.scored;
   plan.relevances = scoring.relevances;
   plan.slack = budget - floors_total;
-  plan.head = pruner.preview_head;
+  plan.head = head;
   return PlanOutcome{PlanOutcome::Kind::kAccepted, std::move(plan)};
 }
 
@@ -993,22 +958,22 @@ void HashSet::grow() {
 }
 
 std::size_t SizeModel::skeleton() const {
-  std::size_t record = pretty ? add_sat(mul_sat(depth + 1, indent), 2) : 1;
-  return std::min(kCostCap, add_sat(quendra::overhead(rows, depth, pretty, indent),
-                                    mul_sat(rows, record)));
+  std::size_t record = layout.pretty() ? sat_add(sat_mul(depth + 1, layout.indent), 2) : 1;
+  return std::min(kCostCap, sat_add(overhead(rows, depth, layout),
+                                    sat_mul(rows, record)));
 }
 
 std::size_t SizeModel::own_cost(const Column& column, bool exact) const {
-  std::size_t entry = entry_layout(pretty, indent, depth, column.path.size());
+  std::size_t entry = entry_layout(layout, depth, column.path.size());
   std::size_t values = exact ? column.full_chars : column.floor_chars;
-  return std::min(kCostCap, add_sat(add_sat(column.key_chars, values),
-                                    mul_sat(column.present, entry)));
+  return std::min(kCostCap, sat_add(sat_add(column.key_chars, values),
+                                    sat_mul(column.present, entry)));
 }
 
 std::size_t SizeModel::enclosing_cost(const Column& column) const {
-  std::size_t entry = entry_layout(pretty, indent, depth, column.path.size());
-  return std::min(kCostCap, add_sat(column.key_chars,
-                                    mul_sat(column.present, mul_sat(2, entry))));
+  std::size_t entry = entry_layout(layout, depth, column.path.size());
+  return std::min(kCostCap, sat_add(column.key_chars,
+                                    sat_mul(column.present, sat_mul(2, entry))));
 }
 
 ColumnCost column_cost(const SizeModel& model, const std::vector<Column>& columns,
@@ -1019,7 +984,7 @@ ColumnCost column_cost(const SizeModel& model, const std::vector<Column>& column
   for (auto p = columns[c].parent; p; p = columns[*p].parent) {
     if (containers.count(*p) > 0) continue;
     cost.containers.push_back(*p);
-    cost.size = add_sat(cost.size, model.enclosing_cost(columns[*p]));
+    cost.size = sat_add(cost.size, model.enclosing_cost(columns[*p]));
   }
   return cost;
 }
@@ -1033,7 +998,7 @@ std::size_t selection_cost(const SizeModel& model,
   for (std::size_t c : selection) {
     ColumnCost cost = column_cost(model, columns, c, c < exact.size() && exact[c],
                                   containers);
-    total = add_sat(total, cost.size);
+    total = sat_add(total, cost.size);
     containers.insert(cost.containers.begin(), cost.containers.end());
   }
   return total;
@@ -1073,40 +1038,37 @@ std::uint64_t value_hash(const Value& value, std::string& bytes) {
   return siphash13(bytes);
 }
 
-void Pruner::visit(Discovery& discovery, const std::vector<Member>& entries,
-                   const Meta& meta, bool nested,
-                   std::optional<std::size_t> parent, Path& path,
-                   std::size_t depth, std::size_t row) const {
-  Scanner scanner(*this, discovery, {preview_head, preview_head});
+void visit(Layout layout, Discovery& discovery, const std::vector<Member>& entries,
+           const Meta& meta, std::optional<std::size_t> parent, Path& path,
+           std::size_t depth, std::size_t row, std::size_t head) {
+  Scanner scanner(layout, discovery, {head, head});
   std::vector<std::string_view> at(path.begin(), path.end());
-  scanner.entries(entries, meta, nested ? parent : std::nullopt, at, depth,
-                  row);
+  scanner.entries(entries, meta, parent, at, depth, row);
 }
 
-std::size_t Pruner::floor(const Value& value, const Meta& meta,
-                          std::size_t depth) const {
-  return floors_at<1>(*this, value, meta, depth, {preview_head})[0];
+std::size_t floor(Layout layout, const Value& value, const Meta& meta,
+                  std::size_t depth, std::size_t head) {
+  return floors_at<1>(layout, value, meta, depth, {head})[0];
 }
 
-std::vector<Member> Pruner::project(const std::vector<Member>& entries,
-                                    Path& path, const PathSet& paths,
-                                    const PathSet& prefixes) const {
+std::vector<Member> project(const std::vector<Member>& entries, Path& path,
+                            const PathSet& paths, const PathSet& prefixes) {
   std::vector<std::string_view> at(path.begin(), path.end());
   return project_entries(entries, at, paths, prefixes);
 }
 
-PlanOutcome Pruner::plan(const std::vector<Value>& items,
-                         std::span<const Meta> metas, std::size_t budget,
-                         std::size_t depth, bool first) {
-  Scan scanned = scan(*this, items, metas, depth, {preview_head, preview_head});
+PlanOutcome plan(Fitter& fitter, const std::vector<Value>& items,
+                 std::span<const Meta> metas, std::size_t budget,
+                 std::size_t depth, bool first, std::size_t head,
+                 const std::optional<Query>& query) {
+  Scan scanned = scan(fitter.request().layout, query, items, metas, depth, {head, head});
   std::optional<Scoring> scoring;
-  return plan_scanned(*this, scanned.discovery, scoring, items, metas, budget,
-                      depth, first);
+  return plan_scanned(fitter, scanned.discovery, scoring, items, metas, budget,
+                      depth, first, head);
 }
 
-void Pruner::discount_redundant(
-    const Discovery& discovery, std::vector<ScoredColumn>& scored,
-    const std::vector<std::optional<std::string>>& roles) const {
+void discount_redundant(const Discovery& discovery, std::vector<ScoredColumn>& scored,
+                        const std::vector<std::optional<std::string>>& roles) {
   const std::vector<Column>& columns = discovery.columns;
 
   // Duplicates: the same values in the same records. The best of a group
@@ -1161,85 +1123,48 @@ void Pruner::discount_redundant(
   }
 }
 
-Filled Pruner::fill(const std::vector<Child>& items,
-                    const std::vector<std::size_t>& floors, std::int64_t extra,
-                    std::size_t depth,
-                    const std::vector<std::string_view>& labels) {
-  const std::size_t k = items.size();
-  auto floor_of = [&](std::size_t i) {
-    return i < floors.size() ? floors[i] : items[i].meta->min_size;
-  };
-  auto want = [&](std::size_t i) {
-    std::size_t size = items[i].meta->size;
-    std::size_t f = floor_of(i);
-    return size > f ? size - f : std::size_t{0};
-  };
-  std::vector<std::size_t> order(k);
-  for (std::size_t i = 0; i < k; ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return want(a) < want(b); });
-
-  Filled filled;
-  filled.values.resize(k);
-  std::size_t remaining = k;
-  const std::size_t key_extra = 1 + (pretty ? 1 : 0);
-  for (std::size_t i : order) {
+Filled fill(Fitter& fitter, const std::vector<Child>& items,
+            const std::vector<std::size_t>& floors, std::size_t slack,
+            std::size_t depth, const std::vector<std::string_view>& labels,
+            std::size_t head) {
+  const Layout layout = fitter.request().layout;
+  auto fit_one = [&](std::size_t i, std::size_t target) -> Fitted {
     const Value& value = *items[i].value;
     const Meta& meta = *items[i].meta;
-    std::size_t share = static_cast<std::size_t>(std::max<std::int64_t>(extra, 0)) /
-                        std::max<std::size_t>(remaining, 1);
-    std::size_t grant = std::min(want(i), share);
-    if (i < labels.size()) {
-      path.emplace_back(labels[i]);
-    } else {
-      path.emplace_back("*");
+    if (target >= meta.size) return Fitted{value, meta.size};
+    if (!value.is_object() || value.members().empty()) {
+      return fitter.fit(value, meta, target, depth);
     }
-    std::size_t target = add_sat(floor_of(i), grant);
-
-    Fitted result;
-    if (target >= meta.size) {
-      result = Fitted{value, meta.size};
-    } else if (value.is_object() && !value.members().empty()) {
-      const std::vector<Member>& members = value.members();
-      std::size_t m = std::min(members.size(), meta.children.size());
-      std::vector<Child> children;
-      std::vector<std::size_t> child_floors;
-      std::vector<std::string_view> keys;
-      children.reserve(m);
-      child_floors.reserve(m);
-      keys.reserve(m);
-      std::size_t base = overhead(m, depth);
-      for (std::size_t j = 0; j < m; ++j) {
-        children.push_back(Child{&members[j].value, &meta.children[j]});
-        child_floors.push_back(floor(members[j].value, meta.children[j], depth + 1));
-        keys.push_back(members[j].key);
-        base = add_sat(base, quoted(members[j].key) + key_extra);
-      }
-      std::size_t fixed = base;
-      for (std::size_t f : child_floors) fixed = add_sat(fixed, f);
-      std::size_t child_extra = target > fixed ? target - fixed : 0;
-      Filled inner = fill(children, child_floors, to_signed(child_extra),
-                          depth + 1, keys);
-      std::vector<Member> out;
-      out.reserve(m);
-      for (std::size_t j = 0; j < m; ++j) {
-        out.push_back(Member{members[j].key, std::move(inner.values[j])});
-      }
-      result = Fitted{Value::object(std::move(out)), add_sat(base, inner.total)};
-    } else {
-      result = fit_sized(value, meta, target, depth);
+    const std::vector<Member>& members = value.members();
+    std::size_t m = std::min(members.size(), meta.children.size());
+    std::vector<Child> children;
+    std::vector<std::size_t> child_floors;
+    std::vector<std::string_view> keys;
+    children.reserve(m);
+    child_floors.reserve(m);
+    keys.reserve(m);
+    std::size_t base = overhead(m, depth, layout);
+    for (std::size_t j = 0; j < m; ++j) {
+      children.push_back(Child{&members[j].value, &meta.children[j]});
+      child_floors.push_back(floor(layout, members[j].value, meta.children[j], depth + 1, head));
+      keys.push_back(members[j].key);
+      base = sat_add(base, quoted(members[j].key) + layout.key_separator());
     }
-    path.pop_back();
-
-    filled.total = add_sat(filled.total, result.size);
-    extra += to_signed(floor_of(i)) - to_signed(result.size);
-    --remaining;
-    filled.values[i] = std::move(result.value);
-  }
-  return filled;
+    std::size_t fixed = base;
+    for (std::size_t f : child_floors) fixed = sat_add(fixed, f);
+    std::size_t child_slack = target > fixed ? target - fixed : 0;
+    Filled inner = fill(fitter, children, child_floors, child_slack, depth + 1, keys, head);
+    std::vector<Member> out;
+    out.reserve(m);
+    for (std::size_t j = 0; j < m; ++j) {
+      out.push_back(Member{members[j].key, std::move(inner.values[j])});
+    }
+    return Fitted{Value::object(std::move(out)), sat_add(base, inner.total)};
+  };
+  return share_out(items, floors, slack, Overdraw::Carry, fitter.path(), labels, fit_one);
 }
 
-std::string Pruner::path_string(const Path& base, const Path& relative) {
+std::string path_string(const Path& base, const Path& relative) {
   std::string out;
   for (const std::string& segment : base) {
     out.push_back('/');
@@ -1253,17 +1178,15 @@ std::string Pruner::path_string(const Path& base, const Path& relative) {
   return out;
 }
 
-Fitted Pruner::execute(const Plan& plan, std::size_t depth) {
+Fitted execute(Fitter& fitter, const Plan& plan, std::size_t depth) {
+  const Request& request = fitter.request();
   std::vector<std::string_view> labels(plan.rows.size(), "*");
-  std::size_t entry_head = preview_head;
-  preview_head = plan.head;
-  Filled filled = fill(plan.rows, plan.floors, to_signed(plan.slack), depth + 1,
-                       labels);
-  preview_head = entry_head;
-  std::size_t size = add_sat(overhead(plan.rows.size(), depth), filled.total);
+  Filled filled = fill(fitter, plan.rows, plan.floors, plan.slack, depth + 1, labels, plan.head);
+  std::size_t size = sat_add(overhead(plan.rows.size(), depth, request.layout), filled.total);
 
   // Dropped fields: for each left-out column the unit that disappeared, the
   // outermost enclosing object of which nothing was kept or else the field.
+  const Path& base = fitter.path();
   const Discovery& discovery = plan.discovery;
   std::vector<DroppedField> dropped;
   PathSet reported;
@@ -1280,25 +1203,26 @@ Fitted Pruner::execute(const Plan& plan, std::size_t depth) {
     std::size_t count = found != discovery.index.end()
                             ? discovery.columns[found->second].present
                             : col.present;
-    dropped.push_back(DroppedField{path_string(path, unit), count});
+    dropped.push_back(DroppedField{path_string(base, unit), count});
   }
   std::sort(dropped.begin(), dropped.end(),
             [](const DroppedField& a, const DroppedField& b) {
               if (a.items != b.items) return a.items > b.items;
               return a.path < b.path;
             });
+  Stats& stats = fitter.stats();
   stats.fields_dropped += dropped.size();
   for (DroppedField& d : dropped) {
     if (stats.dropped_fields.size() >= kMaxDroppedListed) break;
     stats.dropped_fields.push_back(std::move(d));
   }
 
-  if (options().explain) {
+  if (request.options.explain) {
     std::vector<FieldDecision> decisions;
     decisions.reserve(plan.scored.size());
     for (const ScoredColumn& s : plan.scored) {
       const Column& col = discovery.columns[s.column];
-      decisions.push_back(FieldDecision{path_string(path, col.path),
+      decisions.push_back(FieldDecision{path_string(base, col.path),
                                         thousandths(s.score),
                                         plan.selected[s.column],
                                         thousandths(plan.relevances[s.column])});
@@ -1315,25 +1239,25 @@ Fitted Pruner::execute(const Plan& plan, std::size_t depth) {
   return Fitted{Value::array(std::move(filled.values)), size};
 }
 
-std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
-                                           const Meta& meta, std::size_t budget,
-                                           std::size_t depth) {
+std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
+                               const Meta& meta, std::size_t budget, std::size_t depth) {
+  const Request& request = fitter.request();
   if (items.size() < 2) return std::nullopt;
   for (const Value& item : items) {
     if (!item.is_object()) return std::nullopt;
   }
   // With every record empty the array is already over budget: no column can
   // be chosen in any attempt, so every attempt would end without a plan.
-  if (SizeModel{pretty, indent, depth, items.size()}.skeleton() > budget) {
+  if (SizeModel{request.layout, depth, items.size()}.skeleton() > budget) {
     return std::nullopt;
   }
   // Likewise when not even one column would fit: a walk over the keys tells,
   // sparing the scan of the values.
-  if (no_column_fits(*this, items, meta.children, budget, depth)) {
+  if (no_column_fits(request.layout, items, meta.children, budget, depth)) {
     return std::nullopt;
   }
-  const std::size_t entry_head = preview_head;
-  const std::size_t passes = options().arguments ? 2 : 1;
+  // With a query, a second pass plans again without its relevance.
+  const std::size_t passes = request.options.arguments ? 2 : 1;
 
   // One scan serves every attempt: it has the floors of both preview
   // lengths, and the second pass only drops its query statistics.
@@ -1341,15 +1265,12 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
   std::array<std::vector<std::size_t>, kPreviewHeads.size()> floor_chars;
   std::optional<Plan> held;
   for (std::size_t pass = 0; pass < passes && !held; ++pass) {
-    if (pass == 1) {
-      condense_pass = true;
-      if (discovery) drop_query(*discovery);
-    }
+    if (pass == 1 && discovery) drop_query(*discovery);
     std::optional<Scoring> scoring;  // of this pass's discovery
     for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
-      preview_head = kPreviewHeads[attempt];
       if (!discovery) {
-        Scan scanned = scan(*this, items, meta.children, depth, kPreviewHeads);
+        Scan scanned = scan(request.layout, request.query, items, meta.children, depth,
+                            kPreviewHeads);
         discovery = std::move(scanned.discovery);
         for (const Column& col : discovery->columns) {
           floor_chars[0].push_back(col.floor_chars);
@@ -1359,23 +1280,16 @@ std::optional<Fitted> Pruner::try_condense(const std::vector<Value>& items,
       for (std::size_t c = 0; c < discovery->columns.size(); ++c) {
         discovery->columns[c].floor_chars = floor_chars[attempt][c];
       }
-      PlanOutcome outcome = plan_scanned(*this, *discovery, scoring, items,
-                                         meta.children, budget, depth,
-                                         attempt == 0);
-      preview_head = entry_head;
-      pinned_paths.clear();
-      if (outcome.kind == PlanOutcome::Kind::kRefused) {
-        condense_pass = false;
-        return std::nullopt;
-      }
+      PlanOutcome outcome = plan_scanned(fitter, *discovery, scoring, items, meta.children,
+                                         budget, depth, attempt == 0, kPreviewHeads[attempt]);
+      if (outcome.kind == PlanOutcome::Kind::kRefused) return std::nullopt;
       if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
       held = std::move(outcome.plan);
       if (held->complete) break;
     }
-    condense_pass = false;
   }
   if (!held) return std::nullopt;
-  return execute(*held, depth);
+  return execute(fitter, *held, depth);
 }
 
 }  // namespace quendra

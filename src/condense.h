@@ -2,17 +2,22 @@
 // record but only a shared set of fields, like a table with columns removed.
 // The records are scanned into columns with statistics, the columns are
 // scored and chosen under a size model, and the budget is spread over rows.
+// The pruner calls condense() for such arrays and lends it the Fitter
+// interface below; condensing sees nothing else of the pruner.
 #ifndef QUENDRA_CONDENSE_H_
 #define QUENDRA_CONDENSE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "json.h"
 #include "lexical.h"
 #include "prune.h"
 #include "value.h"
@@ -57,7 +62,7 @@ struct Column {
   std::size_t empty = 0;         // null, "", [] or {}
   std::size_t key_chars = 0;     // rendered key, colon and (indented) space
   std::size_t full_chars = 0;    // full sizes of the values
-  std::size_t floor_chars = 0;   // Pruner::floor of the values
+  std::size_t floor_chars = 0;   // floor() of the values
   std::size_t position_sum = 0;  // 0-based key positions within the objects
   std::size_t scalars = 0;       // null, bool, number and string values
   // Distinct scalar value hashes; no more than kMaxValueHashes are kept.
@@ -113,7 +118,7 @@ struct Plan {
   std::vector<Child> rows;
   std::vector<Value> projected;  // the cut-down records
   std::vector<Meta> metas;       // analyses made for the rows
-  std::vector<std::size_t> floors;  // Pruner::floor of each row
+  std::vector<std::size_t> floors;  // floor() of each row
   std::vector<double> relevances;   // per column; 0 for non-candidates
   std::vector<bool> selected;       // per column: chosen
   PathSet prefixes;  // every prefix (length 1 to full) of a chosen path
@@ -138,8 +143,7 @@ struct PlanOutcome {
 // at its floor (or whole, for exact columns). Exact when every cell is at its
 // floor and every kept enclosing object holds a kept value.
 struct SizeModel {
-  bool pretty = false;
-  std::size_t indent = 0;
+  Layout layout;
   std::size_t depth = 0;  // depth of the array
   std::size_t rows = 0;   // number of records
 
@@ -184,6 +188,119 @@ std::uint64_t mix(std::uint64_t x);
 std::uint64_t value_hash(const Value& value);
 // As above, using `bytes` as scratch space for the hashed bytes.
 std::uint64_t value_hash(const Value& value, std::string& bytes);
+
+// What condensing asks of the pruner that meets a record array: the
+// request, the attempt's counters and key path, analyses of cut-down
+// records, and fitting of the values it keeps.
+class Fitter {
+ public:
+  virtual const Request& request() const = 0;
+  virtual Stats& stats() = 0;
+  // The key path of the node being fitted: the array's own while condensing
+  // plans. Condensing extends it while it fits a value and restores it.
+  virtual Path& path() = 0;
+  // Fits `value` (analysed as `meta`) at `depth` to `budget`, giving the
+  // fitted node and its size.
+  virtual Fitted fit(const Value& value, const Meta& meta, std::size_t budget,
+                     std::size_t depth) = 0;
+  // Analyses `value` standing at `depth` with key path `path` (extended and
+  // restored during the call), the paths in `pinned` counting as protected.
+  virtual Meta analyze(const Value& value, std::size_t depth, Path& path,
+                       const PathSet& pinned) = 0;
+
+ protected:
+  ~Fitter() = default;
+};
+
+// The Fitter of a pruner: what condensing may use of it.
+class PrunerFitter final : public Fitter {
+ public:
+  explicit PrunerFitter(Pruner& pruner) : pruner_(pruner) {}
+
+  const Request& request() const override { return pruner_.request(); }
+  Stats& stats() override { return pruner_.stats; }
+  Path& path() override { return pruner_.path; }
+  Fitted fit(const Value& value, const Meta& meta, std::size_t budget,
+             std::size_t depth) override {
+    return pruner_.fit_sized(value, meta, budget, depth);
+  }
+  Meta analyze(const Value& value, std::size_t depth, Path& path,
+               const PathSet& pinned) override {
+    return pruner_.analyze_at(value, depth, path, false, &pinned);
+  }
+
+ private:
+  Pruner& pruner_;
+};
+
+// Condenses the array whose elements are `items` (analysed as `meta`) at
+// `depth` to `budget`: every item is kept, cut down to one shared set of
+// fields, and the dropped fields (and, with `explain`, every field decision)
+// go to the fitter's stats. Absent when condensing declines: fewer than two
+// items, an item that is not an object, or no acceptable choice of fields.
+std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
+                               const Meta& meta, std::size_t budget, std::size_t depth);
+
+// The steps of condensing, each usable alone. `head` is the preview length
+// of the planning attempt: how much of a long string a floor keeps.
+
+// Scans the members `entries` of one object of record `row` (analysed as
+// `meta`, standing at `depth`, at key path `path` within the record) into
+// the columns of `discovery`; new columns get `parent`. Non-empty objects
+// with fewer than 4 keys on their path are scanned too. `path` is extended
+// and restored during the call.
+void visit(Layout layout, Discovery& discovery, const std::vector<Member>& entries,
+           const Meta& meta, std::optional<std::size_t> parent, Path& path,
+           std::size_t depth, std::size_t row, std::size_t head);
+
+// The smallest size condensing shrinks a cell to: the full size when the
+// node cannot shrink; an object keeping every key with each value at its
+// floor; a string longer than head + 16 characters as its first head
+// characters and "…[+N chars]", when that is smaller; any other node its
+// min_size.
+std::size_t floor(Layout layout, const Value& value, const Meta& meta,
+                  std::size_t depth, std::size_t head);
+
+// The members of `entries` whose key path (`path` plus the key) is in
+// `paths`, copied whole, and those whose path is in `prefixes` with an
+// object value, cut down recursively; record order kept. `path` is
+// extended and restored during the call.
+std::vector<Member> project(const std::vector<Member>& entries, Path& path,
+                            const PathSet& paths, const PathSet& prefixes);
+
+// One planning attempt for the array of objects `items` (analysed as
+// `metas`) at `depth` under `budget`, scanned with `query`: refused (not
+// uniform, checked only when `first`), no plan, or a plan.
+PlanOutcome plan(Fitter& fitter, const std::vector<Value>& items,
+                 std::span<const Meta> metas, std::size_t budget,
+                 std::size_t depth, bool first, std::size_t head,
+                 const std::optional<Query>& query);
+
+// Discounts redundant columns in `scored` (candidate columns of
+// `discovery`, `roles[i]` the role of scored[i]): columns holding the same
+// values in the same records keep 15 % of their score except the best;
+// the k-th best column of a shared role keeps 0.75^k of its score.
+void discount_redundant(const Discovery& discovery, std::vector<ScoredColumn>& scored,
+                        const std::vector<std::optional<std::string>>& roles);
+
+// Spreads `slack` spare characters over `items` at `depth`, each starting
+// from floors[i]: the smallest wants first, each getting at most an even
+// share of what is left, a value that takes more leaving less for the rest.
+// Objects are filled member by member; other nodes are fitted. While item i
+// is filled, labels[i] (or "*" beyond the labels) is on the fitter's path.
+Filled fill(Fitter& fitter, const std::vector<Child>& items,
+            const std::vector<std::size_t>& floors, std::size_t slack,
+            std::size_t depth, const std::vector<std::string_view>& labels,
+            std::size_t head);
+
+// The report form of the column path `relative` of the records of the
+// array at `base`: "/" before each segment of base, "/*", then "/" before
+// each segment of relative ("/data/items/*/user/name").
+std::string path_string(const Path& base, const Path& relative);
+
+// Builds the condensed array of `plan` at `depth` and records the dropped
+// fields, the field decisions and the condensed array in the fitter's stats.
+Fitted execute(Fitter& fitter, const Plan& plan, std::size_t depth);
 
 }  // namespace quendra
 

@@ -9,25 +9,16 @@ namespace quendra {
 
 namespace {
 
-// The vocabularies are written in a readable order and sorted at compile
-// time so that membership is a binary search.
-template <std::size_t N>
-consteval std::array<std::string_view, N> sorted(
-    std::array<std::string_view, N> words) {
-  std::sort(words.begin(), words.end());
-  return words;
-}
-
-constexpr auto kIdentifierWords = sorted(std::to_array<std::string_view>(
+constexpr auto kIdentifierWords = sorted_words(std::to_array<std::string_view>(
     {"id", "pk", "ari", "arn", "urn", "gid", "sha", "oid", "key", "ref", "sku",
      "uuid", "guid", "slug", "number", "handle", "identifier"}));
-constexpr auto kTitleWords = sorted(std::to_array<std::string_view>(
+constexpr auto kTitleWords = sorted_words(std::to_array<std::string_view>(
     {"title", "summary", "subject", "headline", "heading", "caption"}));
-constexpr auto kNameWords = sorted(std::to_array<std::string_view>(
+constexpr auto kNameWords = sorted_words(std::to_array<std::string_view>(
     {"firstname", "lastname", "givenname", "familyname", "surname",
      "nickname", "name", "label", "displayname", "fullname", "username",
      "login", "text"}));
-constexpr auto kStateWords = sorted(std::to_array<std::string_view>(
+constexpr auto kStateWords = sorted_words(std::to_array<std::string_view>(
     {"completed", "done",       "active",   "archived",     "enabled",
      "verified",  "paid",       "phase",    "health",       "condition",
      "conditions", "availability", "verdict", "status",     "state",
@@ -35,42 +26,42 @@ constexpr auto kStateWords = sorted(std::to_array<std::string_view>(
      "severity",  "level",      "error",    "errors",       "code",
      "result",    "success",    "ok",       "reason",       "role",
      "stage",     "outcome"}));
-constexpr auto kContactWords = sorted(std::to_array<std::string_view>(
+constexpr auto kContactWords = sorted_words(std::to_array<std::string_view>(
     {"email", "phone", "mobile", "telephone", "address"}));
-constexpr auto kProseWords = sorted(std::to_array<std::string_view>(
+constexpr auto kProseWords = sorted_words(std::to_array<std::string_view>(
     {"description", "body", "content", "abstract", "snippet", "excerpt",
      "comment", "note", "details", "message", "overview", "bio", "value"}));
-constexpr auto kPeopleWords = sorted(std::to_array<std::string_view>(
+constexpr auto kPeopleWords = sorted_words(std::to_array<std::string_view>(
     {"author", "creator", "assignee", "reporter", "owner", "user", "by",
      "sender", "from", "lastmodifiedby", "createdby"}));
-constexpr auto kMeasureWords = sorted(std::to_array<std::string_view>(
+constexpr auto kMeasureWords = sorted_words(std::to_array<std::string_view>(
     {"points", "comments", "replies", "downloads", "followers", "forks",
      "watchers", "upvotes", "count", "total", "score", "rank", "size",
      "length", "stars", "votes", "likes", "views", "price", "amount",
      "quantity", "rating", "relevance", "distance"}));
-constexpr auto kLinkWords = sorted(std::to_array<std::string_view>(
+constexpr auto kLinkWords = sorted_words(std::to_array<std::string_view>(
     {"url", "uri", "link", "href", "permalink", "webui", "web"}));
-constexpr auto kTimeWords = sorted(std::to_array<std::string_view>(
+constexpr auto kTimeWords = sorted_words(std::to_array<std::string_view>(
     {"ts", "created", "updated", "modified", "date", "time", "timestamp", "at",
      "due", "start", "end", "published", "when", "deadline", "resolved"}));
-constexpr auto kNoiseWords = sorted(std::to_array<std::string_view>(
+constexpr auto kNoiseWords = sorted_words(std::to_array<std::string_view>(
     {"etag",      "hash",      "checksum",  "schema",         "revision",
      "rev",       "expand",    "expandable", "self",          "avatar",
      "avatars",   "icon",      "thumbnail", "image",          "images",
      "logo",      "picture",   "color",     "colour",         "links",
      "typename",  "embedded",  "context",   "tinyui",         "base",
      "profilepicture", "avatarurls", "iconurl"}));
-constexpr auto kImageWords = sorted(std::to_array<std::string_view>(
+constexpr auto kImageWords = sorted_words(std::to_array<std::string_view>(
     {"icon", "logo", "self", "image", "avatar", "picture", "thumbnail"}));
-constexpr auto kStructuralWords = sorted(std::to_array<std::string_view>(
+constexpr auto kStructuralWords = sorted_words(std::to_array<std::string_view>(
     {"meta", "flags", "config", "history", "version", "metadata", "settings",
      "versions", "extensions", "operations", "visibility", "properties",
      "attributes", "permissions", "customfield", "restrictions"}));
-constexpr auto kWrapperWords = sorted(std::to_array<std::string_view>(
+constexpr auto kWrapperWords = sorted_words(std::to_array<std::string_view>(
     {"doc", "data", "node", "item", "object", "source", "fields", "entity",
      "record", "content", "resource", "embedded", "document", "properties",
      "attributes"}));
-constexpr auto kNameQualifiers = sorted(std::to_array<std::string_view>(
+constexpr auto kNameQualifiers = sorted_words(std::to_array<std::string_view>(
     {"sur", "first", "given", "short", "login", "family", "display", "full",
      "last", "user", "nick"}));
 

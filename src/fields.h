@@ -5,6 +5,8 @@
 #ifndef QUENDRA_FIELDS_H_
 #define QUENDRA_FIELDS_H_
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,10 +15,18 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
 #include "value.h"
 
 namespace quendra {
+
+// A word list written in a readable order and sorted at compile time, so
+// that membership is a binary search (std::binary_search over the result).
+template <std::size_t N>
+consteval std::array<std::string_view, N> sorted_words(
+    std::array<std::string_view, N> words) {
+  std::sort(words.begin(), words.end());
+  return words;
+}
 
 // Splits `text` into non-empty lowercase words: runs of alphanumeric
 // characters (Unicode Alphabetic or Numeric), split again before an uppercase
@@ -143,12 +153,18 @@ struct NamePrior {
 };
 NamePrior name_prior(const FieldProfile& profile);
 
+// The scorers, in the order of their table: the `field_scorer` option names
+// one of them.
+enum class ScorerKind : unsigned char { Heuristic = 0, Compact = 1, KeyOrder = 2 };
+inline constexpr std::array<std::string_view, 3> kScorerNames = {"heuristic", "compact",
+                                                                 "key_order"};
+
 // The scorer interface. Implementations are stateless and may be shared.
 class FieldScorer {
  public:
   virtual ~FieldScorer() = default;
 
-  // "heuristic", "compact" or "key_order".
+  // Its entry of kScorerNames.
   virtual std::string_view name() const = 0;
   // Importance in [0, 1]; higher keeps first.
   virtual double score(const FieldProfile& profile) const = 0;
@@ -164,7 +180,9 @@ class FieldScorer {
 // query relevance.
 class HeuristicScorer final : public FieldScorer {
  public:
-  std::string_view name() const override { return "heuristic"; }
+  std::string_view name() const override {
+    return kScorerNames[static_cast<std::size_t>(ScorerKind::Heuristic)];
+  }
   double score(const FieldProfile& profile) const override;
   bool exact(const FieldProfile& profile) const override;
   std::optional<std::string> role(const FieldProfile& profile) const override;
@@ -182,14 +200,18 @@ class PlainScorer : public FieldScorer {
 // constant or all-empty fields.
 class CompactScorer final : public PlainScorer {
  public:
-  std::string_view name() const override { return "compact"; }
+  std::string_view name() const override {
+    return kScorerNames[static_cast<std::size_t>(ScorerKind::Compact)];
+  }
   double score(const FieldProfile& profile) const override;
 };
 
 // Prefers early keys: 1 / (1 + position).
 class KeyOrderScorer final : public PlainScorer {
  public:
-  std::string_view name() const override { return "key_order"; }
+  std::string_view name() const override {
+    return kScorerNames[static_cast<std::size_t>(ScorerKind::KeyOrder)];
+  }
   double score(const FieldProfile& profile) const override;
 };
 

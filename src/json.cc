@@ -328,8 +328,9 @@ void write_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void write_value(std::string& out, const Value& value, bool pretty, std::size_t indent,
-                 std::size_t depth) {
+void write_value(std::string& out, const Value& value, Layout layout, std::size_t depth) {
+  const bool pretty = layout.pretty();
+  const std::size_t indent = layout.indent;
   switch (value.kind()) {
     case Kind::Null: out.append("null"); return;
     case Kind::Bool: out.append(value.as_bool() ? "true" : "false"); return;
@@ -345,7 +346,7 @@ void write_value(std::string& out, const Value& value, bool pretty, std::size_t 
       for (std::size_t i = 0; i < items.size(); ++i) {
         if (i > 0) out.push_back(',');
         if (pretty) newline(out, (depth + 1) * indent);
-        write_value(out, items[i], pretty, indent, depth + 1);
+        write_value(out, items[i], layout, depth + 1);
       }
       if (pretty) newline(out, depth * indent);
       out.push_back(']');
@@ -363,7 +364,7 @@ void write_value(std::string& out, const Value& value, bool pretty, std::size_t 
         if (pretty) newline(out, (depth + 1) * indent);
         write_string(out, members[i].key);
         out.append(pretty ? ": " : ":");
-        write_value(out, members[i].value, pretty, indent, depth + 1);
+        write_value(out, members[i].value, layout, depth + 1);
       }
       if (pretty) newline(out, depth * indent);
       out.push_back('}');

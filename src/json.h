@@ -12,13 +12,14 @@
 
 namespace quendra {
 
-struct ParseError {
-  std::string message;
-  std::size_t line = 1;    // from 1
-  std::size_t column = 1;  // from 1, in characters
+// How JSON text is laid out: compact when `indent` is 0, otherwise one
+// element per line with `indent` spaces per nesting level.
+struct Layout {
+  std::size_t indent = 0;
 
-  // "<message> at line <line>, column <column>".
-  std::string to_string() const;
+  bool pretty() const { return indent != 0; }
+  // Characters between a key and its value: ":" compact, ": " indented.
+  std::size_t key_separator() const { return pretty() ? 2 : 1; }
 };
 
 namespace json {
@@ -28,11 +29,10 @@ inline constexpr std::size_t kMaxDepth = 512;
 // REQUIRES: `text` is valid UTF-8.
 Result<Value, ParseError> parse(std::string_view text);
 
-// Appends the text of `value` standing at nesting level `depth`: compact when
-// `pretty` is false, else one element per line indented by `indent` spaces a
-// level. No trailing newline.
-void write_value(std::string& out, const Value& value, bool pretty,
-                 std::size_t indent, std::size_t depth = 0);
+// Appends the text of `value` standing at nesting level `depth` in `layout`.
+// No trailing newline.
+void write_value(std::string& out, const Value& value, Layout layout,
+                 std::size_t depth = 0);
 
 // Appends `text` as a quoted JSON string.
 void write_string(std::string& out, std::string_view text);

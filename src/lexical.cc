@@ -13,15 +13,8 @@ namespace quendra {
 
 namespace {
 
-template <std::size_t N>
-consteval std::array<std::string_view, N> sorted(
-    std::array<std::string_view, N> words) {
-  std::sort(words.begin(), words.end());
-  return words;
-}
-
 // English filler and query-language words; never terms nor value tokens.
-constexpr auto kStopWords = sorted(std::to_array<std::string_view>(
+constexpr auto kStopWords = sorted_words(std::to_array<std::string_view>(
     {"a",     "an",      "the",    "of",     "in",     "on",     "at",
      "to",    "for",     "with",   "and",    "or",     "not",    "is",
      "are",   "by",      "from",   "as",     "be",     "me",     "my",

@@ -25,37 +25,27 @@ constexpr int kMaxAttempts = 24;
 // spaces, say) the text could not be held in memory, and the request fails
 // with a clear message instead.
 constexpr std::size_t kMaxRenderChars = std::size_t{1} << 32;
-constexpr const char kTooLarge[] = "output too large to render";
-
-std::size_t add_sat(std::size_t a, std::size_t b) {
-  return a > std::numeric_limits<std::size_t>::max() - b ? std::numeric_limits<std::size_t>::max() : a + b;
-}
-
-std::size_t mul_sat(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_mul_overflow(a, b, &r) ? std::numeric_limits<std::size_t>::max() : r;
-}
 
 // An upper bound on the bytes of the YAML block text of `value` at `depth`:
 // every node and every line break inside a string starts a line indented by
 // at most (depth + 1) x indent, and an escape spends at most 6 bytes a byte.
 std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth) {
-  const std::size_t line = add_sat(mul_sat(depth + 2, indent), 16);
+  const std::size_t line = sat_add(sat_mul(depth + 2, indent), 16);
   std::size_t total = line;
   switch (value.kind()) {
     case Kind::Number:
     case Kind::String: {
       const std::string& t = value.text();
       std::size_t breaks = static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n'));
-      total = add_sat(total, add_sat(mul_sat(t.size(), 6), mul_sat(breaks, line)));
+      total = sat_add(total, sat_add(sat_mul(t.size(), 6), sat_mul(breaks, line)));
       break;
     }
     case Kind::Array:
-      for (const Value& item : value.items()) total = add_sat(total, yaml_bound(item, indent, depth + 1));
+      for (const Value& item : value.items()) total = sat_add(total, yaml_bound(item, indent, depth + 1));
       break;
     case Kind::Object:
       for (const Member& m : value.members()) {
-        total = add_sat(total, add_sat(line + mul_sat(m.key.size(), 6), yaml_bound(m.value, indent, depth + 1)));
+        total = sat_add(total, sat_add(line + sat_mul(m.key.size(), 6), yaml_bound(m.value, indent, depth + 1)));
       }
       break;
     default: break;
@@ -64,11 +54,13 @@ std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth
 }
 
 // Whether the text of `value` in this layout is small enough to write.
-bool renderable(const Value& value, std::size_t indent, Format format) {
-  std::size_t bound = format == Format::Yaml ? yaml_bound(value, indent < 2 ? 2 : indent, 0)
-                                             : size::of(value, indent != 0, indent);
+bool renderable(const Value& value, Layout layout, Format format) {
+  std::size_t bound = format == Format::Yaml ? yaml_bound(value, layout.indent, 0)
+                                             : size::of(value, layout);
   return bound <= kMaxRenderChars;
 }
+
+Error too_large() { return Error{Error::OutputTooLarge{}}; }
 
 // Converts a non-negative double to a machine word, saturating at both ends.
 std::size_t saturate(double x) {
@@ -149,7 +141,7 @@ std::string envelope_ok(const Outcome& o) {
   out.append(R"({"ok":true,"text":)");
   json::write_string(out, o.text);
   out.append(R"(,"report":)");
-  json::write_value(out, report, false, 0, 0);
+  json::write_value(out, report, Layout{});
   out.push_back('}');
   return out;
 }
@@ -157,10 +149,10 @@ std::string envelope_ok(const Outcome& o) {
 // JSON text of `value` whose measured size is `chars`. Reserving that size
 // spares the text its regrowth copies (it is the byte count too unless the
 // text is non-ASCII).
-std::string write_json(const Value& value, std::size_t indent, std::size_t chars) {
+std::string write_json(const Value& value, Layout layout, std::size_t chars) {
   std::string out;
   out.reserve(chars);
-  json::write_value(out, value, indent != 0, indent, 0);
+  json::write_value(out, value, layout);
   return out;
 }
 
@@ -172,7 +164,7 @@ Result<Value, Error> read_document(std::string_view input, Format requested, For
       format = Format::Json;
       return std::move(parsed).value();
     }
-    Error json_error = Error::input_json(parsed.error());
+    Error json_error{Error::InputNotJson{parsed.error()}};
     if (requested == Format::Json) return json_error;
     // Text that looks like JSON keeps its JSON error.
     std::size_t pos = 0;
@@ -187,34 +179,27 @@ Result<Value, Error> read_document(std::string_view input, Format requested, For
     }
   }
   auto parsed = yaml_in::parse(input);
-  if (!parsed.ok()) return Error::input_yaml(parsed.error());
-  format = Format::Yaml;
-  return std::move(parsed).value();
+  if (parsed.ok()) format = Format::Yaml;
+  return parsed;
 }
 
 Result<std::string, Error> run(std::string_view input, std::string_view options_text) {
-  if (!unicode::valid_utf8(input)) return Error::plain("input is not valid UTF-8");
-  if (!unicode::valid_utf8(options_text)) {
-    return Error::plain("options are not valid UTF-8");
-  }
+  if (!unicode::valid_utf8(input)) return Error{Error::InputNotUtf8{}};
+  if (!unicode::valid_utf8(options_text)) return Error{Error::OptionsNotUtf8{}};
   auto options_value = json::parse(options_text);
-  if (!options_value.ok()) {
-    return Error::plain("invalid options JSON: " + options_value.error().to_string());
-  }
+  if (!options_value.ok()) return Error{Error::OptionsNotJson{options_value.error()}};
   auto built = Options::from_value(options_value.value());
-  if (!built.ok()) return Error::options(built.error());
-  Options options = std::move(built).value();
+  if (!built.ok()) return built.error();
+  const Options options = std::move(built).value();
 
   Format input_format = Format::Json;
   auto document = read_document(input, options.input_format, input_format);
   if (!document.ok()) return document.error();
 
-  // Effective output format and indent.
-  Format format = options.format == Format::Auto ? input_format : options.format;
-  std::size_t indent = options.indent;
-  if (format == Format::Yaml && indent < 2) indent = 2;
-  options.format = format;
-  options.indent = indent;
+  // The effective output format and layout; YAML is indented by at least 2.
+  const Format format = options.format == Format::Auto ? input_format : options.format;
+  const Layout layout{format == Format::Yaml ? std::max<std::size_t>(options.indent, 2)
+                                             : options.indent};
 
   Outcome o;
   o.format = format;
@@ -224,27 +209,28 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
   // the document fits as it is.
   const bool json_out = format == Format::Json;
   if (json_out) {
-    o.input_chars = size::of(document.value(), indent != 0, indent);
+    o.input_chars = size::of(document.value(), layout);
   } else {
-    if (!renderable(document.value(), indent, format)) return Error::plain(kTooLarge);
-    o.text = render(document.value(), indent, format);
+    if (!renderable(document.value(), layout, format)) return too_large();
+    o.text = render(document.value(), layout, format);
     o.input_chars = unicode::count_chars(o.text);
   }
   o.output_chars = o.input_chars;
   if (o.input_chars <= options.max_chars) {
     if (json_out) {
-      if (o.input_chars > kMaxRenderChars) return Error::plain(kTooLarge);
-      o.text = write_json(document.value(), indent, o.input_chars);
+      if (o.input_chars > kMaxRenderChars) return too_large();
+      o.text = write_json(document.value(), layout, o.input_chars);
     }
   } else {
-    std::optional<SearchResult> found =
-        budget_search(document.value(), options, indent != 0, scorer_for(options.field_scorer));
-    if (!found) return Error::plain(kTooLarge);
-    o.text = std::move(found->attempt.text);
-    o.output_chars = found->attempt.chars;
-    o.stats = std::move(found->attempt.stats);
+    const Request request(options, layout);
+    auto found = budget_search(document.value(), request, format);
+    if (!found.ok()) return found.error();
+    SearchResult& result = found.value();
+    o.text = std::move(result.attempt.text);
+    o.output_chars = result.attempt.chars;
+    o.stats = std::move(result.attempt.stats);
     o.pruned = true;
-    o.fits = found->fits;
+    o.fits = result.fits;
   }
   return envelope_ok(o);
 }
@@ -252,43 +238,48 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
 }  // namespace
 
 std::string Error::to_string() const {
-  switch (kind_) {
-    case Kind::InputJson:
-      return "invalid JSON input: " + ParseError{message_, line_, column_}.to_string();
-    case Kind::InputYaml: return "invalid YAML input: " + message_;
-    case Kind::Options: return "invalid options: " + message_;
-    case Kind::Plain: return message_;
-  }
-  return message_;
+  struct Render {
+    std::string operator()(const InputNotUtf8&) const { return "input is not valid UTF-8"; }
+    std::string operator()(const OptionsNotUtf8&) const { return "options are not valid UTF-8"; }
+    std::string operator()(const OptionsNotJson& e) const {
+      return "invalid options JSON: " + e.error.to_string();
+    }
+    std::string operator()(const BadOptions& e) const { return "invalid options: " + e.message; }
+    std::string operator()(const InputNotJson& e) const {
+      return "invalid JSON input: " + e.error.to_string();
+    }
+    std::string operator()(const InputNotYaml& e) const { return "invalid YAML input: " + e.message; }
+    std::string operator()(const OutputTooLarge&) const { return "output too large to render"; }
+  };
+  return std::visit(Render{}, record);
 }
 
-std::string render(const Value& value, std::size_t indent, Format format) {
-  if (format == Format::Yaml) return yaml::render(value, indent < 2 ? 2 : indent);
-  return write_json(value, indent, size::of(value, indent != 0, indent));
+std::string render(const Value& value, Layout layout, Format format) {
+  if (format == Format::Yaml) return yaml::render(value, layout.indent);
+  return write_json(value, layout, size::of(value, layout));
 }
 
-std::optional<SearchResult> budget_search(const Value& document, const Options& options,
-                                          bool pretty, const FieldScorer& scorer) {
-  const std::size_t max_chars = options.max_chars;
-  std::vector<std::string> path;
-  const Meta meta =
-      Pruner::with_scorer(pretty, options.indent, options, scorer).analyze_at(document, 0, path, false);
+Result<SearchResult, Error> budget_search(const Value& document, const Request& request,
+                                          Format format) {
+  const std::size_t max_chars = request.options.max_chars;
+  Path path;
+  const Meta meta = Pruner(request).analyze_at(document, 0, path, false);
 
   std::size_t b = max_chars;
   std::optional<std::size_t> lower, upper;
   std::optional<Attempt> fit, over;
   for (int i = 0; i < kMaxAttempts; ++i) {
-    Pruner pruner = Pruner::with_scorer(pretty, options.indent, options, scorer);
+    Pruner pruner(request);
     Attempt a;
     a.value = pruner.fit(document, meta, b, 0);
-    if (!renderable(a.value, options.indent, options.format)) return std::nullopt;
+    if (!renderable(a.value, request.layout, format)) return too_large();
     a.stats = std::move(pruner.stats);
-    a.text = render(a.value, options.indent, options.format);
+    a.text = render(a.value, request.layout, format);
     a.chars = unicode::count_chars(a.text);
     const std::size_t c = a.chars;
     if (c <= max_chars) {
       if (!fit || c > fit->chars) fit = std::move(a);
-      if (!(options.format == Format::Yaml && max_chars - c > max_chars / 200)) break;
+      if (!(format == Format::Yaml && max_chars - c > max_chars / 200)) break;
       if (upper) {
         if (*upper <= b + 1) break;
         lower = b;

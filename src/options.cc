@@ -8,12 +8,60 @@
 namespace quendra {
 namespace {
 
-using Error = std::string;
+// A refused member: the message after "invalid options: ".
+using Refusal = std::optional<std::string>;
 
 std::string ascii_lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return out;
+}
+
+// One accepted text of an enumerated option (compared after folding) and
+// the value it stands for. Aliases are accepted but not named in messages.
+template <typename E>
+struct Choice {
+  std::string_view text;
+  E value;
+  bool alias = false;
+};
+
+constexpr Choice<Format> kFormats[] = {{"auto", Format::Auto},
+                                       {"json", Format::Json},
+                                       {"yaml", Format::Yaml},
+                                       {"yml", Format::Yaml, true}};
+constexpr Choice<ArrayStrategy> kStrategies[] = {{"sample", ArrayStrategy::Sample},
+                                                 {"condense", ArrayStrategy::Condense}};
+constexpr Choice<ScorerKind> kScorers[] = {
+    {kScorerNames[0], ScorerKind::Heuristic},
+    {kScorerNames[1], ScorerKind::Compact},
+    {kScorerNames[2], ScorerKind::KeyOrder},
+    {"keyorder", ScorerKind::KeyOrder, true}};
+
+template <typename E, std::size_t N>
+std::optional<E> find_choice(const Choice<E> (&table)[N], std::string_view text) {
+  for (const Choice<E>& c : table) {
+    if (c.text == text) return c.value;
+  }
+  return std::nullopt;
+}
+
+// The names of a table, quoted and separated by ", " but the last, which
+// follows `last_separator`: `"a", "b" or "c"`.
+template <typename E, std::size_t N>
+std::string quoted_names(const Choice<E> (&table)[N], std::string_view last_separator) {
+  std::vector<std::string_view> names;
+  for (const Choice<E>& c : table) {
+    if (!c.alias) names.push_back(c.text);
+  }
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? last_separator : ", ";
+    out += '"';
+    out += names[i];
+    out += '"';
   }
   return out;
 }
@@ -33,128 +81,124 @@ bool parse_word(const Value& v, std::size_t& out) {
   return true;
 }
 
-bool parse_format(const Value& v, Format& out) {
-  if (!v.is_string()) return false;
-  std::string s = ascii_lower(v.text());
-  if (s == "auto") {
-    out = Format::Auto;
-  } else if (s == "json") {
-    out = Format::Json;
-  } else if (s == "yaml" || s == "yml") {
-    out = Format::Yaml;
-  } else {
-    return false;
-  }
-  return true;
+// The appliers of the option table, one per kind of value.
+
+template <std::size_t Options::*Field>
+Refusal word(std::string_view key, const Value& v, Options& o) {
+  if (parse_word(v, o.*Field)) return std::nullopt;
+  return std::string(key) + " must be a non-negative integer";
 }
 
-// Applies one member; returns the message of a bad member.
-std::optional<Error> apply(Options& o, const std::string& key, const Value& v) {
-  struct WordKey {
-    std::string_view name;
-    std::size_t Options::*field;
-  };
-  static constexpr WordKey kWordKeys[] = {
-      {"max_chars", &Options::max_chars},
-      {"indent", &Options::indent},
-      {"max_samples", &Options::max_samples},
-      {"string_head_chars", &Options::string_head_chars},
-      {"string_section_chars", &Options::string_section_chars},
-      {"string_min_section_chars", &Options::string_min_section_chars},
-      {"min_partial_chars", &Options::min_partial_chars},
-  };
-  for (const WordKey& w : kWordKeys) {
-    if (key == w.name) {
-      if (!parse_word(v, o.*(w.field))) return key + " must be a non-negative integer";
+template <bool Options::*Field>
+Refusal boolean(std::string_view key, const Value& v, Options& o) {
+  if (!v.is_bool()) return std::string(key) + " must be a boolean";
+  o.*Field = v.as_bool();
+  return std::nullopt;
+}
+
+// A string naming one entry of `Table`, ignoring ASCII case.
+template <auto Field, const auto& Table>
+Refusal choice(std::string_view key, const Value& v, Options& o) {
+  if (v.is_string()) {
+    if (auto value = find_choice(Table, ascii_lower(v.text()))) {
+      o.*Field = *value;
       return std::nullopt;
     }
   }
-  if (key == "keep_last_item" || key == "explain") {
-    if (!v.is_bool()) return key + " must be a boolean";
-    (key == "explain" ? o.explain : o.keep_last_item) = v.as_bool();
-    return std::nullopt;
-  }
-  if (key == "format") {
-    if (!parse_format(v, o.format)) return Error(R"(format must be "auto", "json" or "yaml")");
-    return std::nullopt;
-  }
-  if (key == "input_format") {
-    if (!parse_format(v, o.input_format)) {
-      return Error(R"(input_format must be "auto", "json" or "yaml")");
-    }
-    return std::nullopt;
-  }
-  if (key == "array_strategy") {
-    std::string s = v.is_string() ? ascii_lower(v.text()) : std::string();
-    if (v.is_string() && s == "sample") {
-      o.array_strategy = ArrayStrategy::Sample;
-    } else if (v.is_string() && s == "condense") {
-      o.array_strategy = ArrayStrategy::Condense;
-    } else {
-      return Error(R"(array_strategy must be "sample" or "condense")");
-    }
-    return std::nullopt;
-  }
-  if (key == "field_scorer") {
-    if (!v.is_string()) return Error("field_scorer must be a string");
-    std::string s = ascii_lower(v.text());
-    for (char& c : s) {
-      if (c == '-') c = '_';
-    }
-    if (s == "heuristic") {
-      o.field_scorer = ScorerKind::Heuristic;
-    } else if (s == "compact") {
-      o.field_scorer = ScorerKind::Compact;
-    } else if (s == "key_order" || s == "keyorder") {
-      o.field_scorer = ScorerKind::KeyOrder;
-    } else {
-      return Error(R"(field_scorer must be one of ["heuristic", "compact", "key_order"])");
-    }
-    return std::nullopt;
-  }
-  if (key == "protect") {
-    std::vector<std::string> list;
-    if (v.is_string()) {
-      list.push_back(v.text());
-    } else if (v.is_array()) {
-      for (const Value& item : v.items()) {
-        if (!item.is_string()) return Error("protect must be a list of strings");
-        list.push_back(item.text());
-      }
-    } else {
-      return Error("protect must be a list of strings");
-    }
-    o.protect = std::move(list);
-    return std::nullopt;
-  }
-  if (key == "arguments") {
-    std::vector<std::string> texts;
-    arguments_text::go(v, texts);
-    std::string joined;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      if (i > 0) joined.push_back(' ');
-      joined += texts[i];
-    }
-    if (unicode::trim_white_space(joined).empty()) {
-      o.arguments.reset();
-    } else {
-      o.arguments = std::move(joined);
-    }
-    return std::nullopt;
-  }
-  return "unknown option: " + key;
+  return std::string(key) + " must be " + quoted_names(Table, " or ");
 }
+
+// Scorer names also ignore the difference between '-' and '_'.
+Refusal scorer(std::string_view key, const Value& v, Options& o) {
+  if (!v.is_string()) return std::string(key) + " must be a string";
+  std::string s = ascii_lower(v.text());
+  for (char& c : s) {
+    if (c == '-') c = '_';
+  }
+  if (auto kind = find_choice(kScorers, s)) {
+    o.field_scorer = *kind;
+    return std::nullopt;
+  }
+  return std::string(key) + " must be one of [" + quoted_names(kScorers, ", ") + "]";
+}
+
+Refusal protect(std::string_view key, const Value& v, Options& o) {
+  std::vector<std::string> list;
+  if (v.is_string()) {
+    list.push_back(v.text());
+  } else if (v.is_array()) {
+    for (const Value& item : v.items()) {
+      if (!item.is_string()) return std::string(key) + " must be a list of strings";
+      list.push_back(item.text());
+    }
+  } else {
+    return std::string(key) + " must be a list of strings";
+  }
+  o.protect = std::move(list);
+  return std::nullopt;
+}
+
+Refusal arguments(std::string_view, const Value& v, Options& o) {
+  std::vector<std::string> texts;
+  arguments_text::go(v, texts);
+  std::string joined;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) joined.push_back(' ');
+    joined += texts[i];
+  }
+  if (unicode::trim_white_space(joined).empty()) {
+    o.arguments.reset();
+  } else {
+    o.arguments = std::move(joined);
+  }
+  return std::nullopt;
+}
+
+struct Key {
+  std::string_view name;
+  Refusal (*apply)(std::string_view key, const Value& v, Options& o);
+};
+
+// Every option key and how its value is read.
+constexpr Key kKeys[] = {
+    {"max_chars", word<&Options::max_chars>},
+    {"indent", word<&Options::indent>},
+    {"format", choice<&Options::format, kFormats>},
+    {"input_format", choice<&Options::input_format, kFormats>},
+    {"field_scorer", scorer},
+    {"array_strategy", choice<&Options::array_strategy, kStrategies>},
+    {"max_samples", word<&Options::max_samples>},
+    {"keep_last_item", boolean<&Options::keep_last_item>},
+    {"string_head_chars", word<&Options::string_head_chars>},
+    {"string_section_chars", word<&Options::string_section_chars>},
+    {"string_min_section_chars", word<&Options::string_min_section_chars>},
+    {"min_partial_chars", word<&Options::min_partial_chars>},
+    {"explain", boolean<&Options::explain>},
+    {"protect", protect},
+    {"arguments", arguments},
+};
+
+Error refused(std::string message) { return Error{Error::BadOptions{std::move(message)}}; }
 
 }  // namespace
 
-Result<Options, std::string> Options::from_value(const Value& value) {
-  if (!value.is_object()) return std::string("options must be a JSON object");
+Result<Options, Error> Options::from_value(const Value& value) {
+  if (!value.is_object()) return refused("options must be a JSON object");
   Options o;
   for (const Member& m : value.members()) {
-    if (auto error = apply(o, m.key, m.value)) return std::move(*error);
+    const Key* key = nullptr;
+    for (const Key& k : kKeys) {
+      if (k.name == m.key) key = &k;
+    }
+    if (key == nullptr) return refused("unknown option: " + m.key);
+    if (Refusal why = key->apply(key->name, m.value, o)) return refused(std::move(*why));
   }
-  if (o.format == Format::Yaml && o.indent < 2) return std::string("YAML indent must be at least 2");
+  if (o.format == Format::Yaml && o.indent < 2) return refused("YAML indent must be at least 2");
   return o;
+}
+
+TextSettings Options::text_settings() const {
+  return TextSettings{string_head_chars, string_section_chars, string_min_section_chars};
 }
 
 namespace arguments_text {

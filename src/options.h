@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "fields.h"
 #include "result.h"
+#include "text.h"
 #include "value.h"
 
 namespace quendra {
 
 // Document formats. Output uses auto to mean "the format the input was read in".
 enum class Format : unsigned char { Auto = 0, Json = 1, Yaml = 2 };
-// Field scorers, in the order of the scorer table.
-enum class ScorerKind : unsigned char { Heuristic = 0, Compact = 1, KeyOrder = 2 };
 enum class ArrayStrategy : unsigned char { Sample = 0, Condense = 1 };
 
 struct Options {
@@ -43,9 +43,12 @@ struct Options {
   std::vector<std::string> protect;      // protected path pattern texts
   std::optional<std::string> arguments;  // query text, absent when blank
 
-  // Builds the record from a parsed options value. The error is the bare
-  // message; the caller prefixes "invalid options: ".
-  static Result<Options, std::string> from_value(const Value& value);
+  // Builds the record from a parsed options value, checking the members in
+  // order; the first refused one is the error.
+  static Result<Options, Error> from_value(const Value& value);
+
+  // The string_* options as the text shortener takes them.
+  TextSettings text_settings() const;
 };
 
 namespace arguments_text {

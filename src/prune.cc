@@ -17,6 +17,7 @@
 #include <limits>
 #include <unordered_set>
 
+#include "condense.h"
 #include "size.h"
 #include "text.h"
 #include "unicode.h"
@@ -34,9 +35,6 @@ struct Piece {
 // Pinned path sets up to this size are searched by comparison, not hashing.
 constexpr std::size_t kPinnedScanned = 8;
 
-// The size of the smallest string marker, "…[+0 chars]" quoted.
-constexpr std::size_t kShortestStringMarker = 13;
-
 // The FieldProfile counters of one value standing alone.
 void count_kind(const Value& value, FieldProfile& profile) {
   switch (value.kind()) {
@@ -46,16 +44,6 @@ void count_kind(const Value& value, FieldProfile& profile) {
     case Kind::String: profile.strings = 1; break;
     case Kind::Array: profile.arrays = 1; break;
     case Kind::Object: profile.objects = 1; break;
-  }
-}
-
-bool is_empty_value(const Value& value) {
-  switch (value.kind()) {
-    case Kind::Null: return true;
-    case Kind::String: return value.text().empty();
-    case Kind::Array: return value.items().empty();
-    case Kind::Object: return value.members().empty();
-    default: return false;
   }
 }
 
@@ -126,10 +114,8 @@ MetaList::~MetaList() {
 
 // Selection ---------------------------------------------------------------
 
-Selection::Selection(bool pretty, std::size_t indent, std::size_t length,
-                     std::size_t depth)
-    : pretty_(pretty),
-      indent_(indent),
+Selection::Selection(Layout layout, std::size_t length, std::size_t depth)
+    : layout_(layout),
       length_(length),
       depth_(depth),
       markers_(length > 0 ? 1 : 0),
@@ -155,8 +141,7 @@ std::pair<std::size_t, std::size_t> Selection::split(std::size_t index) const {
 std::size_t Selection::cost_if_add(std::size_t index,
                                    std::size_t item_size) const {
   auto [markers, gaps] = split(index);
-  return quendra::overhead(markers + chosen_.size() + 1, depth_, pretty_,
-                           indent_) +
+  return quendra::overhead(markers + chosen_.size() + 1, depth_, layout_) +
          kept_size_ + item_size + gaps;
 }
 
@@ -169,20 +154,21 @@ void Selection::add(std::size_t index, std::size_t item_size) {
 }
 
 std::size_t Selection::cost() const {
-  return quendra::overhead(markers_ + chosen_.size(), depth_, pretty_,
-                           indent_) +
+  return quendra::overhead(markers_ + chosen_.size(), depth_, layout_) +
          kept_size_ + gaps_size_;
 }
 
 // Pruner set-up and analysis ---------------------------------------------
 
-Pruner::Pruner(bool pretty_layout, std::size_t indent_width,
-               const Options& options, const FieldScorer& scorer)
-    : pretty(pretty_layout),
-      indent(indent_width),
-      patterns(compile_patterns(options.protect)),
-      options_(&options),
-      scorer_(&scorer) {
+Request::Request(const Options& opts, Layout out)
+    : options(opts),
+      layout(out),
+      scorer(scorer_for(opts.field_scorer)),
+      patterns(compile_patterns(opts.protect)),
+      query(opts.arguments ? Query::from_text(*opts.arguments) : std::nullopt),
+      text(opts.text_settings()) {}
+
+Pruner::Pruner(const Request& request) : request_(&request) {
   const Value samples[] = {Value::null(), Value::boolean(false),
                            Value::number("0"), Value::string(""), Value::array()};
   for (const Value& sample : samples) {
@@ -190,13 +176,8 @@ Pruner::Pruner(bool pretty_layout, std::size_t indent_width,
   }
 }
 
-Pruner Pruner::with_scorer(bool pretty, std::size_t indent,
-                           const Options& options, const FieldScorer& scorer) {
-  return Pruner(pretty, indent, options, scorer);
-}
-
 std::size_t Pruner::overhead(std::size_t k, std::size_t d) const {
-  return quendra::overhead(k, d, pretty, indent);
+  return quendra::overhead(k, d, layout());
 }
 
 std::size_t Pruner::collapsed_array_size(std::size_t count,
@@ -206,24 +187,22 @@ std::size_t Pruner::collapsed_array_size(std::size_t count,
 
 std::size_t Pruner::collapsed_object_size(std::size_t count,
                                           std::size_t depth) const {
-  return overhead(1, depth) + keys_marker_size(count, pretty);
+  return overhead(1, depth) + keys_marker_size(count, layout());
 }
 
-bool Pruner::protected_path(const Path& at) const {
-  for (const Pattern& pattern : patterns) {
+bool Pruner::protected_path(const Path& at, const PathSet* pinned) const {
+  for (const Pattern& pattern : request().patterns) {
     if (matches(pattern, at)) return true;
   }
-  if (pinned_paths.empty()) return false;
+  if (pinned == nullptr || pinned->empty()) return false;
   // Condensing pins a few paths at a time; comparing them from the last
   // segment is cheaper than hashing every analysed node's whole path.
-  if (pinned_paths.size() <= kPinnedScanned) {
-    return std::any_of(pinned_paths.begin(), pinned_paths.end(),
-                       [&at](const Path& pinned) {
-                         return pinned.size() == at.size() &&
-                                std::equal(pinned.rbegin(), pinned.rend(), at.rbegin());
-                       });
+  if (pinned->size() <= kPinnedScanned) {
+    return std::any_of(pinned->begin(), pinned->end(), [&at](const Path& p) {
+      return p.size() == at.size() && std::equal(p.rbegin(), p.rend(), at.rbegin());
+    });
   }
-  return pinned_paths.count(at) > 0;
+  return pinned->count(at) > 0;
 }
 
 const Pruner::KeyList& Pruner::key_list(const Value& object) {
@@ -257,9 +236,9 @@ const Pruner::KeyList& Pruner::key_list(const Value& object) {
 }
 
 Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
-                        bool inherited) {
+                        bool inherited, const PathSet* pinned) {
   Meta meta;
-  bool flag = inherited || protected_path(at);
+  bool flag = inherited || protected_path(at, pinned);
   meta.is_protected = flag;
   if (!value.is_object()) {
     meta.shape = kind_shapes_[static_cast<std::size_t>(value.kind())];
@@ -291,7 +270,7 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
       for (std::size_t j = 0; j < items.size(); ++j) {
         at.emplace_back("*");
         Meta& child = meta.children[j];
-        child = analyze_at(items[j], depth + 1, at, flag);
+        child = analyze_at(items[j], depth + 1, at, flag, pinned);
         at.pop_back();
         sum += child.size;
         meta.protected_leaves += child.protected_leaves;
@@ -312,7 +291,7 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
       std::size_t kept_min = 0;   // their minimal member sizes
       for (std::size_t j = 0; j < members.size(); ++j) {
         at.push_back(members[j].key);
-        meta.children[j] = analyze_at(members[j].value, depth + 1, at, flag);
+        meta.children[j] = analyze_at(members[j].value, depth + 1, at, flag, pinned);
         at.pop_back();
       }
       // Taken after the members are analysed: their own objects may reuse
@@ -321,7 +300,7 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
       meta.shape = keys.shape;
       for (std::size_t j = 0; j < members.size(); ++j) {
         const Meta& child = meta.children[j];
-        std::size_t key_cost = keys.key_sizes[j] + sep();
+        std::size_t key_cost = keys.key_sizes[j] + layout().key_separator();
         sum += key_cost + child.size;
         meta.protected_leaves += child.protected_leaves;
         if (child.has_protected) {
@@ -339,7 +318,7 @@ Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
         std::size_t others = k - kept;
         std::size_t minimal_size =
             overhead(kept + (others > 0 ? 1 : 0), depth) + kept_min +
-            (others > 0 ? keys_marker_size(others, pretty) : 0);
+            (others > 0 ? keys_marker_size(others, layout()) : 0);
         meta.min_size = std::min(meta.size, minimal_size);
       }
       meta.has_protected = flag || kept > 0;
@@ -366,15 +345,15 @@ Fitted Pruner::fit_sized(const Value& value, const Meta& meta,
     case Kind::Number:
       return Fitted{value, meta.size};
     case Kind::String: {
-      std::string text = fit_text(value.text(), budget, options());
+      std::string text = fit_text(value.text(), budget, request().text);
       ++stats.strings_truncated;
       std::size_t size = quoted(text);
       return Fitted{Value::string(std::move(text)), size};
     }
     case Kind::Array:
       if (options().array_strategy == ArrayStrategy::Condense) {
-        if (std::optional<Fitted> condensed =
-                try_condense(value.items(), meta, budget, depth)) {
+        PrunerFitter host(*this);
+        if (std::optional<Fitted> condensed = condense(host, value.items(), meta, budget, depth)) {
           return std::move(*condensed);
         }
       }
@@ -414,7 +393,7 @@ Fitted Pruner::minimal(const Value& value, const Meta& meta,
         const Meta& child = meta.children[j];
         if (!child.has_protected) continue;
         Fitted v = minimal(members[j].value, child, depth + 1);
-        size += quoted(members[j].key) + sep() + v.size;
+        size += quoted(members[j].key) + layout().key_separator() + v.size;
         kept_leaves += child.protected_leaves;
         out.push_back(Member{members[j].key, std::move(v.value)});
       }
@@ -426,7 +405,7 @@ Fitted Pruner::minimal(const Value& value, const Meta& meta,
         stats.protected_omitted +=
             meta.protected_leaves > kept_leaves ? meta.protected_leaves - kept_leaves
                                                 : 0;
-        size += keys_marker_size(others, pretty);
+        size += keys_marker_size(others, layout());
         return Fitted{with_keys_marker(others, out), size};
       }
       return Fitted{Value::object(std::move(out)), size};
@@ -468,7 +447,7 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
   }
   listed = {};
 
-  Selection selection(pretty, indent, n, depth);
+  Selection selection(layout(), n, depth);
   std::vector<Piece> pieces;
   std::size_t result_size = 0;
 
@@ -557,37 +536,10 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
 Filled Pruner::water_fill(const std::vector<Child>& children, std::size_t pool,
                           std::size_t depth,
                           const std::vector<std::string_view>& keys) {
-  std::size_t k = children.size();
-  auto spare = [&](std::size_t j) {
-    return children[j].meta->size - children[j].meta->min_size;
-  };
-  std::vector<std::size_t> order(k);
-  for (std::size_t j = 0; j < k; ++j) order[j] = j;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return spare(a) < spare(b); });
-
-  Filled filled;
-  filled.values.resize(k);
-  std::size_t remaining = pool;
-  std::size_t left = k;
-  for (std::size_t j : order) {
-    const Meta& meta = *children[j].meta;
-    std::size_t share = std::min(remaining / std::max<std::size_t>(left, 1),
-                                 spare(j));
-    if (j < keys.size()) {
-      path.emplace_back(keys[j]);
-    } else {
-      path.emplace_back("*");
-    }
-    Fitted v = fit_sized(*children[j].value, meta, meta.min_size + share, depth);
-    path.pop_back();
-    std::size_t used = v.size > meta.min_size ? v.size - meta.min_size : 0;
-    remaining = remaining > used ? remaining - used : 0;
-    --left;
-    filled.total += v.size;
-    filled.values[j] = std::move(v.value);
-  }
-  return filled;
+  return share_out(children, {}, pool, Overdraw::Clamp, path, keys,
+                   [&](std::size_t j, std::size_t target) {
+                     return fit_sized(*children[j].value, *children[j].meta, target, depth);
+                   });
 }
 
 // Objects ------------------------------------------------------------------
@@ -602,7 +554,7 @@ Fitted Pruner::fit_object(const Value& object, const Meta& meta,
   std::vector<std::size_t> key_cost(n);
   std::size_t all_min = overhead(n, depth);
   for (std::size_t j = 0; j < n; ++j) {
-    key_cost[j] = quoted(members[j].key) + sep();
+    key_cost[j] = quoted(members[j].key) + layout().key_separator();
     all_min += key_cost[j] + metas[j].min_size;
   }
   // Size of the object keeping `k` members charged `running` in all, with
@@ -610,7 +562,7 @@ Fitted Pruner::fit_object(const Value& object, const Meta& meta,
   auto cost_of = [&](std::size_t k, std::size_t running) {
     std::size_t omitted = members.size() - k;
     return overhead(k + (omitted > 0 ? 1 : 0), depth) + running +
-           (omitted > 0 ? keys_marker_size(omitted, pretty) : 0);
+           (omitted > 0 ? keys_marker_size(omitted, layout()) : 0);
   };
 
   std::vector<std::size_t> kept;
@@ -679,11 +631,6 @@ Fitted Pruner::fit_object(const Value& object, const Meta& meta,
   return Fitted{with_keys_marker(omitted, out), size};
 }
 
-std::optional<Query> Pruner::query() const {
-  if (condense_pass || !options().arguments) return std::nullopt;
-  return Query::from_text(*options().arguments);
-}
-
 std::vector<std::size_t> Pruner::select_keys(const Value& object,
                                              const Meta& meta,
                                              std::size_t budget,
@@ -691,7 +638,7 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
   const std::vector<Member>& members = object.members();
   const MetaList& metas = meta.children;
   std::size_t n = std::min(members.size(), metas.size());
-  std::optional<Query> q = query();
+  const std::optional<Query>& q = request().query;
 
   std::vector<double> scores(n);
   for (std::size_t j = 0; j < n; ++j) {
@@ -706,7 +653,7 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
     profile.rows = 1;
     profile.present = 1;
     count_kind(value, profile);
-    profile.empty = is_empty_value(value) ? 1 : 0;
+    profile.empty = value.is_empty() ? 1 : 0;
     bool scalar = !value.is_container();
     profile.scalars = profile.distinct = scalar ? 1 : 0;
     if (q) {
@@ -727,7 +674,7 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
     profile.numeric = traits.numeric;
     profile.date_like = traits.date_like;
     profile.id_like = traits.id_like;
-    scores[j] = scorer().score(profile);
+    scores[j] = request().scorer.score(profile);
   }
 
   // Highest score first, member order among equals. A NaN score ranks below
@@ -744,11 +691,11 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
   std::vector<std::size_t> kept;
   std::size_t running = 0;
   for (std::size_t j : order) {
-    std::size_t with = running + quoted(members[j].key) + sep() + metas[j].min_size;
+    std::size_t with = running + quoted(members[j].key) + layout().key_separator() + metas[j].min_size;
     std::size_t k = kept.size() + 1;
     std::size_t omitted = members.size() - k;
     std::size_t cost = overhead(k + (omitted > 0 ? 1 : 0), depth) + with +
-                       (omitted > 0 ? keys_marker_size(omitted, pretty) : 0);
+                       (omitted > 0 ? keys_marker_size(omitted, layout()) : 0);
     if (cost <= scaled_budget(score_factor(scores[j]), budget)) {
       kept.push_back(j);
       running = with;

@@ -5,6 +5,7 @@
 #ifndef QUENDRA_PRUNE_H_
 #define QUENDRA_PRUNE_H_
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -19,14 +20,15 @@
 #include <vector>
 
 #include "fields.h"
+#include "json.h"
 #include "lexical.h"
 #include "options.h"
 #include "protect.h"
+#include "size.h"
+#include "text.h"
 #include "value.h"
 
 namespace quendra {
-
-// Condensing types (condense.h) used by the condensing declarations below.
 
 struct Meta;
 
@@ -179,8 +181,7 @@ double score_factor(double score);
 // the whole array.
 class Selection {
  public:
-  Selection(bool pretty, std::size_t indent, std::size_t length,
-            std::size_t depth);
+  Selection(Layout layout, std::size_t length, std::size_t depth);
 
   // Size of the gap marker for `count` items; 0 when `count` is 0.
   static std::size_t gap_cost(std::size_t count);
@@ -205,8 +206,7 @@ class Selection {
   std::size_t gaps_size() const { return gaps_size_; }
 
  private:
-  bool pretty_;
-  std::size_t indent_;
+  Layout layout_;
   std::size_t length_;
   std::size_t depth_;
   std::set<std::size_t> chosen_;
@@ -215,21 +215,52 @@ class Selection {
   std::size_t gaps_size_;
 };
 
-// The engine's context for one analysis or one fitting attempt: layout,
-// options, scorer, the running key path and the attempt's counters.
+// What one request fixes for all of its attempts, built once by the
+// pipeline and borrowed by the analysis and by every attempt's Pruner.
+struct Request {
+  // The request of `options` written in `layout`: its scorer, its protect
+  // patterns compiled and its query parsed.
+  Request(const Options& options, Layout layout);
+
+  Options options;
+  Layout layout;
+  const FieldScorer& scorer;
+  std::vector<Pattern> patterns;  // protect entries, option order
+  std::optional<Query> query;     // absent without arguments or terms
+  TextSettings text;
+};
+
+// How the spare room of a share-out is accounted after each child: a child
+// that takes more than its offer either drains the pool to 0 (Clamp), or
+// leaves a debt that later children repay, and one that takes less than its
+// floor gives the difference back (Carry).
+enum class Overdraw : unsigned char { Clamp, Carry };
+
+// Shares `pool` spare characters among `children`, those wanting the least
+// first (want: full size minus floor, ties in child order). Each is offered
+// its floor plus min(want, pool / children left) and fitted to that by
+// `fit(child index, target)`, which returns the fitted node and its size,
+// while labels[j] (or "*" beyond the labels) is on `path`; the pool then pays
+// what the child took beyond its floor. `floors[j]` (or the child's min_size
+// beyond the floors given) is what child j has for sure. Returns the fitted
+// nodes in child order and their total size.
+template <typename Fit>
+Filled share_out(const std::vector<Child>& children, std::span<const std::size_t> floors,
+                 std::size_t pool, Overdraw overdraw, Path& path,
+                 std::span<const std::string_view> labels, Fit&& fit);
+
+// The engine's context for one analysis or one fitting attempt: the request
+// it borrows, the running key path and the attempt's counters.
 class Pruner {
  public:
-  // A pruner measuring compact (`pretty` false) or indented JSON with
-  // `indent` spaces a level, with the protect patterns of `options` compiled.
-  // `options` and `scorer` must outlive the pruner.
-  static Pruner with_scorer(bool pretty, std::size_t indent,
-                            const Options& options, const FieldScorer& scorer);
+  // `request` must outlive the pruner.
+  explicit Pruner(const Request& request);
 
   // Analysis of `value` standing at `depth` whose key path is `path`
   // (extended and restored during the call). `inherited` says an ancestor is
-  // protected.
+  // protected; paths in `pinned` count as protected too.
   Meta analyze_at(const Value& value, std::size_t depth, Path& path,
-                  bool inherited);
+                  bool inherited, const PathSet* pinned = nullptr);
 
   // Fits `value` (analysed as `meta`) at `depth` to `budget`. The result may
   // exceed the budget: nothing is smaller than the minimal form and protected
@@ -267,10 +298,6 @@ class Pruner {
   Filled water_fill(const std::vector<Child>& children, std::size_t pool,
                     std::size_t depth, const std::vector<std::string_view>& keys);
 
-  // The request's query, absent without `arguments` or while
-  // `condense_pass` is raised.
-  std::optional<Query> query() const;
-
   // Size of the array holding only the gap marker for `count` items.
   std::size_t collapsed_array_size(std::size_t count, std::size_t depth) const;
   // Size of the object holding only the keys marker for `count` keys.
@@ -278,101 +305,17 @@ class Pruner {
 
   // Container overhead for `k` children at depth `d` in this layout.
   std::size_t overhead(std::size_t k, std::size_t d) const;
-  // Separator between a key and its value: 1 compact, 2 indented.
-  std::size_t sep() const { return pretty ? 2 : 1; }
 
-  const Options& options() const { return *options_; }
-  const FieldScorer& scorer() const { return *scorer_; }
+  const Request& request() const { return *request_; }
+  const Options& options() const { return request_->options; }
+  Layout layout() const { return request_->layout; }
 
-  // Condensing (condense.cc).
-  // The types named with `struct` here are defined in condense.h.
-
-  // Condenses the array whose elements are `items` (analysed as `meta`) at
-  // `depth` to `budget`: every item is kept, cut down to one shared set of
-  // fields, and the dropped fields (and, with `explain`, every field
-  // decision) go to `stats`. Absent when condensing declines: fewer than two
-  // items, an item that is not an object, or no acceptable choice of fields.
-  // preview_head, pinned_paths and condense_pass are left as on entry
-  // (pinned_paths empty, condense_pass lowered).
-  std::optional<Fitted> try_condense(const std::vector<Value>& items,
-                                     const Meta& meta, std::size_t budget,
-                                     std::size_t depth);
-
-  // Scans the members `entries` of one object of record `row` (analysed as
-  // `meta`, standing at `depth`, at key path `path` within the record) into
-  // the columns of `discovery`. When `nested`, new columns get `parent`.
-  // Non-empty objects with fewer than 4 keys on their path are scanned too.
-  // `path` is extended and restored during the call.
-  void visit(struct Discovery& discovery, const std::vector<Member>& entries,
-             const Meta& meta, bool nested, std::optional<std::size_t> parent,
-             Path& path, std::size_t depth, std::size_t row) const;
-
-  // The smallest size condensing shrinks a cell to: the full size when the
-  // node cannot shrink; an object keeping every key with each value at its
-  // floor; a string longer than preview_head + 16 characters as its first
-  // preview_head characters and "…[+N chars]", when that is smaller; any
-  // other node its min_size.
-  std::size_t floor(const Value& value, const Meta& meta,
-                    std::size_t depth) const;
-
-  // The members of `entries` whose key path (`path` plus the key) is in
-  // `paths`, copied whole, and those whose path is in `prefixes` with an
-  // object value, cut down recursively; record order kept. `path` is
-  // extended and restored during the call.
-  std::vector<Member> project(const std::vector<Member>& entries, Path& path,
-                              const PathSet& paths,
-                              const PathSet& prefixes) const;
-
-  // One planning attempt for the array of objects `items` (analysed as
-  // `metas`) at `depth` under `budget`: refused (not uniform, checked only
-  // when `first`), no plan, or a plan. Leaves pinned_paths holding the
-  // pattern paths of the chosen exact columns; the caller empties it.
-  struct PlanOutcome plan(const std::vector<Value>& items,
-                          std::span<const Meta> metas, std::size_t budget,
-                          std::size_t depth, bool first);
-
-  // Discounts redundant columns in `scored` (candidate columns of
-  // `discovery`, `roles[i]` the role of scored[i]): columns holding the same
-  // values in the same records keep 15 % of their score except the best;
-  // the k-th best column of a shared role keeps 0.75^k of its score.
-  void discount_redundant(
-      const struct Discovery& discovery, std::vector<struct ScoredColumn>& scored,
-      const std::vector<std::optional<std::string>>& roles) const;
-
-  // Spreads `extra` spare characters (may be negative) over `items` at
-  // `depth`, each starting from floors[i]: the smallest wants first, each
-  // getting at most an even share of what is left. Objects are filled member
-  // by member; other nodes are fitted. While item i is filled, labels[i] (or
-  // "*" beyond the labels) is on `path`.
-  Filled fill(const std::vector<Child>& items,
-              const std::vector<std::size_t>& floors, std::int64_t extra,
-              std::size_t depth, const std::vector<std::string_view>& labels);
-
-  // The report form of the column path `relative` of the records of the
-  // array at `base`: "/" before each segment of base, "/*", then "/" before
-  // each segment of relative ("/data/items/*/user/name").
-  static std::string path_string(const Path& base, const Path& relative);
-
-  // Builds the condensed array of `plan` at `depth` and records the dropped
-  // fields, the field decisions and the condensed array in `stats`.
-  Fitted execute(const struct Plan& plan, std::size_t depth);
-  // End of condensing.
-
-  bool pretty = false;       // indented measure
-  std::size_t indent = 0;    // spaces per level
-  Stats stats;               // counters of this attempt
-  Path path;                 // key path of the node being fitted
-  std::vector<Pattern> patterns;  // compiled protect entries, option order
-  std::size_t preview_head = 24;  // head length of condensing's estimates
-  PathSet pinned_paths;      // paths analysis treats as protected
-  bool condense_pass = false;  // raised during condensing's second pass
+  Stats stats;  // counters of this attempt
+  Path path;    // key path of the node being fitted
 
  private:
-  Pruner(bool pretty, std::size_t indent, const Options& options,
-         const FieldScorer& scorer);
-
-  // Whether the node at `path` is protected by a pattern or pinned.
-  bool protected_path(const Path& path) const;
+  // Whether the node at `path` is protected by a pattern or in `pinned`.
+  bool protected_path(const Path& path, const PathSet* pinned) const;
 
   // The shape and the quoted key sizes of an object's key list. Records of
   // one array mostly repeat their keys in the same order, so analysis keeps
@@ -389,13 +332,63 @@ class Pruner {
   // REQUIRES: `object` is an object.
   const KeyList& key_list(const Value& object);
 
-  const Options* options_;
-  const FieldScorer* scorer_;
+  const Request* request_;
   // shape_of a node of each kind but Object (indexed by Kind); the shape of
   // every non-object node depends on its kind only.
   std::array<std::uint64_t, 6> kind_shapes_{};
   std::array<KeyList, kKeyLists> key_lists_;  // by a digest of the key list
 };
+
+template <typename Fit>
+Filled share_out(const std::vector<Child>& children, std::span<const std::size_t> floors,
+                 std::size_t pool, Overdraw overdraw, Path& path,
+                 std::span<const std::string_view> labels, Fit&& fit) {
+  const std::size_t k = children.size();
+  auto floor_of = [&](std::size_t j) {
+    return j < floors.size() ? floors[j] : children[j].meta->min_size;
+  };
+  auto want = [&](std::size_t j) {
+    std::size_t size = children[j].meta->size;
+    std::size_t f = floor_of(j);
+    return size > f ? size - f : std::size_t{0};
+  };
+  std::vector<std::size_t> order(k);
+  for (std::size_t j = 0; j < k; ++j) order[j] = j;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return want(a) < want(b); });
+
+  Filled filled;
+  filled.values.resize(k);
+  // The pool with a debt: a Carry share-out may take more than it has, and
+  // the children after it get nothing until the debt is repaid.
+  std::size_t debt = 0;
+  std::size_t left = k;
+  for (std::size_t j : order) {
+    const std::size_t offer = std::min(pool / std::max<std::size_t>(left, 1), want(j));
+    path.emplace_back(j < labels.size() ? labels[j] : std::string_view("*"));
+    Fitted v = fit(j, floor_of(j) + offer);
+    path.pop_back();
+    const std::size_t f = floor_of(j);
+    if (v.size >= f) {
+      std::size_t used = v.size - f;
+      if (used <= pool) {
+        pool -= used;
+      } else {
+        if (overdraw == Overdraw::Carry) debt = sat_add(debt, used - pool);
+        pool = 0;
+      }
+    } else if (overdraw == Overdraw::Carry) {
+      std::size_t gain = f - v.size;
+      std::size_t repaid = std::min(debt, gain);
+      debt -= repaid;
+      pool = sat_add(pool, gain - repaid);
+    }
+    --left;
+    filled.total = sat_add(filled.total, v.size);
+    filled.values[j] = std::move(v.value);
+  }
+  return filled;
+}
 
 }  // namespace quendra
 

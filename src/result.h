@@ -1,13 +1,56 @@
-// Result-or-error for the library's stages. Failures travel as values; a
-// stage with no value of its own returns std::optional<E> instead.
+// Result-or-error for the library's stages, and the errors themselves.
+// Failures travel as values; a stage with no value of its own returns
+// std::optional<E> instead.
 #ifndef QUENDRA_RESULT_H_
 #define QUENDRA_RESULT_H_
 
+#include <cstddef>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <variant>
 
 namespace quendra {
+
+// Where a JSON text stops making sense.
+struct ParseError {
+  std::string message;
+  std::size_t line = 1;    // from 1
+  std::size_t column = 1;  // from 1, in characters
+
+  // "<message> at line <line>, column <column>".
+  std::string to_string() const;
+};
+
+// A failure of one request: one named record per kind of failure. The
+// envelope's message is made by to_string() alone.
+struct Error {
+  struct InputNotUtf8 {};
+  struct OptionsNotUtf8 {};
+  struct OptionsNotJson {
+    ParseError error;
+  };
+  struct BadOptions {  // a member of the options object is refused
+    std::string message;
+  };
+  struct InputNotJson {
+    ParseError error;
+  };
+  struct InputNotYaml {  // the reason, with its place in the text
+    std::string message;
+  };
+  struct OutputTooLarge {};  // the text could not be held (a huge indent)
+
+  using Record = std::variant<InputNotUtf8, OptionsNotUtf8, OptionsNotJson, BadOptions,
+                              InputNotJson, InputNotYaml, OutputTooLarge>;
+  Record record;
+
+  // "input is not valid UTF-8", "options are not valid UTF-8",
+  // "invalid options JSON: " + parse error, "invalid options: " + message,
+  // "invalid JSON input: " + parse error, "invalid YAML input: " + message,
+  // "output too large to render".
+  std::string to_string() const;
+};
 
 template <typename T, typename E>
 class [[nodiscard]] Result {

@@ -48,16 +48,6 @@ inline std::uint64_t special_bytes(std::uint64_t w) {
   return (ctrl | is_q | is_bs | w) & kHighs;
 }
 
-inline std::size_t saturating_add(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_add_overflow(a, b, &r) ? SIZE_MAX : r;
-}
-
-inline std::size_t saturating_mul(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_mul_overflow(a, b, &r) ? SIZE_MAX : r;
-}
-
 inline std::uint64_t rotl(std::uint64_t x, int b) {
   return (x << b) | (x >> (64 - b));
 }
@@ -139,13 +129,12 @@ std::size_t quoted(std::string_view text) {
   return total;
 }
 
-std::size_t overhead(std::size_t k, std::size_t d, bool pretty,
-                     std::size_t indent) {
+std::size_t overhead(std::size_t k, std::size_t d, Layout layout) {
   if (k == 0) return 2;
-  if (!pretty) return saturating_add(k, 1);
-  std::size_t closing = saturating_mul(indent, d);
-  std::size_t line = saturating_add(saturating_mul(indent, saturating_add(d, 1)), 2);
-  return saturating_add(saturating_add(closing, saturating_mul(line, k)), 2);
+  if (!layout.pretty()) return sat_add(k, 1);
+  std::size_t closing = sat_mul(layout.indent, d);
+  std::size_t line = sat_add(sat_mul(layout.indent, sat_add(d, 1)), 2);
+  return sat_add(sat_add(closing, sat_mul(line, k)), 2);
 }
 
 std::size_t digits(std::size_t n) {
@@ -167,8 +156,8 @@ std::string keys_marker_key(std::size_t n) {
   return std::to_string(n) + " keys omitted";
 }
 
-std::size_t keys_marker_size(std::size_t n, bool pretty) {
-  return 18 + digits(n) + (pretty ? 2 : 1);
+std::size_t keys_marker_size(std::size_t n, Layout layout) {
+  return 18 + digits(n) + layout.key_separator();
 }
 
 std::string string_marker(std::size_t n) {
@@ -196,23 +185,18 @@ std::size_t scalar(const Value& value) {
   return 0;
 }
 
-std::size_t of(const Value& value, bool pretty, std::size_t indent, std::size_t depth) {
-  // Saturating: a huge indent must give a huge size, never a wrapped one.
-  auto add = [](std::size_t a, std::size_t b) {
-    return a > std::numeric_limits<std::size_t>::max() - b ? std::numeric_limits<std::size_t>::max()
-                                                           : a + b;
-  };
+std::size_t of(const Value& value, Layout layout, std::size_t depth) {
   switch (value.kind()) {
     case Kind::Array: {
-      std::size_t total = overhead(value.items().size(), depth, pretty, indent);
-      for (const Value& item : value.items()) total = add(total, of(item, pretty, indent, depth + 1));
+      std::size_t total = overhead(value.items().size(), depth, layout);
+      for (const Value& item : value.items()) total = sat_add(total, of(item, layout, depth + 1));
       return total;
     }
     case Kind::Object: {
-      const std::size_t sep = pretty ? 2 : 1;
-      std::size_t total = overhead(value.members().size(), depth, pretty, indent);
+      std::size_t total = overhead(value.members().size(), depth, layout);
       for (const Member& m : value.members()) {
-        total = add(total, add(quoted(m.key) + sep, of(m.value, pretty, indent, depth + 1)));
+        total = sat_add(total, sat_add(quoted(m.key) + layout.key_separator(),
+                                       of(m.value, layout, depth + 1)));
       }
       return total;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "json.h"
 #include "value.h"
 
 namespace quendra {
@@ -31,11 +32,21 @@ inline std::size_t quoted(const char* text) {
   return quoted(std::string_view(text));
 }
 
+// Sizes saturate at SIZE_MAX: a huge indent gives a huge size, never a
+// wrapped one.
+inline std::size_t sat_add(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_add_overflow(a, b, &r) ? SIZE_MAX : r;
+}
+inline std::size_t sat_mul(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_mul_overflow(a, b, &r) ? SIZE_MAX : r;
+}
+
 // Punctuation and indentation of an array or object with `k` elements at
 // nesting depth `d` (the root is 0): 2 when k is 0; k + 1 compact;
-// indent*d + (indent*(d+1) + 2)*k + 2 when `pretty`. Saturates at SIZE_MAX.
-std::size_t overhead(std::size_t k, std::size_t d, bool pretty,
-                     std::size_t indent);
+// indent*d + (indent*(d+1) + 2)*k + 2 indented. Saturates.
+std::size_t overhead(std::size_t k, std::size_t d, Layout layout);
 
 // Number of decimal digits of `n` (1 for 0).
 std::size_t digits(std::size_t n);
@@ -49,14 +60,17 @@ std::size_t gap_marker_size(std::size_t n);
 // keys. The member's value is the string kKeysMarkerValue.
 std::string keys_marker_key(std::size_t n);
 inline constexpr std::string_view kKeysMarkerValue = "\u2026";
-// Size of the whole keys marker member: quoted(key) + separator (1 compact,
-// 2 pretty) + 3, that is 18 + digits(n) + separator.
-std::size_t keys_marker_size(std::size_t n, bool pretty);
+// Size of the whole keys marker member: quoted(key) + key separator + 3,
+// that is 18 + digits(n) + separator.
+std::size_t keys_marker_size(std::size_t n, Layout layout);
 
 // "…[+N chars]": the string standing for a whole string of `n` characters.
 std::string string_marker(std::size_t n);
 // quoted(string_marker(n)), that is 12 + digits(n).
 std::size_t string_marker_size(std::size_t n);
+// The smallest string marker, "…[+0 chars]" quoted: no string marker is
+// smaller.
+inline constexpr std::size_t kShortestStringMarker = 13;
 
 namespace size {
 // Size of a null (4), a bool (4 or 5) or a number (characters of its text).
@@ -64,8 +78,9 @@ namespace size {
 std::size_t scalar(const Value& value);
 
 // Size of the whole of `value` standing at nesting level `depth`: the
-// character count of its JSON text, compact or indented, without writing it.
-std::size_t of(const Value& value, bool pretty, std::size_t indent, std::size_t depth = 0);
+// character count of its JSON text in `layout`, without writing it.
+// Saturates.
+std::size_t of(const Value& value, Layout layout, std::size_t depth = 0);
 }  // namespace size
 
 // SipHash-c-d of `bytes` under the 128-bit key (k0, k1), each half read as a

@@ -18,16 +18,6 @@ using text::Section;
 // Marks a size that has not been measured yet.
 constexpr std::size_t kUnknown = SIZE_MAX;
 
-std::size_t saturating_add(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_add_overflow(a, b, &r) ? SIZE_MAX : r;
-}
-
-std::size_t saturating_mul(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_mul_overflow(a, b, &r) ? SIZE_MAX : r;
-}
-
 // Start of the character that ends just before byte `pos`. REQUIRES: pos > 0.
 std::size_t previous_start(std::string_view text, std::size_t pos) {
   do {
@@ -218,7 +208,7 @@ Shown preview_known(std::string_view text, std::size_t c, std::size_t text_size,
   } else {
     // Every line but the last adds at least its terminator, so the loop reads
     // at most about 2n lines however long the text is.
-    const std::size_t cap = saturating_mul(n, 2);
+    const std::size_t cap = sat_mul(n, 2);
     const std::size_t allowance = std::max<std::size_t>(8, n / 4);
     const std::size_t total_lines = count_byte(text, '\n') + (text.back() != '\n' ? 1 : 0);
     std::size_t shown_lines = 0;
@@ -230,7 +220,7 @@ Shown preview_known(std::string_view text, std::size_t c, std::size_t text_size,
       Shown part = preview_known(line.content, line_chars, kUnknown,
                                  shown_lines == 0 ? n : allowance, measure);
       std::size_t added = part.chars + line.terminator.size();
-      if (shown_lines > 0 && saturating_add(shortened.chars, added) > cap) break;
+      if (shown_lines > 0 && sat_add(shortened.chars, added) > cap) break;
       shortened.text.append(part.whole ? line.content : std::string_view(part.text));
       shortened.text.append(line.terminator);
       shortened.chars += added;
@@ -265,7 +255,7 @@ void walk_render(Source source, std::size_t full, std::size_t k, Measure measure
   bool any_whole = false;
   while (source.next(s)) {
     if (running <= full) {
-      running = saturating_add(running, static_cast<std::size_t>(s.chars));
+      running = sat_add(running, static_cast<std::size_t>(s.chars));
       if (running <= full) {
         any_whole = true;
         if (!emit(i++, s, Shown{true, {}, content_chars(s), kUnknown})) return;
@@ -384,7 +374,7 @@ std::vector<std::string> render_pieces(const std::vector<Section>& sections, std
 // Sections are never stored: each rendering splits the text again as it
 // goes, so memory stays proportional to the output, and a rendering that
 // outgrows the budget stops early.
-std::string fit_text(std::string_view text, std::size_t budget, const Options& options) {
+std::string fit_text(std::string_view text, std::size_t budget, const TextSettings& settings) {
   const Measure measure = quoted;
   const std::size_t total = unicode::count_chars(text);
 
@@ -409,10 +399,10 @@ std::string fit_text(std::string_view text, std::size_t budget, const Options& o
     longest = std::max(longest, static_cast<std::size_t>(make_section(split.next()).chars));
   }
 
-  const std::size_t head = options.string_head_chars;
-  const std::size_t per_section = std::max<std::size_t>(options.string_section_chars, 1);
-  const std::size_t min_section = std::max<std::size_t>(options.string_min_section_chars, 1);
-  auto full_for = [&](std::size_t k) { return saturating_mul(k, head) / per_section; };
+  const std::size_t head = settings.head_chars;
+  const std::size_t per_section = std::max<std::size_t>(settings.section_chars, 1);
+  const std::size_t min_section = std::max<std::size_t>(settings.min_section_chars, 1);
+  auto full_for = [&](std::size_t k) { return sat_mul(k, head) / per_section; };
 
   // A trial renders with allowance k and stops as soon as the parts exceed
   // the budget: sizes only grow, so the answer is the same.
@@ -421,7 +411,7 @@ std::string fit_text(std::string_view text, std::size_t budget, const Options& o
     bool fits = true;
     walk_render(SplitSource(text, how), full_for(k), k, measure,
                 [&](std::size_t, const Section& s, const Shown& shown) {
-                  size = saturating_add(size, inner_size(s, shown));
+                  size = sat_add(size, inner_size(s, shown));
                   fits = size <= budget;
                   return fits;
                 });
@@ -461,7 +451,7 @@ std::string fit_text(std::string_view text, std::size_t budget, const Options& o
                 remaining -= static_cast<std::size_t>(s.chars);
                 std::string next = sections_marker(count - i - 1, remaining);
                 std::size_t part = inner_size(s, shown);
-                if (saturating_add(saturating_add(kept, part), quoted(next)) > budget) return false;
+                if (sat_add(sat_add(kept, part), quoted(next)) > budget) return false;
                 append_shown(out, s, shown);
                 kept += part;
                 marker = std::move(next);

@@ -11,18 +11,23 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
-
 namespace quendra {
+
+// How long texts are cut: the string_head_chars, string_section_chars and
+// string_min_section_chars options.
+struct TextSettings {
+  std::size_t head_chars = 500;        // shown whole before sections are previewed
+  std::size_t section_chars = 100;     // preview length of one section
+  std::size_t min_section_chars = 16;  // shortest section preview
+};
 
 // Shortens `text` so that its size as a JSON string literal (`quoted`) is at
 // most `budget` where possible; the only result that can exceed the budget is
 // the bare "…[+N chars]" marker for the whole text. Splits into paragraphs,
-// else lines, else sentences, else cuts flat. Reads string_head_chars,
-// string_section_chars and string_min_section_chars from `options`.
+// else lines, else sentences, else cuts flat.
 // REQUIRES: `text` is valid UTF-8.
 std::string fit_text(std::string_view text, std::size_t budget,
-                     const Options& options);
+                     const TextSettings& settings);
 
 namespace text {
 

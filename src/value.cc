@@ -37,6 +37,16 @@ const std::vector<Member>& Value::members() const {
   return members ? *members : kNoMembers;
 }
 
+bool Value::is_empty() const {
+  switch (kind()) {
+    case Kind::Null: return true;
+    case Kind::String: return text().empty();
+    case Kind::Array: return items().empty();
+    case Kind::Object: return members().empty();
+    default: return false;
+  }
+}
+
 bool operator==(const Value& a, const Value& b) { return a.payload_ == b.payload_; }
 
 }  // namespace quendra

@@ -57,6 +57,9 @@ class Value {
   std::vector<Value>& items();
   std::vector<Member>& members();
 
+  // Null, "", [] or {}.
+  bool is_empty() const;
+
   // Deep structural equality (kind, payload, order, repeated keys).
   friend bool operator==(const Value& a, const Value& b);
 

@@ -265,7 +265,6 @@ void block(std::string& out, const Value& value, std::size_t depth,
 }
 
 std::string render(const Value& value, std::size_t indent) {
-  if (indent < 2) indent = 2;
   std::string out;
   if (literal_string(value)) {
     append_literal(out, value.text(), 1, indent);

@@ -48,7 +48,7 @@ void block(std::string& out, const Value& value, std::size_t depth,
 
 // The whole YAML text of a document: a multi-line string as a top-level
 // literal block, a non-empty container as a block, anything else as one
-// line. `indent` below 2 is raised to 2. The text ends with one line feed.
+// line. The text ends with one line feed. REQUIRES: indent >= 2.
 std::string render(const Value& value, std::size_t indent);
 
 }  // namespace quendra::yaml

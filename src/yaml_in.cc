@@ -1347,22 +1347,23 @@ std::string json_number(std::string_view text, double number) {
   return std::string(buf, r.ptr);
 }
 
-Result<Value, std::string> parse(std::string_view text) {
+Result<Value, Error> parse(std::string_view text) {
+  auto refused = [](std::string message) { return Error{Error::InputNotYaml{std::move(message)}}; };
   // libfyaml loops forever on some malformed UTF-8, so it never sees any.
-  if (!unicode::valid_utf8(text)) return std::string("input is not valid UTF-8");
+  if (!unicode::valid_utf8(text)) return refused("input is not valid UTF-8");
   if (text.empty()) return Value::null();
   Loader loader(text);
-  if (std::optional<std::string> failure = loader.load()) return *failure;
+  if (std::optional<std::string> failure = loader.load()) return refused(std::move(*failure));
   const std::vector<std::size_t>& docs = loader.documents();
   if (docs.empty()) return Value::null();
-  if (docs.size() == 1) return convert(loader, docs[0]);
   std::vector<Value> values;
   values.reserve(docs.size());
   for (std::size_t root : docs) {
     Result<Value, std::string> v = convert(loader, root);
-    if (!v.ok()) return std::move(v).error();
+    if (!v.ok()) return refused(std::move(v).error());
     values.push_back(std::move(v).value());
   }
+  if (values.size() == 1) return std::move(values[0]);
   return Value::array(std::move(values));
 }
 

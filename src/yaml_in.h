@@ -25,14 +25,14 @@ inline constexpr std::size_t kMinAliasBytes = 64u << 20;
 // Reads all documents of `text`: none gives Null, one gives its value, more
 // give an Array of their values in order. Plain untagged scalars follow the
 // YAML 1.2 core schema; ints become decimal Number text, floats keep their
-// text when it is a JSON number. On failure returns the message alone: for a
-// text the loader refuses, "<reason> at byte <B> line <L> column <C>" (byte
-// from 0, line and column from 1, the column in characters); for a refused
-// node, one of "nesting deeper than 512 levels", "complex mapping keys are not
+// text when it is a JSON number. A failure is Error::InputNotYaml with its
+// message: for a text the loader refuses, "<reason> at byte <B> line <L>
+// column <C>" (byte from 0, line and column from 1, the column in
+// characters); for a refused node, one of "nesting deeper than 512 levels", "complex mapping keys are not
 // supported", "unresolved alias", "invalid value". Every load failure of the
 // whole text is reported before any refused node. Text that is not valid
 // UTF-8 gives "input is not valid UTF-8"; a NUL character is refused.
-Result<Value, std::string> parse(std::string_view text);
+Result<Value, Error> parse(std::string_view text);
 
 // The Number text of a float scalar `text` whose finite value is `number`:
 // `text` itself when it is a JSON number, otherwise the shortest decimal

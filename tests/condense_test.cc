@@ -31,19 +31,27 @@ Value Parse(std::string_view text) {
 
 std::string Render(const Value& value, std::size_t indent) {
   std::string out;
-  json::write_value(out, value, indent > 0, indent, 0);
+  json::write_value(out, value, Layout{indent});
   return out;
 }
 
-Pruner MakePruner(const Options& options, std::size_t indent) {
-  return Pruner::with_scorer(indent > 0, indent, options,
-                             scorer_for(options.field_scorer));
-}
+// A request and one attempt's pruner over it, as the budget search makes
+// them, with the pruner seen as condensing sees it.
+struct Engine {
+  Engine(const Options& options, std::size_t indent)
+      : request(options, Layout{indent}), pruner(request), fitter(pruner) {}
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  Request request;
+  Pruner pruner;
+  PrunerFitter fitter;
+};
 
 Meta Analyze(const Value& doc, const Options& options, std::size_t indent) {
-  Pruner pruner = MakePruner(options, indent);
+  Engine engine(options, indent);
   Path path;
-  return pruner.analyze_at(doc, 0, path, false);
+  return engine.pruner.analyze_at(doc, 0, path, false);
 }
 
 Options Condensing() {
@@ -80,17 +88,14 @@ struct Outcome {
 };
 
 // Fits `doc` as one attempt of the budget search does, and checks that the
-// pruner's condensing state is back to its resting values.
+// key path is back at the root.
 Outcome FitDoc(const Value& doc, std::size_t budget, const Options& options,
                std::size_t indent) {
   Meta meta = Analyze(doc, options, indent);
-  Pruner pruner = MakePruner(options, indent);
-  Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
-  EXPECT_TRUE(pruner.path.empty());
-  EXPECT_EQ(pruner.preview_head, 24u);
-  EXPECT_TRUE(pruner.pinned_paths.empty());
-  EXPECT_FALSE(pruner.condense_pass);
-  return {Render(fitted.value, indent), fitted.size, pruner.stats};
+  Engine engine(options, indent);
+  Fitted fitted = engine.pruner.fit_sized(doc, meta, budget, 0);
+  EXPECT_TRUE(engine.pruner.path.empty());
+  return {Render(fitted.value, indent), fitted.size, engine.pruner.stats};
 }
 
 Outcome Fit(std::string_view doc, std::size_t budget, const Options& options,
@@ -119,11 +124,11 @@ std::string Repeat(std::string_view piece, std::size_t n) {
 }
 
 TEST(CondensePathString, Texts) {
-  EXPECT_EQ(Pruner::path_string({"data", "items"}, {"user", "name"}),
+  EXPECT_EQ(path_string({"data", "items"}, {"user", "name"}),
             "/data/items/*/user/name");
-  EXPECT_EQ(Pruner::path_string({}, {"user", "name"}), "/*/user/name");
-  EXPECT_EQ(Pruner::path_string({}, {}), "/*");
-  EXPECT_EQ(Pruner::path_string({"*", "a/b"}, {""}), "/*/a/b/*/");
+  EXPECT_EQ(path_string({}, {"user", "name"}), "/*/user/name");
+  EXPECT_EQ(path_string({}, {}), "/*");
+  EXPECT_EQ(path_string({"*", "a/b"}, {""}), "/*/a/b/*/");
 }
 
 TEST(CondenseFloor, Cells) {
@@ -155,9 +160,7 @@ TEST(CondenseFloor, Cells) {
     Options options;
     Value value = Parse(c.doc);
     Meta meta = Analyze(value, options, c.indent);
-    Pruner pruner = MakePruner(options, c.indent);
-    pruner.preview_head = c.head;
-    EXPECT_EQ(pruner.floor(value, meta, 0), c.floor);
+    EXPECT_EQ(floor(Layout{c.indent}, value, meta, 0, c.head), c.floor);
   }
 
   // A node that cannot shrink floors at its size.
@@ -165,20 +168,18 @@ TEST(CondenseFloor, Cells) {
   options.protect = {"s"};
   Value doc = Parse(R"({"s":")" + s41 + R"("})");
   Meta meta = Analyze(doc, options, 0);
-  Pruner pruner = MakePruner(options, 0);
-  EXPECT_EQ(pruner.floor(doc.members()[0].value, meta.children[0], 1), 43u);
+  EXPECT_EQ(floor(Layout{}, doc.members()[0].value, meta.children[0], 1, 24), 43u);
 }
 
 Discovery Scan(const Value& array, const Options& options, std::size_t indent,
                std::optional<Query> query = std::nullopt) {
   Meta meta = Analyze(array, options, indent);
-  Pruner pruner = MakePruner(options, indent);
   Discovery discovery;
   discovery.query = std::move(query);
   Path path;
   for (std::size_t row = 0; row < array.items().size(); ++row) {
-    pruner.visit(discovery, array.items()[row].members(), meta.children[row],
-                 false, std::nullopt, path, 1, row);
+    visit(Layout{indent}, discovery, array.items()[row].members(), meta.children[row],
+          std::nullopt, path, 1, row, 24);
     EXPECT_TRUE(path.empty());
   }
   return discovery;
@@ -318,9 +319,8 @@ TEST(CondenseProject, KeepsChosenPathsInRecordOrder) {
   Value record = Parse(R"({"b":1,"u":{"n":"x","e":"y","z":{"q":1}},"a":2,"u":{"e":3},"w":{"n":1}})");
   PathSet paths = {{"a"}, {"b"}, {"u", "n"}};
   PathSet prefixes = {{"a"}, {"b"}, {"u"}, {"u", "n"}};
-  Pruner pruner = MakePruner(Options(), 0);
   Path path;
-  Value projected = Value::object(pruner.project(record.members(), path, paths, prefixes));
+  Value projected = Value::object(project(record.members(), path, paths, prefixes));
   EXPECT_TRUE(path.empty());
   EXPECT_EQ(Render(projected, 0), R"({"b":1,"u":{"n":"x"},"a":2,"u":{}})");
 }
@@ -330,7 +330,7 @@ TEST(CondenseSizeModel, MatchesRenderingAtFloors) {
   for (std::size_t indent : {0, 2}) {
     SCOPED_TRACE(indent);
     Discovery d = Scan(ids, Options(), indent);
-    SizeModel model{indent > 0, indent, 0, 3};
+    SizeModel model{Layout{indent}, 0, 3};
     ColumnCost cost = column_cost(model, d.columns, 0, false, {});
     EXPECT_EQ(model.skeleton(), indent ? 26u : 7u);
     EXPECT_EQ(cost.size, indent ? 39u : 21u);
@@ -349,7 +349,7 @@ TEST(CondenseSizeModel, MatchesRenderingAtFloors) {
     SCOPED_TRACE(indent);
     Discovery d = Scan(users, Options(), indent);
     ASSERT_EQ(d.columns.size(), 4u);  // title, user, user.name, user.email
-    SizeModel model{indent > 0, indent, 0, 3};
+    SizeModel model{Layout{indent}, 0, 3};
     ColumnCost name = column_cost(model, d.columns, 2, false, {});
     EXPECT_EQ(name.containers, std::vector<std::size_t>{1});
     ColumnCost email = column_cost(model, d.columns, 3, false, {1});
@@ -368,7 +368,6 @@ TEST(CondenseDiscount, SharedRolesAndDuplicates) {
       R"([{"p":1,"r":1,"s":2,"c":0,"t":7},{"p":2,"r":2,"s":1,"c":0,"t":8},)"
       R"({"p":3,"r":3,"s":3,"c":0}])");
   Discovery d = Scan(records, Options(), 0);
-  Pruner pruner = MakePruner(Options(), 0);
   struct Case {
     const char* name;
     std::vector<ScoredColumn> scored;
@@ -398,7 +397,7 @@ TEST(CondenseDiscount, SharedRolesAndDuplicates) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     std::vector<ScoredColumn> scored = c.scored;
-    pruner.discount_redundant(d, scored, c.roles);
+    discount_redundant(d, scored, c.roles);
     for (std::size_t i = 0; i < scored.size(); ++i) {
       EXPECT_DOUBLE_EQ(scored[i].score, c.expected[i]) << i;
     }
@@ -409,8 +408,10 @@ PlanOutcome::Kind PlanKind(std::string_view doc, std::size_t budget, bool first,
                            const Options& options = Condensing()) {
   Value array = Parse(doc);
   Meta meta = Analyze(array, options, 0);
-  Pruner pruner = MakePruner(options, 0);
-  return pruner.plan(array.items(), meta.children, budget, 0, first).kind;
+  Engine engine(options, 0);
+  return plan(engine.fitter, array.items(), meta.children, budget, 0, first, 24,
+              engine.request.query)
+      .kind;
 }
 
 TEST(CondensePlan, UniformityGate) {
@@ -439,8 +440,9 @@ TEST(CondensePlan, ScoreSharesOfTheBudget) {
     SCOPED_TRACE(budget);
     Value array = Parse(doc);
     Meta meta = Analyze(array, options, 0);
-    Pruner pruner = MakePruner(options, 0);
-    PlanOutcome outcome = pruner.plan(array.items(), meta.children, budget, 0, true);
+    Engine engine(options, 0);
+    PlanOutcome outcome = plan(engine.fitter, array.items(), meta.children, budget, 0, true, 24,
+                               engine.request.query);
     ASSERT_EQ(outcome.kind, PlanOutcome::Kind::kAccepted);
     const Plan& plan = *outcome.plan;
     EXPECT_TRUE(plan.selected[0]);
@@ -448,7 +450,6 @@ TEST(CondensePlan, ScoreSharesOfTheBudget) {
     EXPECT_EQ(plan.slack, budget - (budget == 172 ? 154 : 136));
     EXPECT_EQ(plan.head, 24u);
     EXPECT_TRUE(plan.complete);
-    EXPECT_TRUE(pruner.pinned_paths.empty());  // nothing exact
   }
 }
 
@@ -459,8 +460,9 @@ TEST(CondensePlan, RelevanceOfNamesAndValues) {
       3, R"({"title":"Post #","owner":{"id":#,"login_name":"ann#"},)"
          R"("user":{"profile":{"name":"n#"}},"meta":{"data":{"id":#}},"note":"release #"})"));
   Meta meta = Analyze(array, options, 0);
-  Pruner pruner = MakePruner(options, 0);
-  PlanOutcome outcome = pruner.plan(array.items(), meta.children, 10000, 0, true);
+  Engine engine(options, 0);
+  PlanOutcome outcome = plan(engine.fitter, array.items(), meta.children, 10000, 0, true, 24,
+                             engine.request.query);
   ASSERT_EQ(outcome.kind, PlanOutcome::Kind::kAccepted);
   const Plan& plan = *outcome.plan;
   struct Case {
@@ -498,9 +500,9 @@ TEST(CondenseTryCondense, Declines) {
     SCOPED_TRACE(doc);
     Value array = Parse(doc);
     Meta meta = Analyze(array, options, 0);
-    Pruner pruner = MakePruner(options, 0);
-    EXPECT_FALSE(pruner.try_condense(array.items(), meta, 5, 0));
-    EXPECT_TRUE(pruner.stats.dropped_fields.empty());
+    Engine engine(options, 0);
+    EXPECT_FALSE(condense(engine.fitter, array.items(), meta, 5, 0));
+    EXPECT_TRUE(engine.pruner.stats.dropped_fields.empty());
   }
 }
 
@@ -514,9 +516,9 @@ TEST(CondenseTryCondense, DeclinesOneBelowTheCheapestColumn) {
       SCOPED_TRACE(testing::Message() << n << " records, indent " << indent);
       Value array = Parse(Records(n, R"({"title":"t#"})"));
       Meta meta = Analyze(array, options, indent);
-      Pruner pruner = MakePruner(options, indent);
-      EXPECT_FALSE(pruner.try_condense(array.items(), meta, meta.size - 1, 0));
-      std::optional<Fitted> fitted = pruner.try_condense(array.items(), meta, meta.size, 0);
+      Engine engine(options, indent);
+      EXPECT_FALSE(condense(engine.fitter, array.items(), meta, meta.size - 1, 0));
+      std::optional<Fitted> fitted = condense(engine.fitter, array.items(), meta, meta.size, 0);
       ASSERT_TRUE(fitted);
       EXPECT_EQ(fitted->size, meta.size);
     }
@@ -573,11 +575,11 @@ TEST(CondensePlan, CompletenessByPreviewLength) {
   Options options = Condensing();
   Value array = Parse(kTitles);
   Meta meta = Analyze(array, options, 0);
-  Pruner pruner = MakePruner(options, 0);
+  Engine engine(options, 0);
   for (std::size_t head : {24, 12}) {
     SCOPED_TRACE(head);
-    pruner.preview_head = head;
-    PlanOutcome outcome = pruner.plan(array.items(), meta.children, 160, 0, true);
+    PlanOutcome outcome = plan(engine.fitter, array.items(), meta.children, 160, 0, true, head,
+                               engine.request.query);
     ASSERT_EQ(outcome.kind, PlanOutcome::Kind::kAccepted);
     EXPECT_EQ(outcome.plan->complete, head == 12);
     EXPECT_EQ(outcome.plan->selected[0], head == 12);  // name
@@ -705,11 +707,12 @@ std::string WideRecords(std::size_t keys) {
 
 TEST(CondenseReport, DroppedFieldsAreSortedAndCappedPerAttempt) {
   Options options = Condensing();
-  Pruner pruner = MakePruner(options, 0);
+  Engine engine(options, 0);
+  Pruner& pruner = engine.pruner;
   for (std::size_t keys : {20, 10}) {
     Value array = Parse(WideRecords(keys));
     Meta meta = Analyze(array, options, 0);
-    ASSERT_TRUE(pruner.try_condense(array.items(), meta, 90, 0));
+    ASSERT_TRUE(condense(engine.fitter, array.items(), meta, 90, 0));
   }
   // title and k00 stay in each array: 19 + 9 fields dropped, 24 listed.
   EXPECT_EQ(pruner.stats.fields_dropped, 28u);
@@ -818,7 +821,7 @@ std::set<std::string> CandidatePaths(const Value& array) {
     for (std::size_t len = 1; len < p.size(); ++len) {
       under_pure = under_pure && pure(Path(p.begin(), p.begin() + len));
     }
-    if (under_pure && !pure(p)) out.insert(Pruner::path_string({}, p));
+    if (under_pure && !pure(p)) out.insert(path_string({}, p));
   }
   return out;
 }
@@ -841,13 +844,10 @@ TEST(CondenseProperties, GeneratedRecordArrays) {
         SCOPED_TRACE(testing::Message() << "seed " << seed << " indent " << indent
                                         << " budget " << budget);
         ++runs;
-        Pruner pruner = MakePruner(options, indent);
-        std::optional<Fitted> result =
-            pruner.try_condense(array.items(), meta, budget, 0);
+        Engine engine(options, indent);
+        Pruner& pruner = engine.pruner;
+        std::optional<Fitted> result = condense(engine.fitter, array.items(), meta, budget, 0);
         EXPECT_TRUE(pruner.path.empty());
-        EXPECT_EQ(pruner.preview_head, 24u);
-        EXPECT_TRUE(pruner.pinned_paths.empty());
-        EXPECT_FALSE(pruner.condense_pass);
         if (!result) continue;
         ++condensed;
 
@@ -882,31 +882,25 @@ TEST(CondenseProperties, GeneratedRecordArrays) {
   EXPECT_GT(condensed * 3, runs) << condensed << " of " << runs;
 }
 
-// Whether planning as try_condense runs it (both passes with a query, both
-// preview lengths, stopping at a refusal or an accepted plan) finds a plan,
-// without try_condense's early checks on the budget.
-bool SomePlanAccepted(Pruner& pruner, const Value& array, const Meta& meta,
+// Whether planning as condense() runs it (both passes with a query, the
+// second without it, both preview lengths, stopping at a refusal or an
+// accepted plan) finds a plan, without condense()'s early checks on the
+// budget.
+bool SomePlanAccepted(Engine& engine, const Value& array, const Meta& meta,
                       std::size_t budget, std::size_t passes) {
-  bool accepted = false;
-  bool stop = false;
-  for (std::size_t pass = 0; pass < passes && !stop; ++pass) {
-    pruner.condense_pass = pass == 1;
+  for (std::size_t pass = 0; pass < passes; ++pass) {
     for (std::size_t head : {24, 12}) {
-      pruner.preview_head = head;
-      PlanOutcome outcome = pruner.plan(array.items(), meta.children, budget, 0, head == 24);
-      pruner.pinned_paths.clear();
+      PlanOutcome outcome = plan(engine.fitter, array.items(), meta.children, budget, 0,
+                                 head == 24, head,
+                                 pass == 0 ? engine.request.query : std::nullopt);
       if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
-      accepted = outcome.kind == PlanOutcome::Kind::kAccepted;
-      stop = true;
-      break;
+      return outcome.kind == PlanOutcome::Kind::kAccepted;
     }
   }
-  pruner.condense_pass = false;
-  pruner.preview_head = 24;
-  return accepted;
+  return false;
 }
 
-// try_condense declines without scanning values when the records are too
+// condense() declines without scanning values when the records are too
 // many for the budget; over budgets around that point its answer must be
 // the one planning gives.
 TEST(CondenseProperties, EarlyDeclinesMatchPlanning) {
@@ -920,16 +914,16 @@ TEST(CondenseProperties, EarlyDeclinesMatchPlanning) {
       Options options = Condensing();
       if (seed % 2 == 0) options.arguments = "active user email";
       Meta meta = Analyze(array, options, indent);
-      SizeModel model{indent > 0, indent, 0, n};
+      SizeModel model{Layout{indent}, 0, n};
       for (std::size_t budget = model.skeleton(); budget < model.skeleton() + 400;
            budget += 9) {
         SCOPED_TRACE(testing::Message() << "seed " << seed << " indent " << indent
                                         << " budget " << budget);
-        Pruner reference = MakePruner(options, indent);
+        Engine reference(options, indent);
         bool planned = SomePlanAccepted(reference, array, meta, budget,
                                         options.arguments ? 2 : 1);
-        Pruner pruner = MakePruner(options, indent);
-        EXPECT_EQ(pruner.try_condense(array.items(), meta, budget, 0).has_value(), planned);
+        Engine engine(options, indent);
+        EXPECT_EQ(condense(engine.fitter, array.items(), meta, budget, 0).has_value(), planned);
         ++(planned ? accepted : declined);
       }
     }

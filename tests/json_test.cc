@@ -14,7 +14,7 @@ std::string error_of(std::string_view text) {
 
 std::string compact(const Value& v) {
   std::string out;
-  json::write_value(out, v, false, 0, 0);
+  json::write_value(out, v, Layout{});
   return out;
 }
 
@@ -119,11 +119,11 @@ TEST(JsonWrite, EscapesExactly) {
 TEST(JsonWrite, PrettyLayout) {
   auto v = json::parse(R"({"a": [1, {}], "b": "x", "c": {"d": []}})").value();
   std::string out;
-  json::write_value(out, v, true, 2, 0);
+  json::write_value(out, v, Layout{2});
   EXPECT_EQ(out,
             "{\n  \"a\": [\n    1,\n    {}\n  ],\n  \"b\": \"x\",\n  \"c\": {\n    \"d\": []\n  }\n}");
   out.clear();
-  json::write_value(out, v.members()[0].value, true, 4, 1);
+  json::write_value(out, v.members()[0].value, Layout{4}, 1);
   EXPECT_EQ(out, "[\n        1,\n        {}\n    ]");
   EXPECT_EQ(compact(v), R"({"a":[1,{}],"b":"x","c":{"d":[]}})");
 }

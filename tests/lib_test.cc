@@ -210,7 +210,7 @@ TEST(ShrinkProperties, GeneratedDocuments) {
     DocGen gen(seed);
     Value doc = gen.value(0);
     std::string text;
-    json::write_value(text, doc, false, 0, 0);
+    json::write_value(text, doc, Layout{});
     for (const char* tmpl : options) {
       for (std::size_t budget : budgets) {
         std::string opt = tmpl;

@@ -13,7 +13,7 @@ std::string build(std::string_view text, Options* out = nullptr) {
   auto v = json::parse(text);
   if (!v.ok()) return "json: " + v.error().to_string();
   auto o = Options::from_value(v.value());
-  if (!o.ok()) return o.error();
+  if (!o.ok()) return std::get<Error::BadOptions>(o.error().record).message;
   if (out) *out = o.value();
   return "ok";
 }

@@ -227,7 +227,7 @@ bool Derived(const Value& out, const Value& in, std::size_t& gaps, std::size_t& 
 
 std::string Render(const Value& value, std::size_t indent) {
   std::string out;
-  json::write_value(out, value, indent > 0, indent, 0);
+  json::write_value(out, value, Layout{indent});
   return out;
 }
 
@@ -238,10 +238,9 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
     Value doc = gen.value(0);
     Options options = gen.options();
     std::size_t indent = gen.chance(50) ? 0 : 1 + gen.below(4);
-    bool pretty = indent > 0;
-    const FieldScorer& scorer = scorer_for(options.field_scorer);
+    const Request request(options, Layout{indent});
 
-    Pruner analysis = Pruner::with_scorer(pretty, indent, options, scorer);
+    Pruner analysis(request);
     Path path;
     const Meta meta = analysis.analyze_at(doc, 0, path, false);
     const std::string source = Render(doc, 0);
@@ -255,7 +254,7 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
     for (std::size_t budget : budgets) {
       SCOPED_TRACE("round " + std::to_string(round) + " budget " + std::to_string(budget) +
                    " indent " + std::to_string(indent) + "\n" + source);
-      Pruner pruner = Pruner::with_scorer(pretty, indent, options, scorer);
+      Pruner pruner(request);
       Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
       std::string text = Render(fitted.value, indent);
       ASSERT_EQ(fitted.size, unicode::count_chars(text)) << text;
@@ -269,7 +268,7 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
       EXPECT_EQ(gaps, pruner.stats.items_omitted) << text;
       EXPECT_EQ(keys, pruner.stats.keys_omitted) << text;
 
-      Pruner again = Pruner::with_scorer(pretty, indent, options, scorer);
+      Pruner again(request);
       EXPECT_EQ(Render(again.fit(doc, meta, budget, 0), indent), text);
       ++checked;
       condensed += pruner.stats.arrays_condensed;

@@ -23,7 +23,7 @@ Value Parse(std::string_view text) {
 
 std::string Render(const Value& value, std::size_t indent) {
   std::string out;
-  json::write_value(out, value, indent > 0, indent, 0);
+  json::write_value(out, value, Layout{indent});
   return out;
 }
 
@@ -50,8 +50,8 @@ std::string Counters(const Stats& s) {
 }
 
 Meta Analyze(const Value& doc, const Options& options, std::size_t indent) {
-  Pruner pruner = Pruner::with_scorer(indent > 0, indent, options,
-                                      scorer_for(options.field_scorer));
+  Request request(options, Layout{indent});
+  Pruner pruner(request);
   Path path;
   return pruner.analyze_at(doc, 0, path, false);
 }
@@ -67,8 +67,8 @@ struct Outcome {
 Outcome Shrink(const Value& doc, std::size_t budget, const Options& options,
                std::size_t indent = 0) {
   Meta meta = Analyze(doc, options, indent);
-  Pruner pruner = Pruner::with_scorer(indent > 0, indent, options,
-                                      scorer_for(options.field_scorer));
+  Request request(options, Layout{indent});
+  Pruner pruner(request);
   Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
   EXPECT_TRUE(pruner.path.empty());
   return {Render(fitted.value, indent), fitted.size, Counters(pruner.stats)};
@@ -157,10 +157,11 @@ TEST(PruneAnalysis, ProtectionFlags) {
 TEST(PruneAnalysis, PinnedPathsProtect) {
   Value doc = Parse(R"({"a":{"b":"cccccccccccccccccccccccccccccc"},"b":"x"})");
   Options options;
-  Pruner pruner = Pruner::with_scorer(false, 0, options, scorer_for(options.field_scorer));
-  pruner.pinned_paths.insert(Path{"a", "b"});
+  Request request(options, Layout{});
+  Pruner pruner(request);
+  PathSet pinned{Path{"a", "b"}};
   Path path;
-  Meta meta = pruner.analyze_at(doc, 0, path, false);
+  Meta meta = pruner.analyze_at(doc, 0, path, false, &pinned);
   EXPECT_TRUE(path.empty());
   EXPECT_TRUE(meta.children[0].children[0].is_protected);
   EXPECT_TRUE(meta.children[0].has_protected);
@@ -170,18 +171,20 @@ TEST(PruneAnalysis, PinnedPathsProtect) {
 TEST(PruneAnalysis, ManyPinnedPathsAndViews) {
   Value doc = Parse(R"({"a":{"b":"cccccccccccccccccccccccccccccc"},"b":"x"})");
   Options options;
-  Pruner pruner = Pruner::with_scorer(false, 0, options, scorer_for(options.field_scorer));
-  for (int i = 0; i < 20; ++i) pruner.pinned_paths.insert(Path{"z", std::to_string(i)});
-  pruner.pinned_paths.insert(Path{"a", "b"});
+  Request request(options, Layout{});
+  Pruner pruner(request);
+  PathSet pinned;
+  for (int i = 0; i < 20; ++i) pinned.insert(Path{"z", std::to_string(i)});
+  pinned.insert(Path{"a", "b"});
   Path path;
-  Meta meta = pruner.analyze_at(doc, 0, path, false);
+  Meta meta = pruner.analyze_at(doc, 0, path, false, &pinned);
   EXPECT_TRUE(meta.children[0].children[0].is_protected);
   EXPECT_FALSE(meta.children[1].is_protected);
 
   // Sets of paths are searched with views of the segments.
   const std::string_view view[] = {"a", "b"};
-  EXPECT_EQ(pruner.pinned_paths.count(PathView(view)), 1u);
-  EXPECT_EQ(pruner.pinned_paths.count(PathView(view).first(1)), 0u);
+  EXPECT_EQ(pinned.count(PathView(view)), 1u);
+  EXPECT_EQ(pinned.count(PathView(view).first(1)), 0u);
   EXPECT_EQ(PathHash()(Path{"a", "b"}), PathHash()(PathView(view)));
 }
 
@@ -200,7 +203,7 @@ TEST(PruneAnalysis, ShapesAndSizesOfRepeatedKeyLists) {
     for (std::size_t i = 0; i < items.size(); ++i) {
       SCOPED_TRACE(i);
       EXPECT_EQ(meta.children[i].shape, shape_of(items[i]));
-      EXPECT_EQ(meta.children[i].size, size::of(items[i], indent > 0, indent, 1));
+      EXPECT_EQ(meta.children[i].size, size::of(items[i], Layout{indent}, 1));
     }
     EXPECT_EQ(meta.children[0].children[0].shape, shape_of(Parse(R"({"ax":1})")));
     EXPECT_EQ(meta.children[6].children[0].children[0].shape,
@@ -239,7 +242,7 @@ TEST(PruneAnalysis, CopiesAndMovesKeepTheTree) {
 }
 
 TEST(PruneSelection, GapBookkeeping) {
-  Selection s(false, 0, 10, 0);
+  Selection s(Layout{}, 10, 0);
   EXPECT_EQ(s.cost(), 2u + 21u);  // ["…[10 items omitted]"]
   EXPECT_EQ(Selection::gap_cost(0), 0u);
   EXPECT_EQ(s.cost_if_add(0, 5), 3u + 5 + 20);
@@ -414,14 +417,15 @@ TEST(PruneFit, IndentedOutputs) {
 
 TEST(PruneWaterFill, SmallChildrenLeaveRoomToLargeOnes) {
   Options options;
-  Pruner analysis = Pruner::with_scorer(false, 0, options, scorer_for(options.field_scorer));
+  Request request(options, Layout{});
+  Pruner analysis(request);
   Value small = Value::string(Letters('s', 20));   // size 22, min 14
   Value large = Value::string(Letters('l', 100));  // size 102, min 15
   Path path;
   Meta small_meta = analysis.analyze_at(small, 1, path, false);
   Meta large_meta = analysis.analyze_at(large, 1, path, false);
 
-  Pruner pruner = Pruner::with_scorer(false, 0, options, scorer_for(options.field_scorer));
+  Pruner pruner(request);
   Filled filled = pruner.water_fill({{&large, &large_meta}, {&small, &small_meta}}, 40, 1,
                                     {"large"});
   ASSERT_EQ(filled.values.size(), 2u);

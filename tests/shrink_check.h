@@ -146,7 +146,9 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   } else if (auto y = yaml_in::parse(text); !y.ok()) {
     // Objects may repeat keys; written as YAML they stay repeated, which a
     // YAML reader refuses. Anything else is a broken output.
-    if (y.error().rfind("duplicated key in mapping", 0) != 0) return "text is not YAML: " + y.error();
+    if (y.error().to_string().rfind("invalid YAML input: duplicated key in mapping", 0) != 0) {
+      return "text is not YAML: " + y.error().to_string();
+    }
   }
   return "";
 }

@@ -18,12 +18,12 @@ Value obj(std::vector<Member> members) { return Value::object(std::move(members)
 Value num(const char* text) { return Value::number(text); }
 
 std::size_t measure(const Value& v, std::size_t d, bool pretty, std::size_t indent) {
-  return size::of(v, pretty, indent, d);
+  return size::of(v, Layout{pretty ? indent : 0}, d);
 }
 
 std::size_t written(const Value& v, bool pretty, std::size_t indent) {
   std::string out;
-  json::write_value(out, v, pretty, indent, 0);
+  json::write_value(out, v, Layout{pretty ? indent : 0});
   return unicode::count_chars(out);
 }
 
@@ -65,16 +65,16 @@ TEST(SizeQuoted, EveryByteAtEveryWordOffset) {
 }
 
 TEST(SizeOverhead, CompactAndIndented) {
-  EXPECT_EQ(overhead(0, 0, false, 0), 2u);
-  EXPECT_EQ(overhead(0, 7, true, 4), 2u);
-  EXPECT_EQ(overhead(1, 0, false, 0), 2u);
-  EXPECT_EQ(overhead(3, 5, false, 0), 4u);
-  EXPECT_EQ(overhead(1, 0, true, 2), 6u);
-  EXPECT_EQ(overhead(2, 1, true, 4), 26u);
-  EXPECT_EQ(overhead(1, 3, true, 2), (2 * 3 + 1) * 2 + 4u);
-  EXPECT_EQ(overhead(SIZE_MAX, 0, false, 0), SIZE_MAX);
-  EXPECT_EQ(overhead(2, SIZE_MAX / 2, true, 4), SIZE_MAX);
-  EXPECT_EQ(overhead(SIZE_MAX / 4, 1, true, 4), SIZE_MAX);
+  EXPECT_EQ(overhead(0, 0, Layout{}), 2u);
+  EXPECT_EQ(overhead(0, 7, Layout{4}), 2u);
+  EXPECT_EQ(overhead(1, 0, Layout{}), 2u);
+  EXPECT_EQ(overhead(3, 5, Layout{}), 4u);
+  EXPECT_EQ(overhead(1, 0, Layout{2}), 6u);
+  EXPECT_EQ(overhead(2, 1, Layout{4}), 26u);
+  EXPECT_EQ(overhead(1, 3, Layout{2}), (2 * 3 + 1) * 2 + 4u);
+  EXPECT_EQ(overhead(SIZE_MAX, 0, Layout{}), SIZE_MAX);
+  EXPECT_EQ(overhead(2, SIZE_MAX / 2, Layout{4}), SIZE_MAX);
+  EXPECT_EQ(overhead(SIZE_MAX / 4, 1, Layout{4}), SIZE_MAX);
 }
 
 TEST(SizeMeasure, Examples) {
@@ -98,11 +98,11 @@ TEST(SizeMarkers, TextsAndSizes) {
   EXPECT_EQ(kKeysMarkerValue, "\u2026");
   EXPECT_EQ(string_marker_size(1000), 16u);
   EXPECT_EQ(gap_marker_size(5), 20u);
-  EXPECT_EQ(keys_marker_size(3, false), 20u);
-  EXPECT_EQ(keys_marker_size(3, true), 21u);
+  EXPECT_EQ(keys_marker_size(3, Layout{}), 20u);
+  EXPECT_EQ(keys_marker_size(3, Layout{2}), 21u);
   // ["…[5 items omitted]"] and {"3 keys omitted":"…"} at depth 0.
-  EXPECT_EQ(overhead(1, 0, false, 0) + gap_marker_size(5), 22u);
-  EXPECT_EQ(overhead(1, 0, false, 0) + keys_marker_size(3, false), 22u);
+  EXPECT_EQ(overhead(1, 0, Layout{}) + gap_marker_size(5), 22u);
+  EXPECT_EQ(overhead(1, 0, Layout{}) + keys_marker_size(3, Layout{}), 22u);
   for (std::size_t n : {std::size_t{0}, std::size_t{9}, std::size_t{10}, std::size_t{12345},
                         std::size_t{SIZE_MAX}}) {
     SCOPED_TRACE(n);
@@ -110,8 +110,8 @@ TEST(SizeMarkers, TextsAndSizes) {
     EXPECT_EQ(string_marker_size(n), quoted(string_marker(n)));
     for (bool pretty : {false, true}) {
       Value member = obj({{keys_marker_key(n), Value::string(std::string(kKeysMarkerValue))}});
-      EXPECT_EQ(keys_marker_size(n, pretty),
-                measure(member, 0, pretty, 2) - overhead(1, 0, pretty, 2));
+      EXPECT_EQ(keys_marker_size(n, Layout{pretty ? 2u : 0u}),
+                measure(member, 0, pretty, 2) - overhead(1, 0, Layout{pretty ? 2u : 0u}));
     }
   }
 }

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
 #include "size.h"
 #include "unicode.h"
 
@@ -150,17 +149,13 @@ TEST(TextRenderPieces, WholeThenPreviewed) {
             (Flat{"alpha beta\u2026[+25 chars]\n", "second\u2026[+22 chars]\n", "third"}));
 }
 
-Options section_options(std::size_t head, std::size_t per_section, std::size_t min_section) {
-  Options o;
-  o.string_head_chars = head;
-  o.string_section_chars = per_section;
-  o.string_min_section_chars = min_section;
-  return o;
+TextSettings section_options(std::size_t head, std::size_t per_section, std::size_t min_section) {
+  return TextSettings{head, per_section, min_section};
 }
 
 TEST(TextFit, Sections) {
   const char* kText = "Alpha beta gamma. Delta epsilon zeta. Eta theta iota. Kappa.";
-  const Options o = section_options(10, 10, 4);
+  const TextSettings o = section_options(10, 10, 4);
   struct Case {
     std::size_t budget;
     const char* want;
@@ -182,15 +177,15 @@ TEST(TextFit, Sections) {
 
 TEST(TextFit, ParagraphsWithDefaults) {
   std::string text = std::string(200, 'a') + "\n\n" + std::string(200, 'b');
-  EXPECT_EQ(fit_text(text, 130, Options{}),
+  EXPECT_EQ(fit_text(text, 130, TextSettings{}),
             std::string(80, 'a') + "\u2026[+120 chars]\n\n" + std::string(16, 'b') + "\u2026[+184 chars]");
-  EXPECT_EQ(fit_text(text, 100, Options{}), "\u2026[+2 sections, 402 chars]");
+  EXPECT_EQ(fit_text(text, 100, TextSettings{}), "\u2026[+2 sections, 402 chars]");
 }
 
 TEST(TextFit, SingleWordCutsFlat) {
-  EXPECT_EQ(fit_text("abcdefghijklmnopqrstuvwxyz", 20, Options{}), "abcdef\u2026[+20 chars]");
-  EXPECT_EQ(fit_text("abcdefghijklmnopqrstuvwxyz", 5, Options{}), "\u2026[+26 chars]");
-  EXPECT_EQ(fit_text("One. Two. Three.", 17, Options{}), "One\u2026[+13 chars]");
+  EXPECT_EQ(fit_text("abcdefghijklmnopqrstuvwxyz", 20, TextSettings{}), "abcdef\u2026[+20 chars]");
+  EXPECT_EQ(fit_text("abcdefghijklmnopqrstuvwxyz", 5, TextSettings{}), "\u2026[+26 chars]");
+  EXPECT_EQ(fit_text("One. Two. Three.", 17, TextSettings{}), "One\u2026[+13 chars]");
 }
 
 // Whatever the text and budget: the result is valid UTF-8 and fits, unless it
@@ -207,7 +202,7 @@ TEST(TextFit, FitsOrIsBareMarker) {
       s += kWords[below(std::size(kWords))];
       s += kGlue[below(std::size(kGlue))];
     }
-    Options o = section_options(below(60), below(30), below(20));
+    TextSettings o = section_options(below(60), below(30), below(20));
     std::size_t budget = below(quoted(s));
     SCOPED_TRACE(s + " / budget " + std::to_string(budget));
     std::string got = fit_text(s, budget, o);

@@ -13,12 +13,15 @@
 namespace quendra {
 namespace {
 
+// The reader's own message, without the pipeline's prefix.
+std::string message(const Error& e) { return std::get<Error::InputNotYaml>(e.record).message; }
+
 // The compact JSON text of what `yaml` reads as, or "error: <message>".
 std::string read(std::string_view yaml) {
-  Result<Value, std::string> r = yaml_in::parse(yaml);
-  if (!r.ok()) return "error: " + r.error();
+  Result<Value, Error> r = yaml_in::parse(yaml);
+  if (!r.ok()) return "error: " + message(r.error());
   std::string out;
-  json::write_value(out, r.value(), false, 0);
+  json::write_value(out, r.value(), Layout{});
   return out;
 }
 
@@ -54,7 +57,7 @@ TEST(YamlRead, Documents) {
 }
 
 TEST(YamlRead, NullTextView) {
-  Result<Value, std::string> r = yaml_in::parse(std::string_view());
+  Result<Value, Error> r = yaml_in::parse(std::string_view());
   ASSERT_TRUE(r.ok());
   EXPECT_TRUE(r.value().is_null());
 }
@@ -260,7 +263,7 @@ std::string nested_sequences(std::size_t depth) {
 
 TEST(YamlRead, NestingLimit) {
   std::string deepest = std::string(512, '[') + "1" + std::string(512, ']');
-  Result<Value, std::string> ok = yaml_in::parse(nested_sequences(512));
+  Result<Value, Error> ok = yaml_in::parse(nested_sequences(512));
   ASSERT_TRUE(ok.ok());
   const Value* v = &ok.value();
   for (int i = 0; i < 512; ++i) v = &v->items()[0];
@@ -304,7 +307,7 @@ TEST(YamlRead, LargeMappings) {
   const int kKeys = 100'000;
   std::string text;
   for (int i = 0; i < kKeys; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
-  Result<Value, std::string> r = yaml_in::parse(text);
+  Result<Value, Error> r = yaml_in::parse(text);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.value().members().size(), static_cast<std::size_t>(kKeys));
   EXPECT_EQ(r.value().members().back().value.text(), std::to_string(kKeys - 1));
@@ -314,7 +317,7 @@ TEST(YamlRead, LargeMappings) {
   std::string ints;
   for (int i = 0; i < kKeys; ++i) ints += std::to_string(i) + ": a\n";
   ints += "'12345': b\n";
-  Result<Value, std::string> merged = yaml_in::parse(ints);
+  Result<Value, Error> merged = yaml_in::parse(ints);
   ASSERT_TRUE(merged.ok());
   EXPECT_EQ(merged.value().members().size(), static_cast<std::size_t>(kKeys));
   EXPECT_EQ(merged.value().members()[12345].value.text(), "b");
@@ -373,8 +376,8 @@ TEST(YamlRoundTrip, WrittenYamlReadsBackTheSame) {
     for (const Value& v : round_trip_corpus()) {
       std::string text = yaml::render(v, indent);
       SCOPED_TRACE(text);
-      Result<Value, std::string> back = yaml_in::parse(text);
-      ASSERT_TRUE(back.ok()) << back.error();
+      Result<Value, Error> back = yaml_in::parse(text);
+      ASSERT_TRUE(back.ok()) << message(back.error());
       EXPECT_TRUE(back.value() == v);
     }
   }
@@ -409,8 +412,8 @@ TEST(YamlRoundTrip, RandomTrees) {
   for (int i = 0; i < 2000; ++i) {
     Value v = random_value(seed, 0, leaves);
     std::string text = yaml::render(v, 2 + i % 3);
-    Result<Value, std::string> back = yaml_in::parse(text);
-    ASSERT_TRUE(back.ok()) << back.error() << "\n" << text;
+    Result<Value, Error> back = yaml_in::parse(text);
+    ASSERT_TRUE(back.ok()) << message(back.error()) << "\n" << text;
     ASSERT_TRUE(back.value() == v) << text;
   }
 }

@@ -183,9 +183,6 @@ TEST(YamlRender, TopLevelForms) {
   EXPECT_EQ(yaml::render(num("1E+2"), 2), "1E+2\n");
   EXPECT_EQ(yaml::render(str("l1\nl2"), 2), "|-\n  l1\n  l2\n");
   EXPECT_EQ(yaml::render(str("a\nb\n\n"), 2), "|+\n  a\n  b\n\n");
-  // An indent below 2 is raised to 2.
-  EXPECT_EQ(yaml::render(arr({arr({num("1")})}), 0), "- - 1\n");
-  EXPECT_EQ(yaml::render(obj({{"k", str("a\nb")}}), 1), "k: |-\n  a\n  b\n");
 }
 
 TEST(YamlRender, KeysAreQuotedLikeValues) {
