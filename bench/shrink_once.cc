@@ -5,47 +5,23 @@
 // about SECONDS more. Prints one JSON line:
 //   version      the library's version
 //   input        the input's size in bytes
-//   first_s      wall time of the first call
-//   warm_calls, warm_mean_s, warm_min_s   the repeated calls, if any
+//   first_s      wall time of the first call (first_cpu_s: its CPU time)
+//   warm_calls, warm_mean_s, warm_min_s   the repeated calls, if any (once.h)
 //   base_kb      peak resident size before the input was read (library loaded)
 //   peak_kb      peak resident size of the process, input buffer included
 //   envelope     the envelope's size in bytes; ok: whether it says "ok":true
 //   shrink_once LIBRARY FILE [OPTIONS] [--warm SECONDS]
 #include <dlfcn.h>
-#include <sys/resource.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "once.h"
 #include "quendra.h"
 
 namespace {
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// The process's peak resident size in KiB: VmHWM, which unlike getrusage's
-// ru_maxrss does not carry over the peak of the process that exec'd this one
-// (a Python runner's own 15 MB would otherwise be the floor of every figure).
-long peak_kb() {
-  if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    long kb = -1;
-    while (kb < 0 && std::fgets(line, sizeof line, f)) {
-      if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
-    }
-    std::fclose(f);
-    if (kb >= 0) return kb;
-  }
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
 
 [[noreturn]] void die(const char* what, const char* detail) {
   std::fprintf(stderr, "shrink_once: %s%s\n", what, detail ? detail : "");
@@ -95,39 +71,30 @@ int main(int argc, char** argv) {
   auto release = symbol<decltype(&quendra_free)>(library, "quendra_free");
   auto version = symbol<decltype(&quendra_version)>(library, "quendra_version");
 
-  const long base_kb = peak_kb();
+  const long base_kb = quendra::bench::peak_kb();
   std::size_t size = 0;
   std::uint8_t* input = read_file(positional[1], size);
   const auto* options = reinterpret_cast<const std::uint8_t*>(positional[2]);
   const std::size_t options_len = std::strlen(positional[2]);
 
-  std::size_t envelope_len = 0;
-  double t0 = now();
-  std::uint8_t* envelope = shrink(input, size, options, options_len, &envelope_len);
-  const double first = now() - t0;
-  const bool ok = envelope_len >= 10 && std::memcmp(envelope, "{\"ok\":true", 10) == 0;
-  if (!ok) std::fprintf(stderr, "shrink_once: %.*s\n", static_cast<int>(envelope_len), envelope);
-  release(envelope, envelope_len);
-
-  long calls = 0;
-  double warm_total = 0, warm_min = 0;
-  while (warm_seconds > 0 && (calls == 0 || warm_total < warm_seconds)) {
-    std::size_t len = 0;
-    t0 = now();
-    std::uint8_t* e = shrink(input, size, options, options_len, &len);
-    const double t = now() - t0;
-    release(e, len);
-    warm_total += t;
-    warm_min = calls++ == 0 ? t : std::min(warm_min, t);
-  }
-  const long peak = peak_kb();
+  std::string first_envelope;
+  const auto timing = quendra::bench::time_calls(
+      [&] {
+        std::size_t len = 0;
+        std::uint8_t* envelope = shrink(input, size, options, options_len, &len);
+        if (first_envelope.empty()) first_envelope.assign(reinterpret_cast<char*>(envelope), len);
+        release(envelope, len);
+      },
+      warm_seconds);
+  const long peak = quendra::bench::peak_kb();
   std::free(input);
 
+  const bool ok = first_envelope.starts_with("{\"ok\":true");
+  if (!ok) std::fprintf(stderr, "shrink_once: %s\n", first_envelope.c_str());
   std::printf(
-      "{\"version\":\"%s\",\"input\":%zu,\"first_s\":%.9f,\"warm_calls\":%ld,"
-      "\"warm_mean_s\":%.9f,\"warm_min_s\":%.9f,\"base_kb\":%ld,\"peak_kb\":%ld,"
+      "{\"version\":\"%s\",\"input\":%zu,%s,\"base_kb\":%ld,\"peak_kb\":%ld,"
       "\"envelope\":%zu,\"ok\":%s}\n",
-      version(), size, first, calls, calls ? warm_total / static_cast<double>(calls) : 0.0,
-      warm_min, base_kb, peak, envelope_len, ok ? "true" : "false");
+      version(), size, quendra::bench::timing_json(timing).c_str(), base_kb, peak,
+      first_envelope.size(), ok ? "true" : "false");
   return 0;
 }

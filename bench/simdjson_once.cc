@@ -5,40 +5,15 @@
 // with the same parser for about SECONDS more. Prints one JSON line with the
 // same fields as shrink_once (nodes and string_bytes in place of envelope).
 //   simdjson_once FILE [--warm SECONDS]
-#include <sys/resource.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "once.h"
 #include "simdjson.h"
 
 namespace {
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// The process's peak resident size in KiB: VmHWM, which unlike getrusage's
-// ru_maxrss does not carry over the peak of the process that exec'd this one
-// (a Python runner's own 15 MB would otherwise be the floor of every figure).
-long peak_kb() {
-  if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    long kb = -1;
-    while (kb < 0 && std::fgets(line, sizeof line, f)) {
-      if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
-    }
-    std::fclose(f);
-    if (kb >= 0) return kb;
-  }
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
 
 struct Walk {
   std::size_t nodes = 0;
@@ -104,7 +79,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const long base_kb = peak_kb();
+  const long base_kb = quendra::bench::peak_kb();
   simdjson::padded_string json;
   if (auto error = simdjson::padded_string::load(path).get(json)) {
     std::fprintf(stderr, "simdjson_once: cannot load %s: %s\n", path,
@@ -112,27 +87,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   simdjson::dom::parser parser;
-  double t0 = now();
-  const Walk w = parse_and_walk(parser, json);
-  const double first = now() - t0;
-
-  long calls = 0;
-  double warm_total = 0, warm_min = 0;
-  while (warm_seconds > 0 && (calls == 0 || warm_total < warm_seconds)) {
-    t0 = now();
-    if (parse_and_walk(parser, json).nodes != w.nodes) std::abort();
-    const double t = now() - t0;
-    warm_total += t;
-    warm_min = calls++ == 0 ? t : std::min(warm_min, t);
-  }
+  Walk w;
+  const auto timing = quendra::bench::time_calls(
+      [&] {
+        const Walk again = parse_and_walk(parser, json);
+        if (w.nodes == 0) w = again;
+        if (again.nodes != w.nodes) std::abort();
+      },
+      warm_seconds);
 
   std::printf(
-      "{\"version\":\"simdjson %d.%d.%d\",\"input\":%zu,\"first_s\":%.9f,\"warm_calls\":%ld,"
-      "\"warm_mean_s\":%.9f,\"warm_min_s\":%.9f,\"base_kb\":%ld,\"peak_kb\":%ld,"
-      "\"nodes\":%zu,\"string_bytes\":%zu}\n",
+      "{\"version\":\"simdjson %d.%d.%d\",\"input\":%zu,%s,\"base_kb\":%ld,"
+      "\"peak_kb\":%ld,\"nodes\":%zu,\"string_bytes\":%zu}\n",
       simdjson::SIMDJSON_VERSION_MAJOR, simdjson::SIMDJSON_VERSION_MINOR,
-      simdjson::SIMDJSON_VERSION_REVISION, json.size(), first, calls,
-      calls ? warm_total / static_cast<double>(calls) : 0.0, warm_min, base_kb, peak_kb(), w.nodes,
-      w.string_bytes);
+      simdjson::SIMDJSON_VERSION_REVISION, json.size(), quendra::bench::timing_json(timing).c_str(),
+      base_kb, quendra::bench::peak_kb(), w.nodes, w.string_bytes);
   return 0;
 }
