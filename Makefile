@@ -79,9 +79,21 @@ tsan: deps
 leaks: build
 	valgrind --leak-check=full --error-exitcode=1 $(BUILD)/tests/c_host $(BUILD)/libquendra.so
 
+# Benchmarks, built with Release. simdjson is the peer they compare with, so
+# it is installed for them alone. `make benchrun` prints the whole table
+# (several minutes; BENCH_ARGS is passed to bench/compare.py, e.g. --skip-large,
+# or --lib PATH twice to compare two library builds).
+BENCH_ARGS ?=
+
+.PHONY: benchrun
+
 bench: deps
+	@$(MAKE) --no-print-directory deps PACKAGES=libsimdjson-dev
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENDRA_BENCH=ON -DQUENDRA_TESTS=OFF
 	cmake --build build-bench -j $(JOBS)
+
+benchrun: bench
+	python3 bench/compare.py --build build-bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench
