@@ -12,8 +12,9 @@ function loadAddon() {
     return require('./build/Release/quendra.node');
   } catch (error) {
     if (error.code !== 'MODULE_NOT_FOUND') throw error;
-    throw new Error('the quendra addon is not built: run `npm rebuild quendra` ' +
-      '(needs g++, make, python3, pkg-config, libicu-dev and libfyaml-dev)');
+    throw new Error('the quendra addon is not built: run `npm rebuild quendra` in the project ' +
+      '(or `npm run build` in node/ of a checkout); it needs g++, make, python3, pkg-config, ' +
+      'libicu-dev and libfyaml-dev');
   }
 }
 
