@@ -38,16 +38,17 @@ if grep -E '^package/(build|node_modules|test)/' <<<"$listing"; then
   fail "the tarball holds files it should not"
 fi
 
-# The same versions of the development tools as the package's own tests.
-specs=()
-while IFS= read -r spec; do specs+=("$spec"); done < <(node -e '
+# The package's dependency and development tools, in the ranges its
+# package.json gives, go into npm's cache.
+packages=()
+while IFS= read -r package; do packages+=("$package"); done < <(node -e '
   const p = require(process.argv[1]);
   for (const [name, range] of Object.entries({ ...p.dependencies, ...p.devDependencies }))
     console.log(`${name}@${range}`);' "$here/package.json")
-npm cache add "${specs[@]}" "${npm_quiet[@]}"
+npm cache add "${packages[@]}" "${npm_quiet[@]}"
 dev=()
-for spec in "${specs[@]}"; do
-  case "$spec" in typescript@*|@types/node@*) dev+=("$spec") ;; esac
+for package in "${packages[@]}"; do
+  case "$package" in typescript@*|@types/node@*) dev+=("$package") ;; esac
 done
 
 app="$tmp/app"
