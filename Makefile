@@ -44,7 +44,7 @@ sanitize: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: unit sanitize pytest installtest fuzz tsan leaks
+test: unit sanitize pytest installtest nodetest fuzz tsan leaks
 
 .PHONY: pytest installtest
 
@@ -56,6 +56,22 @@ pytest: build
 # Installs into a temporary prefix and builds a consumer with find_package and pkg-config.
 installtest: build
 	tests/install/run.sh $(BUILD)
+
+# The Node.js package in node/: npm ci installs its development dependencies
+# and builds the addon (incrementally, into node/build), node --test runs its
+# tests, and test/pack.sh installs the packed tarball into an empty project,
+# loads it and type-checks the TypeScript example. Node.js and npm come from
+# Debian only when the machine has none.
+.PHONY: nodetest
+nodetest: deps
+	@if ! command -v node >/dev/null || ! command -v npm >/dev/null; then \
+	  echo "installing: nodejs npm"; \
+	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq nodejs npm; \
+	fi
+	cd node && JOBS=$(JOBS) npm ci --no-audit --no-fund --foreground-scripts --loglevel=error
+	cd node && npm test
+	JOBS=$(JOBS) node/test/pack.sh
 
 # Fuzzing: each libFuzzer target (built with clang and the address and
 # undefined-behaviour sanitizers) runs FUZZ_SECONDS from fuzz/corpus.
