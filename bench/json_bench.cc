@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     long parsed_kb = 0;
     for (int r = 0; r < reps; ++r) {
       auto t0 = std::chrono::steady_clock::now();
-      auto v = quendra::json::parse(doc);
+      quendra::Arena arena;
+      auto v = quendra::json::parse(doc, arena);
       double p = seconds_since(t0);
       if (!v.ok()) {
         std::fprintf(stderr, "parse failed: %s\n", v.error().to_string().c_str());

@@ -91,7 +91,8 @@ Figures measure(const Shape& shape, std::size_t mb, const Config& c) {
   for (int r = 0; r < reps; ++r) {
     double t0 = now();
     if (*c.options == 0) {
-      auto v = quendra::json::parse(doc);
+      quendra::Arena arena;
+      auto v = quendra::json::parse(doc, arena);
       f.envelope = v.ok();
     } else {
       std::string envelope = quendra::shrink(doc, c.options);

@@ -80,7 +80,8 @@ double read_peak_ratio(const std::string& text) {
   malloc_trim(0);
   std::ofstream("/proc/self/clear_refs") << "5";
   long base = status_kb("VmRSS");
-  auto v = quendra::yaml_in::parse(text);
+  quendra::Arena arena;
+  auto v = quendra::yaml_in::parse(text, arena);
   long peak = status_kb("VmHWM");
   return v.ok() ? static_cast<double>(peak - base) * 1024 / static_cast<double>(text.size())
                 : -1;
@@ -93,7 +94,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
   if (sizes.empty()) sizes = {1, 20};
   for (std::size_t mb : sizes) {
-    auto json = quendra::json::parse(quendra::bench::api_document(mb << 20));
+    const std::string source = quendra::bench::api_document(mb << 20);
+    quendra::Arena source_arena;
+    auto json = quendra::json::parse(source, source_arena);
     if (!json.ok()) {
       std::fprintf(stderr, "generated JSON does not parse\n");
       return 1;
@@ -113,7 +116,8 @@ int main(int argc, char** argv) {
       bare_s = std::min(bare_s, seconds_since(t0));
 
       t0 = std::chrono::steady_clock::now();
-      auto v = quendra::yaml_in::parse(text);
+      quendra::Arena arena;
+  auto v = quendra::yaml_in::parse(text, arena);
       read_s = std::min(read_s, seconds_since(t0));
       if (!v.ok() || !(v.value() == doc)) {
         std::fprintf(stderr, "YAML read failed or differs: %s\n",

@@ -44,7 +44,8 @@ void round_trip(const quendra::Value& value, bool pretty, std::size_t indent) {
   std::string written;
   quendra::json::write_value(written, value, quendra::Layout{pretty ? indent : 0});
   if (!quendra::unicode::valid_utf8(written)) fail("writer produced invalid UTF-8", written);
-  auto again = quendra::json::parse(written);
+  quendra::Arena arena;
+  auto again = quendra::json::parse(written, arena);
   if (!again.ok()) fail("written text does not read back", again.error().to_string());
   if (!(again.value() == value)) fail("tree changed in a round trip", written);
   std::string rewritten;
@@ -57,7 +58,8 @@ void round_trip(const quendra::Value& value, bool pretty, std::size_t indent) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!quendra::unicode::valid_utf8(text)) return 0;
-  auto parsed = quendra::json::parse(text);
+  quendra::Arena arena;
+  auto parsed = quendra::json::parse(text, arena);
   if (!parsed.ok()) {
     check_error(text, parsed.error());
     return 0;

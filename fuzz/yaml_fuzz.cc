@@ -88,7 +88,8 @@ bool same_tree(const quendra::Value& a, const quendra::Value& b) {
 void json_round_trip(const quendra::Value& value) {
   std::string written;
   quendra::json::write_value(written, value, quendra::Layout{});
-  auto again = quendra::json::parse(written);
+  quendra::Arena arena;
+  auto again = quendra::json::parse(written, arena);
   if (!again.ok()) fail("JSON text of a YAML tree does not read back", again.error().to_string());
   if (!(again.value() == value)) fail("tree changed in a JSON round trip", written);
 }
@@ -96,7 +97,8 @@ void json_round_trip(const quendra::Value& value) {
 void yaml_round_trip(const quendra::Value& value, std::size_t indent) {
   std::string written = quendra::yaml::render(value, indent);
   if (!quendra::unicode::valid_utf8(written)) fail("YAML writer produced invalid UTF-8", written);
-  auto again = quendra::yaml_in::parse(written);
+  quendra::Arena arena;
+  auto again = quendra::yaml_in::parse(written, arena);
   if (!again.ok()) fail("YAML text does not read back", again.error().to_string() + "\n" + written);
   if (!same_tree(value, again.value())) fail("tree changed in a YAML round trip", written);
 }
@@ -106,7 +108,8 @@ void yaml_round_trip(const quendra::Value& value, std::size_t indent) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!quendra::unicode::valid_utf8(text)) return 0;
-  auto parsed = quendra::yaml_in::parse(text);
+  quendra::Arena arena;
+  auto parsed = quendra::yaml_in::parse(text, arena);
   if (!parsed.ok()) {
     check_error(text, std::get<quendra::Error::InputNotYaml>(parsed.error().record).message);
     return 0;

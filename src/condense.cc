@@ -111,14 +111,12 @@ Floors<N> floors_at(Layout layout, const Value& value, const Meta& meta,
   }
   switch (value.kind()) {
     case Kind::Object: {
-      const std::vector<Member>& members = value.members();
+      const std::span<const Member> members = value.members();
       if (members.empty()) break;
       out.fill(overhead(members.size(), depth, layout));
-      std::size_t n = std::min(members.size(), meta.children.size());
-      for (std::size_t i = 0; i < n; ++i) {
-        std::size_t key = quoted(members[i].key) + layout.key_separator();
-        Floors<N> child =
-            floors_at(layout, members[i].value, meta.children[i], depth + 1, heads);
+      for (const Member& m : members) {
+        std::size_t key = m.key.json_size() + layout.key_separator();
+        Floors<N> child = floors_at(layout, m.value, meta_of(m.value), depth + 1, heads);
         for (std::size_t k = 0; k < N; ++k) {
           out[k] = sat_add(out[k], sat_add(key, child[k]));
         }
@@ -173,34 +171,30 @@ class Scanner {
 
   // Scans every object item (up to the number of item analyses) of an array
   // at `depth`.
-  void rows(const std::vector<Value>& items, std::span<const Meta> metas, std::size_t depth) {
-    std::vector<std::string_view> path;
-    std::size_t n = std::min(items.size(), metas.size());
-    for (std::size_t row = 0; row < n; ++row) {
+  void rows(std::span<const Value> items, std::size_t depth) {
+    Path path;
+    for (std::size_t row = 0; row < items.size(); ++row) {
       if (!items[row].is_object()) continue;
-      entries(items[row].members(), metas[row], std::nullopt, path, depth + 1, row);
+      entries(items[row].members(), std::nullopt, path, depth + 1, row);
     }
   }
 
   // Scans `entries` of an object at `depth` whose key path in the record is
   // `path`. Returns the part of the object's floors after its overhead: the
   // sum over the scanned entries of key cost plus value floor.
-  Floors<2> entries(const std::vector<Member>& entries, const Meta& meta,
-                    std::optional<std::size_t> parent,
-                    std::vector<std::string_view>& path, std::size_t depth,
-                    std::size_t row) {
-    std::size_t n = std::min(entries.size(), meta.children.size());
+  Floors<2> entries(std::span<const Member> entries, std::optional<std::size_t> parent,
+                    Path& path, std::size_t depth, std::size_t row) {
     Floors<2> sums = {0, 0};
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
       const Member& entry = entries[i];
-      const Meta& child = meta.children[i];
-      path.push_back(entry.key);
+      const Meta child = meta_of(entry.value);
+      path.push_back(entry.key.text());
       std::size_t c = column_at(path, parent, i);
       Floors<2> f;
       bool open = entry.value.is_object() && !entry.value.members().empty() &&
                   path.size() < kMaxColumnDepth;
       if (keys_only_) {
-        if (open) this->entries(entry.value.members(), child, c, path, depth + 1, row);
+        if (open) this->entries(entry.value.members(), c, path, depth + 1, row);
         path.pop_back();
         Column& col = discovery_.columns[c];
         ++col.present;
@@ -210,8 +204,7 @@ class Scanner {
       }
       if (open) {
         // The nested scan yields the object's floors as a by-product.
-        Floors<2> inner =
-            this->entries(entry.value.members(), child, c, path, depth + 1, row);
+        Floors<2> inner = this->entries(entry.value.members(), c, path, depth + 1, row);
         std::size_t frame = overhead(entry.value.members().size(), depth + 1, layout_);
         for (std::size_t k = 0; k < 2; ++k) {
           f[k] = child.min_size >= child.size ? child.size : sat_add(frame, inner[k]);
@@ -301,7 +294,7 @@ class Scanner {
         if (long_digit_run(value.text())) ++col.id_likes;
         break;
       case Kind::String: {
-        const std::string& s = value.text();
+        const std::string_view s = value.text();
         if (!looks_numeric(s)) col.not_numeric = true;
         if (!looks_date(s)) col.not_date = true;
         if (looks_id(s)) ++col.id_likes;
@@ -349,12 +342,12 @@ struct Scan {
 // Scans every object item (up to the number of item analyses) of an array
 // at `depth` into a fresh Discovery carrying `query`, with floors for preview
 // length heads[0] (and, aside, heads[1]).
-Scan scan(Layout layout, const std::optional<Query>& query, const std::vector<Value>& items,
-          std::span<const Meta> metas, std::size_t depth, const Floors<2>& heads) {
+Scan scan(Layout layout, const std::optional<Query>& query, std::span<const Value> items,
+          std::size_t depth, const Floors<2>& heads) {
   Scan out;
   out.discovery.query = query;
   Scanner scanner(layout, out.discovery, heads);
-  scanner.rows(items, metas, depth);
+  scanner.rows(items, depth);
   out.alternate_floors = scanner.alternate_floors();
   return out;
 }
@@ -369,11 +362,10 @@ Scan scan(Layout layout, const std::optional<Query>& query, const std::vector<Va
 // single column fits even at that price, the greedy choice, the swaps (which
 // need chosen columns to remove) and the fill-in choose nothing, and every
 // attempt ends without a plan, whatever its preview length and query.
-bool no_column_fits(Layout layout, const std::vector<Value>& items,
-                    std::span<const Meta> metas, std::size_t budget,
+bool no_column_fits(Layout layout, std::span<const Value> items, std::size_t budget,
                     std::size_t depth) {
   Discovery keys;
-  Scanner(layout, keys, {0, 0}, true).rows(items, metas, depth);
+  Scanner(layout, keys, {0, 0}, true).rows(items, depth);
   const SizeModel model{layout, depth, items.size()};
   // A column enters when its cost is within a share of the budget, which
   // for very large budgets may round above the budget itself.
@@ -420,39 +412,13 @@ NameWords name_words(const Path& path) {
   return out;
 }
 
-// project() with the working path held as views of the keys.
-std::vector<Member> project_entries(const std::vector<Member>& entries,
-                                    std::vector<std::string_view>& path,
-                                    const PathSet& paths,
-                                    const PathSet& prefixes) {
-  std::vector<Member> out;
-  for (const Member& entry : entries) {
-    path.push_back(entry.key);
-    if (paths.count(PathView(path)) > 0) {
-      out.push_back(entry);
-    } else if (entry.value.is_object() && prefixes.count(PathView(path)) > 0) {
-      out.push_back(Member{entry.key,
-                           Value::object(project_entries(entry.value.members(),
-                                                         path, paths, prefixes))});
-    }
-    path.pop_back();
-  }
-  return out;
-}
-
 // Whether the projection on `paths` keeps every entry of a record whole:
 // each key is a chosen path of its own.
-bool keeps_every_field(const std::vector<Member>& entries, const PathSet& paths) {
+bool keeps_every_field(std::span<const Member> entries, const PathSet& paths) {
   return std::all_of(entries.begin(), entries.end(), [&paths](const Member& entry) {
-    const std::string_view key = entry.key;
+    const std::string_view key = entry.key.text();
     return paths.count(PathView(&key, 1)) > 0;
   });
-}
-
-// Whether some node of the analysed subtree is protected.
-bool protects_anything(const Meta& meta) {
-  if (meta.is_protected) return true;
-  return std::any_of(meta.children.begin(), meta.children.end(), protects_anything);
 }
 
 // Whether `pattern_path` or one of its prefixes is protected by a pattern.
@@ -461,7 +427,7 @@ bool pattern_protected(const std::vector<Pattern>& patterns,
   if (patterns.empty()) return false;
   Path prefix;
   prefix.reserve(pattern_path.size());
-  for (const std::string& segment : pattern_path) {
+  for (std::string_view segment : pattern_path) {
     prefix.push_back(segment);
     for (const Pattern& pattern : patterns) {
       if (matches(pattern, prefix)) return true;
@@ -484,7 +450,7 @@ Path joined(const Path& base, const Path& relative) {
 void add_prefixes(const Path& path, PathSet& prefixes) {
   Path prefix;
   prefix.reserve(path.size());
-  for (const std::string& segment : path) {
+  for (std::string_view segment : path) {
     prefix.push_back(segment);
     prefixes.insert(prefix);
   }
@@ -773,10 +739,9 @@ std::optional<std::vector<std::size_t>> choose_columns(
 // from an earlier attempt, or is filled here; either way it is ranked for
 // this attempt's floors.
 PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
-                         std::optional<Scoring>& cached,
-                         const std::vector<Value>& items,
-                         std::span<const Meta> metas, std::size_t budget,
-                         std::size_t depth, bool first, std::size_t head) {
+                         std::optional<Scoring>& cached, std::span<const Value> items,
+                         std::size_t budget, std::size_t depth, bool first,
+                         std::size_t head) {
   const std::vector<Column>& columns = discovery.columns;
   const std::size_t n = items.size();
   const std::size_t cn = columns.size();
@@ -829,39 +794,34 @@ PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
     for (std::size_t c : selection) {
       if (traits[c].exact) pinned.insert(joined(fitter.path(), columns[c].path));
     }
-    // Rows point into these, so they never grow past the reserved length.
     plan.rows.clear();
-    plan.projected.clear();
-    plan.metas.clear();
     plan.floors.clear();
     plan.rows.reserve(n);
-    plan.projected.reserve(n);
-    plan.metas.reserve(n);
     plan.floors.reserve(n);
+    // This selection's records; the next selection makes its own.
+    plan.arena = std::make_unique<Arena>();
+    Arena& arena = *plan.arena;
     // Without protection in play, analysing a record again gives its first
-    // analysis unless something in it was protected then.
+    // analysis, and so does analysing any whole value kept from it: the
+    // records are cut down around those, which keep their analyses. With
+    // protection they are analysed afresh, as copies.
     const bool unprotected = pinned.empty() && request.patterns.empty();
     std::size_t total = overhead(n, depth, layout);
-    std::vector<std::string_view> work;
+    Path work;
     for (std::size_t i = 0; i < n; ++i) {
       const Value& item = items[i];
       if (!item.is_object()) return refused();
       Child row;
-      if (keeps_every_field(item.members(), paths)) {
-        row.value = &item;
-        if (unprotected && i < metas.size() && !protects_anything(metas[i])) {
-          row.meta = &metas[i];
-        }
+      if (keeps_every_field(item.members(), paths) && unprotected) {
+        row = Child{item, meta_of(item)};
       } else {
-        plan.projected.push_back(
-            Value::object(project_entries(item.members(), work, paths, prefixes)));
-        row.value = &plan.projected.back();
+        row.value = keeps_every_field(item.members(), paths)
+                        ? item.deep_copy(arena)
+                        : Value::object(arena, project(item.members(), work, paths, prefixes,
+                                                       arena, !unprotected));
+        row.meta = fitter.analyze(row.value, depth + 1, record_path, pinned, unprotected, arena);
       }
-      if (row.meta == nullptr) {
-        plan.metas.push_back(fitter.analyze(*row.value, depth + 1, record_path, pinned));
-        row.meta = &plan.metas.back();
-      }
-      std::size_t f = floor(layout, *row.value, *row.meta, depth + 1, head);
+      std::size_t f = floor(layout, row.value, row.meta, depth + 1, head);
       total = sat_add(total, f);
       plan.rows.push_back(row);
       plan.floors.push_back(f);
@@ -1038,12 +998,10 @@ std::uint64_t value_hash(const Value& value, std::string& bytes) {
   return siphash13(bytes);
 }
 
-void visit(Layout layout, Discovery& discovery, const std::vector<Member>& entries,
-           const Meta& meta, std::optional<std::size_t> parent, Path& path,
-           std::size_t depth, std::size_t row, std::size_t head) {
-  Scanner scanner(layout, discovery, {head, head});
-  std::vector<std::string_view> at(path.begin(), path.end());
-  scanner.entries(entries, meta, parent, at, depth, row);
+void visit(Layout layout, Discovery& discovery, std::span<const Member> entries,
+           std::optional<std::size_t> parent, Path& path, std::size_t depth,
+           std::size_t row, std::size_t head) {
+  Scanner(layout, discovery, {head, head}).entries(entries, parent, path, depth, row);
 }
 
 std::size_t floor(Layout layout, const Value& value, const Meta& meta,
@@ -1051,20 +1009,29 @@ std::size_t floor(Layout layout, const Value& value, const Meta& meta,
   return floors_at<1>(layout, value, meta, depth, {head})[0];
 }
 
-std::vector<Member> project(const std::vector<Member>& entries, Path& path,
-                            const PathSet& paths, const PathSet& prefixes) {
-  std::vector<std::string_view> at(path.begin(), path.end());
-  return project_entries(entries, at, paths, prefixes);
+std::vector<Member> project(std::span<const Member> entries, Path& path, const PathSet& paths,
+                            const PathSet& prefixes, Arena& arena, bool deep) {
+  std::vector<Member> out;
+  for (const Member& entry : entries) {
+    path.push_back(entry.key.text());
+    if (paths.count(path) > 0) {
+      out.push_back(deep ? Member{entry.key, entry.value.deep_copy(arena)} : entry);
+    } else if (entry.value.is_object() && prefixes.count(path) > 0) {
+      out.push_back(Member{entry.key,
+                           Value::object(arena, project(entry.value.members(), path, paths,
+                                                        prefixes, arena, deep))});
+    }
+    path.pop_back();
+  }
+  return out;
 }
 
-PlanOutcome plan(Fitter& fitter, const std::vector<Value>& items,
-                 std::span<const Meta> metas, std::size_t budget,
+PlanOutcome plan(Fitter& fitter, std::span<const Value> items, std::size_t budget,
                  std::size_t depth, bool first, std::size_t head,
                  const std::optional<Query>& query) {
-  Scan scanned = scan(fitter.request().layout, query, items, metas, depth, {head, head});
+  Scan scanned = scan(fitter.request().layout, query, items, depth, {head, head});
   std::optional<Scoring> scoring;
-  return plan_scanned(fitter, scanned.discovery, scoring, items, metas, budget,
-                      depth, first, head);
+  return plan_scanned(fitter, scanned.discovery, scoring, items, budget, depth, first, head);
 }
 
 void discount_redundant(const Discovery& discovery, std::vector<ScoredColumn>& scored,
@@ -1129,14 +1096,14 @@ Filled fill(Fitter& fitter, const std::vector<Child>& items,
             std::size_t head) {
   const Layout layout = fitter.request().layout;
   auto fit_one = [&](std::size_t i, std::size_t target) -> Fitted {
-    const Value& value = *items[i].value;
-    const Meta& meta = *items[i].meta;
+    const Value& value = items[i].value;
+    const Meta& meta = items[i].meta;
     if (target >= meta.size) return Fitted{value, meta.size};
     if (!value.is_object() || value.members().empty()) {
       return fitter.fit(value, meta, target, depth);
     }
-    const std::vector<Member>& members = value.members();
-    std::size_t m = std::min(members.size(), meta.children.size());
+    const std::span<const Member> members = value.members();
+    const std::size_t m = members.size();
     std::vector<Child> children;
     std::vector<std::size_t> child_floors;
     std::vector<std::string_view> keys;
@@ -1144,11 +1111,12 @@ Filled fill(Fitter& fitter, const std::vector<Child>& items,
     child_floors.reserve(m);
     keys.reserve(m);
     std::size_t base = overhead(m, depth, layout);
-    for (std::size_t j = 0; j < m; ++j) {
-      children.push_back(Child{&members[j].value, &meta.children[j]});
-      child_floors.push_back(floor(layout, members[j].value, meta.children[j], depth + 1, head));
-      keys.push_back(members[j].key);
-      base = sat_add(base, quoted(members[j].key) + layout.key_separator());
+    for (const Member& member : members) {
+      const Meta child = meta_of(member.value);
+      children.push_back(Child{member.value, child});
+      child_floors.push_back(floor(layout, member.value, child, depth + 1, head));
+      keys.push_back(member.key.text());
+      base = sat_add(base, member.key.json_size() + layout.key_separator());
     }
     std::size_t fixed = base;
     for (std::size_t f : child_floors) fixed = sat_add(fixed, f);
@@ -1156,29 +1124,27 @@ Filled fill(Fitter& fitter, const std::vector<Child>& items,
     Filled inner = fill(fitter, children, child_floors, child_slack, depth + 1, keys, head);
     std::vector<Member> out;
     out.reserve(m);
-    for (std::size_t j = 0; j < m; ++j) {
-      out.push_back(Member{members[j].key, std::move(inner.values[j])});
-    }
-    return Fitted{Value::object(std::move(out)), sat_add(base, inner.total)};
+    for (std::size_t j = 0; j < m; ++j) out.push_back(Member{members[j].key, inner.values[j]});
+    return Fitted{Value::object(fitter.arena(), out), sat_add(base, inner.total)};
   };
   return share_out(items, floors, slack, Overdraw::Carry, fitter.path(), labels, fit_one);
 }
 
 std::string path_string(const Path& base, const Path& relative) {
   std::string out;
-  for (const std::string& segment : base) {
+  for (std::string_view segment : base) {
     out.push_back('/');
     out.append(segment);
   }
   out.append("/*");
-  for (const std::string& segment : relative) {
+  for (std::string_view segment : relative) {
     out.push_back('/');
     out.append(segment);
   }
   return out;
 }
 
-Fitted execute(Fitter& fitter, const Plan& plan, std::size_t depth) {
+Fitted execute(Fitter& fitter, Plan&& plan, std::size_t depth) {
   const Request& request = fitter.request();
   std::vector<std::string_view> labels(plan.rows.size(), "*");
   Filled filled = fill(fitter, plan.rows, plan.floors, plan.slack, depth + 1, labels, plan.head);
@@ -1194,7 +1160,7 @@ Fitted execute(Fitter& fitter, const Plan& plan, std::size_t depth) {
     if (plan.selected[s.column]) continue;
     const Column& col = discovery.columns[s.column];
     Path unit;
-    for (const std::string& segment : col.path) {
+    for (std::string_view segment : col.path) {
       unit.push_back(segment);
       if (unit.size() < col.path.size() && plan.prefixes.count(unit) == 0) break;
     }
@@ -1236,11 +1202,12 @@ Fitted execute(Fitter& fitter, const Plan& plan, std::size_t depth) {
   }
 
   ++stats.arrays_condensed;
-  return Fitted{Value::array(std::move(filled.values)), size};
+  if (plan.arena) fitter.arena().adopt(std::move(*plan.arena));
+  return Fitted{Value::array(fitter.arena(), filled.values), size};
 }
 
-std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
-                               const Meta& meta, std::size_t budget, std::size_t depth) {
+std::optional<Fitted> condense(Fitter& fitter, std::span<const Value> items,
+                               std::size_t budget, std::size_t depth) {
   const Request& request = fitter.request();
   if (items.size() < 2) return std::nullopt;
   for (const Value& item : items) {
@@ -1253,7 +1220,7 @@ std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
   }
   // Likewise when not even one column would fit: a walk over the keys tells,
   // sparing the scan of the values.
-  if (no_column_fits(request.layout, items, meta.children, budget, depth)) {
+  if (no_column_fits(request.layout, items, budget, depth)) {
     return std::nullopt;
   }
   // With a query, a second pass plans again without its relevance.
@@ -1269,8 +1236,7 @@ std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
     std::optional<Scoring> scoring;  // of this pass's discovery
     for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
       if (!discovery) {
-        Scan scanned = scan(request.layout, request.query, items, meta.children, depth,
-                            kPreviewHeads);
+        Scan scanned = scan(request.layout, request.query, items, depth, kPreviewHeads);
         discovery = std::move(scanned.discovery);
         for (const Column& col : discovery->columns) {
           floor_chars[0].push_back(col.floor_chars);
@@ -1280,8 +1246,8 @@ std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
       for (std::size_t c = 0; c < discovery->columns.size(); ++c) {
         discovery->columns[c].floor_chars = floor_chars[attempt][c];
       }
-      PlanOutcome outcome = plan_scanned(fitter, *discovery, scoring, items, meta.children,
-                                         budget, depth, attempt == 0, kPreviewHeads[attempt]);
+      PlanOutcome outcome = plan_scanned(fitter, *discovery, scoring, items, budget, depth,
+                                         attempt == 0, kPreviewHeads[attempt]);
       if (outcome.kind == PlanOutcome::Kind::kRefused) return std::nullopt;
       if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
       held = std::move(outcome.plan);
@@ -1289,7 +1255,7 @@ std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
     }
   }
   if (!held) return std::nullopt;
-  return execute(fitter, *held, depth);
+  return execute(fitter, std::move(*held), depth);
 }
 
 }  // namespace quendra

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -100,24 +101,16 @@ struct ScoredColumn {
 };
 
 // A chosen set of columns with the records cut down to it, ready to fill.
-// Move-only: `rows` points into its own `projected` and `metas`.
 struct Plan {
-  Plan() = default;
-  Plan(Plan&&) = default;
-  Plan& operator=(Plan&&) = default;
-  Plan(const Plan&) = delete;
-  Plan& operator=(const Plan&) = delete;
-
   Discovery discovery;
   // Every candidate column with its final score, best first.
   std::vector<ScoredColumn> scored;
   // One record per item, item order, with its analysis. A record that keeps
-  // every field whole is the item itself, with the item's own analysis when
-  // analysing it again could not differ; the others point into `projected`
-  // and `metas`. Items and their analyses must outlive the plan.
+  // every field whole is the item itself when analysing it again could not
+  // differ; the others are cut-down or copied records in `arena`, analysed
+  // there. Items must outlive the plan.
   std::vector<Child> rows;
-  std::vector<Value> projected;  // the cut-down records
-  std::vector<Meta> metas;       // analyses made for the rows
+  std::unique_ptr<Arena> arena;      // the records made for the rows
   std::vector<std::size_t> floors;  // floor() of each row
   std::vector<double> relevances;   // per column; 0 for non-candidates
   std::vector<bool> selected;       // per column: chosen
@@ -204,9 +197,12 @@ class Fitter {
   virtual Fitted fit(const Value& value, const Meta& meta, std::size_t budget,
                      std::size_t depth) = 0;
   // Analyses `value` standing at `depth` with key path `path` (extended and
-  // restored during the call), the paths in `pinned` counting as protected.
-  virtual Meta analyze(const Value& value, std::size_t depth, Path& path,
-                       const PathSet& pinned) = 0;
+  // restored during the call) as Pruner::analyze_at does, the paths in
+  // `pinned` counting as protected, keeping the analyses in `arena`.
+  virtual Meta analyze(Value& value, std::size_t depth, Path& path, const PathSet& pinned,
+                       bool reuse, Arena& arena) = 0;
+  // Where fitted nodes go.
+  virtual Arena& arena() = 0;
 
  protected:
   ~Fitter() = default;
@@ -224,34 +220,35 @@ class PrunerFitter final : public Fitter {
              std::size_t depth) override {
     return pruner_.fit_sized(value, meta, budget, depth);
   }
-  Meta analyze(const Value& value, std::size_t depth, Path& path,
-               const PathSet& pinned) override {
-    return pruner_.analyze_at(value, depth, path, false, &pinned);
+  Meta analyze(Value& value, std::size_t depth, Path& path, const PathSet& pinned, bool reuse,
+               Arena& arena) override {
+    return Pruner(pruner_.request(), arena).analyze_at(value, depth, path, false, &pinned, reuse);
   }
+  Arena& arena() override { return pruner_.arena(); }
 
  private:
   Pruner& pruner_;
 };
 
-// Condenses the array whose elements are `items` (analysed as `meta`) at
+// Condenses the array whose elements are the analysed `items` at
 // `depth` to `budget`: every item is kept, cut down to one shared set of
 // fields, and the dropped fields (and, with `explain`, every field decision)
 // go to the fitter's stats. Absent when condensing declines: fewer than two
 // items, an item that is not an object, or no acceptable choice of fields.
-std::optional<Fitted> condense(Fitter& fitter, const std::vector<Value>& items,
-                               const Meta& meta, std::size_t budget, std::size_t depth);
+std::optional<Fitted> condense(Fitter& fitter, std::span<const Value> items,
+                               std::size_t budget, std::size_t depth);
 
 // The steps of condensing, each usable alone. `head` is the preview length
 // of the planning attempt: how much of a long string a floor keeps.
 
-// Scans the members `entries` of one object of record `row` (analysed as
-// `meta`, standing at `depth`, at key path `path` within the record) into
-// the columns of `discovery`; new columns get `parent`. Non-empty objects
-// with fewer than 4 keys on their path are scanned too. `path` is extended
-// and restored during the call.
-void visit(Layout layout, Discovery& discovery, const std::vector<Member>& entries,
-           const Meta& meta, std::optional<std::size_t> parent, Path& path,
-           std::size_t depth, std::size_t row, std::size_t head);
+// Scans the analysed members `entries` of one object of record `row`
+// (standing at `depth`, at key path `path` within the record) into the
+// columns of `discovery`; new columns get `parent`. Non-empty objects with
+// fewer than 4 keys on their path are scanned too. `path` is extended and
+// restored during the call.
+void visit(Layout layout, Discovery& discovery, std::span<const Member> entries,
+           std::optional<std::size_t> parent, Path& path, std::size_t depth,
+           std::size_t row, std::size_t head);
 
 // The smallest size condensing shrinks a cell to: the full size when the
 // node cannot shrink; an object keeping every key with each value at its
@@ -265,14 +262,15 @@ std::size_t floor(Layout layout, const Value& value, const Meta& meta,
 // `paths`, copied whole, and those whose path is in `prefixes` with an
 // object value, cut down recursively; record order kept. `path` is
 // extended and restored during the call.
-std::vector<Member> project(const std::vector<Member>& entries, Path& path,
-                            const PathSet& paths, const PathSet& prefixes);
+// Objects cut down are made in `arena`; with `deep`, whole entries are deep
+// copies there too.
+std::vector<Member> project(std::span<const Member> entries, Path& path, const PathSet& paths,
+                            const PathSet& prefixes, Arena& arena, bool deep = false);
 
-// One planning attempt for the array of objects `items` (analysed as
-// `metas`) at `depth` under `budget`, scanned with `query`: refused (not
-// uniform, checked only when `first`), no plan, or a plan.
-PlanOutcome plan(Fitter& fitter, const std::vector<Value>& items,
-                 std::span<const Meta> metas, std::size_t budget,
+// One planning attempt for the analysed array of objects `items` at `depth`
+// under `budget`, scanned with `query`: refused (not uniform, checked only
+// when `first`), no plan, or a plan.
+PlanOutcome plan(Fitter& fitter, std::span<const Value> items, std::size_t budget,
                  std::size_t depth, bool first, std::size_t head,
                  const std::optional<Query>& query);
 
@@ -300,7 +298,8 @@ std::string path_string(const Path& base, const Path& relative);
 
 // Builds the condensed array of `plan` at `depth` and records the dropped
 // fields, the field decisions and the condensed array in the fitter's stats.
-Fitted execute(Fitter& fitter, const Plan& plan, std::size_t depth);
+// The plan's records join the fitter's arena.
+Fitted execute(Fitter& fitter, Plan&& plan, std::size_t depth);
 
 }  // namespace quendra
 

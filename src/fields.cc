@@ -194,13 +194,13 @@ TierMatch tier_of_word(std::string_view word) {
 // The segments name_prior, exact and role look at, and the key among them:
 // the whole path, less a trailing "$..." segment when there is a parent.
 struct KeyChoice {
-  std::span<const std::string> considered;
+  std::span<const std::string_view> considered;
   std::string_view key;
 };
 
-KeyChoice choose_key(std::span<const std::string> path) {
+KeyChoice choose_key(std::span<const std::string_view> path) {
   if (path.empty()) return {};
-  std::span<const std::string> considered = path;
+  std::span<const std::string_view> considered = path;
   if (path.size() >= 2 && !path.back().empty() && path.back()[0] == '$') {
     considered = path.first(path.size() - 1);
   }
@@ -403,7 +403,7 @@ bool looks_id(std::string_view text) {
 ValueTraits classify(const Value& value) {
   if (value.is_number()) return {true, false, false};
   if (!value.is_string()) return {};
-  const std::string& s = value.text();
+  const std::string_view s = value.text();
   return {looks_numeric(s), looks_date(s), looks_id(s)};
 }
 
@@ -418,7 +418,7 @@ NamePrior name_prior(const FieldProfile& p) {
       if (in_vocabulary(word, Vocabulary::Noise)) return {kInternalPrior, true};
     }
   }
-  for (const std::string& segment : choice.considered) {
+  for (std::string_view segment : choice.considered) {
     if (is_internal(segment)) return {kInternalPrior, true};
   }
 
@@ -537,7 +537,7 @@ std::optional<std::string> HeuristicScorer::role(const FieldProfile& p) const {
   const KeyChoice choice = choose_key(p.path);
   std::string group;
   for (std::size_t i = 0; i + 1 < choice.considered.size(); ++i) {
-    const std::string& segment = choice.considered[i];
+    const std::string_view segment = choice.considered[i];
     if (!is_named(segment)) continue;
     group += group.empty() ? "group:" : "/";
     group += segment;

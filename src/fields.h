@@ -125,9 +125,9 @@ struct FieldProfile {
   std::uint64_t arrays = 0;   // values that are arrays
   std::uint64_t objects = 0;  // values that are objects
   // Key path of the field, the key itself last: the single key for one
-  // member of an object (e.g. std::span(&member.key, 1)), the column's path
+  // member of an object (e.g. std::span(&key, 1)), the column's path
   // inside the record for a column. Must outlive the scorer call.
-  std::span<const std::string> path;
+  std::span<const std::string_view> path;
   std::uint64_t rows = 0;      // records considered; 1 for a single object
   std::uint64_t present = 0;   // records that have the key
   std::uint64_t empty = 0;     // null, "", [] or {} values

@@ -1,7 +1,11 @@
 #include "json.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
+#include <span>
+#include <vector>
 
 #include "unicode.h"
 
@@ -38,7 +42,7 @@ inline bool has_byte(std::uint64_t x, unsigned char b) {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  Parser(std::string_view text, Arena& arena) : text_(text), arena_(arena) {}
 
   Result<Value, ParseError> run() {
     if (text_.size() >= 3 && std::memcmp(text_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
@@ -78,12 +82,7 @@ class Parser {
       case 'n': return literal("null", Value::null(), out);
       case 't': return literal("true", Value::boolean(true), out);
       case 'f': return literal("false", Value::boolean(false), out);
-      case '"': {
-        std::string s;
-        if (!parse_string(s)) return false;
-        out = Value::string(std::move(s));
-        return true;
-      }
+      case '"': return parse_string(out);
       case '[': return parse_array(out, depth);
       case '{': return parse_object(out, depth);
       default:
@@ -95,7 +94,7 @@ class Parser {
   bool literal(std::string_view word, Value value, Value& out) {
     if (text_.substr(pos_, word.size()) != word) return fail("invalid literal");
     pos_ += word.size();
-    out = std::move(value);
+    out = value;
     return true;
   }
 
@@ -121,7 +120,7 @@ class Parser {
       if (!digit_at(pos_)) return fail("invalid number");
       while (digit_at(pos_)) ++pos_;
     }
-    out = Value::number(std::string(text_.substr(start, pos_ - start)));
+    out = Value::number(text_.substr(start, pos_ - start));
     return true;
   }
 
@@ -145,8 +144,45 @@ class Parser {
     return true;
   }
 
-  bool parse_string(std::string& out) {
+  // A string without escapes views the text: its characters are its bytes
+  // less the UTF-8 continuation bytes, and nothing in it needs escaping
+  // again. One with escapes is decoded into the arena.
+  bool parse_string(Value& out) {
     ++pos_;  // opening quote
+    const char* data = text_.data();
+    const std::size_t n = text_.size();
+    const std::size_t start = pos_;
+    std::uint64_t high = 0;  // high bits of the bytes seen
+    std::size_t run = pos_;
+    while (n - run >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, data + run, 8);
+      if (has_byte_below(w, 0x20) || has_byte(w, '"') || has_byte(w, '\\')) break;
+      high |= w;
+      run += 8;
+    }
+    while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) {
+      high |= static_cast<unsigned char>(data[run]);
+      ++run;
+    }
+    if (run < n && data[run] == '"') {
+      pos_ = run + 1;
+      std::string_view text(data + start, run - start);
+      std::size_t chars = (high & 0x8080808080808080ull) == 0 ? text.size()
+                                                               : unicode::count_chars(text);
+      out = Value::string_view(arena_, text, chars, chars + 2);
+      return true;
+    }
+    scratch_.assign(data + start, run - start);
+    pos_ = run;
+    if (!decode_rest(scratch_)) return false;
+    out = Value::string(arena_, scratch_);
+    return true;
+  }
+
+  // Decodes the rest of a string whose plain start is in `out`, from pos_
+  // up to and past its closing quote.
+  bool decode_rest(std::string& out) {
     const char* data = text_.data();
     const std::size_t n = text_.size();
     for (;;) {
@@ -216,18 +252,22 @@ class Parser {
     return true;
   }
 
+  // Children are read onto a scratch stack shared by all containers and
+  // copied to the arena once, at their exact count, when the container
+  // closes.
   bool parse_array(Value& out, std::size_t depth) {
     ++pos_;
     skip_ws();
-    std::vector<Value> items;
     if (pos_ < text_.size() && text_[pos_] == ']') {
       ++pos_;
       out = Value::array();
       return true;
     }
+    const std::size_t base = items_.size();
     for (;;) {
-      items.emplace_back();
-      if (!parse_value(items.back(), depth + 1)) return false;
+      Value item;
+      if (!parse_value(item, depth + 1)) return false;
+      items_.push_back(item);
       skip_ws();
       if (pos_ < text_.size() && text_[pos_] == ',') {
         ++pos_;
@@ -236,7 +276,8 @@ class Parser {
       }
       if (pos_ < text_.size() && text_[pos_] == ']') {
         ++pos_;
-        out = Value::array(std::move(items));
+        out = Value::array(arena_, std::span(items_).subspan(base));
+        items_.resize(base);
         return true;
       }
       return fail("expected ',' or ']'");
@@ -246,22 +287,22 @@ class Parser {
   bool parse_object(Value& out, std::size_t depth) {
     ++pos_;
     skip_ws();
-    std::vector<Member> members;
     if (pos_ < text_.size() && text_[pos_] == '}') {
       ++pos_;
       out = Value::object();
       return true;
     }
+    const std::size_t base = members_.size();
     for (;;) {
       if (pos_ >= text_.size() || text_[pos_] != '"') return fail("expected string key");
-      members.emplace_back();
-      Member& m = members.back();
+      Member m;
       if (!parse_string(m.key)) return false;
       skip_ws();
       if (pos_ >= text_.size() || text_[pos_] != ':') return fail("expected ':'");
       ++pos_;
       skip_ws();
       if (!parse_value(m.value, depth + 1)) return false;
+      members_.push_back(m);
       skip_ws();
       if (pos_ < text_.size() && text_[pos_] == ',') {
         ++pos_;
@@ -270,7 +311,8 @@ class Parser {
       }
       if (pos_ < text_.size() && text_[pos_] == '}') {
         ++pos_;
-        out = Value::object(std::move(members));
+        out = Value::object(arena_, std::span(members_).subspan(base));
+        members_.resize(base);
         return true;
       }
       return fail("expected ',' or '}'");
@@ -278,32 +320,31 @@ class Parser {
   }
 
   std::string_view text_;
+  Arena& arena_;
   std::size_t pos_ = 0;
   ParseError error_;
+  std::vector<Value> items_;     // elements of the open arrays
+  std::vector<Member> members_;  // members of the open objects
+  std::string scratch_;          // a string being decoded
 };
 
 constexpr char kHex[] = "0123456789abcdef";
 
-void newline(std::string& out, std::size_t spaces) {
-  out.push_back('\n');
-  out.append(spaces, ' ');
+// The bytes that need escaping inside a JSON string: quote, backslash and
+// the control characters.
+inline bool plain_word(std::uint64_t w) {
+  return !has_byte_below(w, 0x20) && !has_byte(w, '"') && !has_byte(w, '\\');
 }
 
-}  // namespace
-
-Result<Value, ParseError> parse(std::string_view text) { return Parser(text).run(); }
-
-void write_string(std::string& out, std::string_view text) {
-  out.push_back('"');
-  const char* data = text.data();
-  const std::size_t n = text.size();
+template <typename Out>
+void escape_into(Out& out, const char* data, std::size_t n) {
   std::size_t pos = 0;
   while (pos < n) {
     std::size_t run = pos;
     while (n - run >= 8) {
       std::uint64_t w;
       std::memcpy(&w, data + run, 8);
-      if (has_byte_below(w, 0x20) || has_byte(w, '"') || has_byte(w, '\\')) break;
+      if (!plain_word(w)) break;
       run += 8;
     }
     while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
@@ -311,13 +352,13 @@ void write_string(std::string& out, std::string_view text) {
     if (run >= n) break;
     auto c = static_cast<unsigned char>(data[run]);
     switch (c) {
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      case '\b': out.append("\\b"); break;
-      case '\t': out.append("\\t"); break;
-      case '\n': out.append("\\n"); break;
-      case '\f': out.append("\\f"); break;
-      case '\r': out.append("\\r"); break;
+      case '"': out.append("\\\"", 2); break;
+      case '\\': out.append("\\\\", 2); break;
+      case '\b': out.append("\\b", 2); break;
+      case '\t': out.append("\\t", 2); break;
+      case '\n': out.append("\\n", 2); break;
+      case '\f': out.append("\\f", 2); break;
+      case '\r': out.append("\\r", 2); break;
       default: {
         char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
         out.append(esc, 6);
@@ -325,21 +366,59 @@ void write_string(std::string& out, std::string_view text) {
     }
     pos = run + 1;
   }
+}
+
+template <typename Out>
+void newline(Out& out, std::size_t spaces) {
+  out.push_back('\n');
+  out.append(spaces, ' ');
+}
+
+}  // namespace
+
+Result<Value, ParseError> parse(std::string_view text, Arena& arena) {
+  return Parser(text, arena).run();
+}
+
+template <typename Out>
+void Escaped<Out>::append(const char* p, std::size_t n) {
+  chars_ += unicode::count_chars(std::string_view(p, n));
+  escape_into(out_, p, n);
+}
+
+template <typename Out>
+void Escaped<Out>::append(std::size_t count, char c) {
+  // Only spaces of indentation come this way: nothing to escape.
+  chars_ += count;
+  out_.append(count, c);
+}
+
+template <typename Out>
+void write_string(Out& out, std::string_view text) {
+  out.push_back('"');
+  escape_into(out, text.data(), text.size());
   out.push_back('"');
 }
 
-void write_value(std::string& out, const Value& value, Layout layout, std::size_t depth) {
+template <typename Out>
+void write_value(Out& out, const Value& value, Layout layout, std::size_t depth) {
   const bool pretty = layout.pretty();
   const std::size_t indent = layout.indent;
   switch (value.kind()) {
-    case Kind::Null: out.append("null"); return;
-    case Kind::Bool: out.append(value.as_bool() ? "true" : "false"); return;
-    case Kind::Number: out.append(value.text()); return;
+    case Kind::Null: out.append("null", 4); return;
+    case Kind::Bool:
+      if (value.as_bool()) {
+        out.append("true", 4);
+      } else {
+        out.append("false", 5);
+      }
+      return;
+    case Kind::Number: out.append(value.text().data(), value.text().size()); return;
     case Kind::String: write_string(out, value.text()); return;
     case Kind::Array: {
-      const auto& items = value.items();
+      const auto items = value.items();
       if (items.empty()) {
-        out.append("[]");
+        out.append("[]", 2);
         return;
       }
       out.push_back('[');
@@ -353,17 +432,21 @@ void write_value(std::string& out, const Value& value, Layout layout, std::size_
       return;
     }
     case Kind::Object: {
-      const auto& members = value.members();
+      const auto members = value.members();
       if (members.empty()) {
-        out.append("{}");
+        out.append("{}", 2);
         return;
       }
       out.push_back('{');
       for (std::size_t i = 0; i < members.size(); ++i) {
         if (i > 0) out.push_back(',');
         if (pretty) newline(out, (depth + 1) * indent);
-        write_string(out, members[i].key);
-        out.append(pretty ? ": " : ":");
+        write_string(out, members[i].key.text());
+        if (pretty) {
+          out.append(": ", 2);
+        } else {
+          out.push_back(':');
+        }
         write_value(out, members[i].value, layout, depth + 1);
       }
       if (pretty) newline(out, depth * indent);
@@ -373,5 +456,40 @@ void write_value(std::string& out, const Value& value, Layout layout, std::size_
   }
 }
 
+template class Escaped<Buffer>;
+template class Escaped<std::string>;
+template void write_value(std::string&, const Value&, Layout, std::size_t);
+template void write_value(Buffer&, const Value&, Layout, std::size_t);
+template void write_value(Escaped<Buffer>&, const Value&, Layout, std::size_t);
+template void write_value(Escaped<std::string>&, const Value&, Layout, std::size_t);
+template void write_string(std::string&, std::string_view);
+template void write_string(Buffer&, std::string_view);
+template void write_string(Escaped<Buffer>&, std::string_view);
+
 }  // namespace json
+
+Buffer::Buffer(std::size_t capacity) : capacity_(capacity > 0 ? capacity : 1) {
+  data_ = static_cast<char*>(std::malloc(capacity_));
+  if (data_ == nullptr) throw std::bad_alloc();
+}
+
+void Buffer::grow(std::size_t more) {
+  std::size_t need = size_ + more;
+  if (need < size_) throw std::bad_alloc();
+  std::size_t next = std::max(need, capacity_ + capacity_ / 2);
+  char* p = static_cast<char*>(std::realloc(data_, next));
+  if (p == nullptr) throw std::bad_alloc();
+  data_ = p;
+  capacity_ = next;
+}
+
+char* Buffer::release() {
+  std::size_t n = size_ > 0 ? size_ : 1;
+  char* p = static_cast<char*>(std::realloc(data_, n));
+  if (p == nullptr) p = data_;
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+  return p;
+}
+
 }  // namespace quendra

@@ -1,11 +1,16 @@
 // JSON text: a strict reader (leading byte-order mark skipped, numbers kept
-// as source text, nesting limited to 512) and the compact and pretty writers.
+// as source text, nesting limited to 512) and the compact and pretty writers,
+// which write into a string, into a buffer handed to the host, or escaped
+// into the inside of a JSON string.
 #ifndef QUENDRA_JSON_H_
 #define QUENDRA_JSON_H_
 
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "result.h"
 #include "value.h"
@@ -22,20 +27,94 @@ struct Layout {
   std::size_t key_separator() const { return pretty() ? 2 : 1; }
 };
 
+// Bytes in one malloc'd block, so that they can be handed to a C host as
+// they are. Grows by half again when a write does not fit.
+class Buffer {
+ public:
+  explicit Buffer(std::size_t capacity);
+  Buffer(Buffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  Buffer& operator=(Buffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~Buffer() { std::free(data_); }
+
+  void append(const char* p, std::size_t n) {
+    if (n > capacity_ - size_) grow(n);
+    std::memcpy(data_ + size_, p, n);
+    size_ += n;
+  }
+  void append(std::string_view s) { append(s.data(), s.size()); }
+  void append(std::size_t count, char c) {
+    if (count > capacity_ - size_) grow(count);
+    std::memset(data_ + size_, c, count);
+    size_ += count;
+  }
+  void push_back(char c) {
+    if (size_ == capacity_) grow(1);
+    data_[size_++] = c;
+  }
+  std::size_t size() const { return size_; }
+  std::string_view view() const { return {data_, size_}; }
+
+  // Empties the buffer, keeping its storage.
+  void clear() { size_ = 0; }
+
+  // The bytes, in a block of exactly their length (at least one byte), now
+  // the caller's to free.
+  char* release();
+
+ private:
+  void grow(std::size_t more);
+
+  char* data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_;
+};
+
 namespace json {
 
 inline constexpr std::size_t kMaxDepth = 512;
 
+// Reads `text` into a tree in `arena`. Strings without escapes and all
+// numbers view `text`, which must outlive the tree.
 // REQUIRES: `text` is valid UTF-8.
-Result<Value, ParseError> parse(std::string_view text);
+Result<Value, ParseError> parse(std::string_view text, Arena& arena);
 
-// Appends the text of `value` standing at nesting level `depth` in `layout`.
-// No trailing newline.
-void write_value(std::string& out, const Value& value, Layout layout,
-                 std::size_t depth = 0);
+// Text appended to it goes to `Out` as the inside of a JSON string: quotes,
+// backslashes and control characters escaped. Counts the characters of the
+// text it was given.
+template <typename Out>
+class Escaped {
+ public:
+  explicit Escaped(Out& out) : out_(out) {}
+
+  void append(const char* p, std::size_t n);
+  void append(std::string_view s) { append(s.data(), s.size()); }
+  void append(std::size_t count, char c);
+  void push_back(char c) { append(&c, 1); }
+
+  std::size_t chars() const { return chars_; }
+
+ private:
+  Out& out_;
+  std::size_t chars_ = 0;
+};
+
+// Appends the text of `value` standing at nesting level `depth` in `layout`
+// to `out` (a std::string, a Buffer, or an Escaped one of them). No trailing
+// newline.
+template <typename Out>
+void write_value(Out& out, const Value& value, Layout layout, std::size_t depth = 0);
 
 // Appends `text` as a quoted JSON string.
-void write_string(std::string& out, std::string_view text);
+template <typename Out>
+void write_string(Out& out, std::string_view text);
 
 }  // namespace json
 }  // namespace quendra

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <charconv>
 #include <optional>
 
 #include "fields.h"
@@ -35,7 +36,7 @@ std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth
   switch (value.kind()) {
     case Kind::Number:
     case Kind::String: {
-      const std::string& t = value.text();
+      const std::string_view t = value.text();
       std::size_t breaks = static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n'));
       total = sat_add(total, sat_add(sat_mul(t.size(), 6), sat_mul(breaks, line)));
       break;
@@ -45,12 +46,43 @@ std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth
       break;
     case Kind::Object:
       for (const Member& m : value.members()) {
-        total = sat_add(total, sat_add(line + sat_mul(m.key.size(), 6), yaml_bound(m.value, indent, depth + 1)));
+        total = sat_add(total, sat_add(line + sat_mul(m.key.text().size(), 6),
+                                       yaml_bound(m.value, indent, depth + 1)));
       }
       break;
     default: break;
   }
   return total;
+}
+
+// The bytes of the JSON text of `value` at `depth` in `layout`, whose
+// characters are `chars`: every character is one byte but those of
+// non-ASCII text.
+std::size_t json_bytes(const Value& value, std::size_t chars) {
+  std::size_t extra = 0;
+  struct Walk {
+    std::size_t& extra;
+    void operator()(const Value& v) {
+      switch (v.kind()) {
+        case Kind::Number:
+          extra += v.text().size() - unicode::count_chars(v.text());
+          break;
+        case Kind::String: extra += v.text().size() - v.chars(); break;
+        case Kind::Array:
+          for (const Value& item : v.items()) (*this)(item);
+          break;
+        case Kind::Object:
+          for (const Member& m : v.members()) {
+            extra += m.key.text().size() - m.key.chars();
+            (*this)(m.value);
+          }
+          break;
+        default: break;
+      }
+    }
+  };
+  Walk{extra}(value);
+  return sat_add(chars, extra);
 }
 
 // Whether the text of `value` in this layout is small enough to write.
@@ -73,21 +105,22 @@ std::size_t saturate(double x) {
 
 std::string_view format_name(Format f) { return f == Format::Yaml ? "yaml" : "json"; }
 
-Value count(std::size_t n) { return Value::number(std::to_string(n)); }
+void append_count(Buffer& out, std::size_t n) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, n);
+  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
+}
 
 // A stored thousandth written with exactly three decimals.
-Value thousandths(std::uint32_t v) {
-  std::string s = std::to_string(v / 1000);
-  s.push_back('.');
+void append_thousandths(Buffer& out, std::uint32_t v) {
+  append_count(out, v / 1000);
   std::uint32_t frac = v % 1000;
-  s.push_back(static_cast<char>('0' + frac / 100));
-  s.push_back(static_cast<char>('0' + frac / 10 % 10));
-  s.push_back(static_cast<char>('0' + frac % 10));
-  return Value::number(std::move(s));
+  const char digits[4] = {'.', static_cast<char>('0' + frac / 100),
+                          static_cast<char>('0' + frac / 10 % 10), static_cast<char>('0' + frac % 10)};
+  out.append(digits, 4);
 }
 
 struct Outcome {
-  std::string text;
   std::size_t input_chars = 0;
   std::size_t output_chars = 0;
   std::size_t max_chars = 0;
@@ -98,71 +131,73 @@ struct Outcome {
   Stats stats;
 };
 
-std::string envelope_ok(const Outcome& o) {
+constexpr std::string_view kTextStart = R"({"ok":true,"text":")";
+
+// The rest of a success envelope after its text: the report, members in
+// their fixed order.
+void append_report(Buffer& out, const Outcome& o) {
   const Stats& s = o.stats;
-  std::vector<Value> decisions;
-  decisions.reserve(s.field_decisions.size());
-  for (const auto& d : s.field_decisions) {
-    decisions.push_back(Value::object({{"path", Value::string(d.path)},
-                                       {"score", thousandths(d.score)},
-                                       {"kept", Value::boolean(d.kept)},
-                                       {"relevance", thousandths(d.relevance)}}));
+  auto count = [&out](std::string_view key, std::size_t n) {
+    out.append(key);
+    append_count(out, n);
+  };
+  count(R"(","report":{"input_chars":)", o.input_chars);
+  count(R"(,"output_chars":)", o.output_chars);
+  count(R"(,"max_chars":)", o.max_chars);
+  out.append(R"(,"format":")");
+  out.append(format_name(o.format));
+  out.append(R"(","input_format":")");
+  out.append(format_name(o.input_format));
+  out.append(o.pruned ? R"(","pruned":true)" : R"(","pruned":false)");
+  out.append(o.fits ? R"(,"fits":true)" : R"(,"fits":false)");
+  count(R"(,"strings_truncated":)", s.strings_truncated);
+  count(R"(,"arrays_sampled":)", s.arrays_sampled);
+  count(R"(,"items_omitted":)", s.items_omitted);
+  count(R"(,"objects_trimmed":)", s.objects_trimmed);
+  count(R"(,"keys_omitted":)", s.keys_omitted);
+  count(R"(,"containers_collapsed":)", s.containers_collapsed);
+  count(R"(,"arrays_condensed":)", s.arrays_condensed);
+  count(R"(,"protected_omitted":)", s.protected_omitted);
+  out.append(R"(,"field_decisions":[)");
+  for (std::size_t i = 0; i < s.field_decisions.size(); ++i) {
+    const FieldDecision& d = s.field_decisions[i];
+    out.append(i == 0 ? R"({"path":)" : R"(,{"path":)");
+    json::write_string(out, d.path);
+    out.append(R"(,"score":)");
+    append_thousandths(out, d.score);
+    out.append(d.kept ? R"(,"kept":true,"relevance":)" : R"(,"kept":false,"relevance":)");
+    append_thousandths(out, d.relevance);
+    out.push_back('}');
   }
-  std::vector<Value> dropped;
-  dropped.reserve(s.dropped_fields.size());
-  for (const auto& d : s.dropped_fields) {
-    dropped.push_back(
-        Value::object({{"path", Value::string(d.path)}, {"items", count(d.items)}}));
+  count(R"(],"fields_dropped":)", s.fields_dropped);
+  out.append(R"(,"dropped_fields":[)");
+  for (std::size_t i = 0; i < s.dropped_fields.size(); ++i) {
+    const DroppedField& d = s.dropped_fields[i];
+    out.append(i == 0 ? R"({"path":)" : R"(,{"path":)");
+    json::write_string(out, d.path);
+    count(R"(,"items":)", d.items);
+    out.push_back('}');
   }
-  Value report = Value::object({
-      {"input_chars", count(o.input_chars)},
-      {"output_chars", count(o.output_chars)},
-      {"max_chars", count(o.max_chars)},
-      {"format", Value::string(std::string(format_name(o.format)))},
-      {"input_format", Value::string(std::string(format_name(o.input_format)))},
-      {"pruned", Value::boolean(o.pruned)},
-      {"fits", Value::boolean(o.fits)},
-      {"strings_truncated", count(s.strings_truncated)},
-      {"arrays_sampled", count(s.arrays_sampled)},
-      {"items_omitted", count(s.items_omitted)},
-      {"objects_trimmed", count(s.objects_trimmed)},
-      {"keys_omitted", count(s.keys_omitted)},
-      {"containers_collapsed", count(s.containers_collapsed)},
-      {"arrays_condensed", count(s.arrays_condensed)},
-      {"protected_omitted", count(s.protected_omitted)},
-      {"field_decisions", Value::array(std::move(decisions))},
-      {"fields_dropped", count(s.fields_dropped)},
-      {"dropped_fields", Value::array(std::move(dropped))},
-  });
-  // The text is written straight into the envelope rather than copied into a
-  // Value first: it can be as large as the document.
-  std::string out;
-  out.reserve(o.text.size() + o.text.size() / 8 + 512);
-  out.append(R"({"ok":true,"text":)");
-  json::write_string(out, o.text);
-  out.append(R"(,"report":)");
-  json::write_value(out, report, Layout{});
-  out.push_back('}');
-  return out;
+  out.append("]}}");
 }
 
-// JSON text of `value` whose measured size is `chars`. Reserving that size
-// spares the text its regrowth copies (it is the byte count too unless the
-// text is non-ASCII).
-std::string write_json(const Value& value, Layout layout, std::size_t chars) {
-  std::string out;
-  out.reserve(chars);
-  json::write_value(out, value, layout);
-  return out;
+// Room for a report: its fixed part, and its lists.
+std::size_t report_bound(const Stats& s) {
+  std::size_t n = 1024;
+  for (const FieldDecision& d : s.field_decisions) n += 64 + 6 * d.path.size();
+  for (const DroppedField& d : s.dropped_fields) n += 48 + 6 * d.path.size();
+  return n;
 }
 
-// Reads the document as the options say; sets `format` to the format used.
-Result<Value, Error> read_document(std::string_view input, Format requested, Format& format) {
+// Reads the document as the options say into `arena`; sets `format` to the
+// format used.
+Result<Value, Error> read_document(std::string_view input, Format requested, Arena& arena,
+                                   Format& format) {
   if (requested != Format::Yaml) {
-    auto parsed = json::parse(input);
+    auto parsed = json::parse(input, arena);
     if (parsed.ok()) {
       format = Format::Json;
-      return std::move(parsed).value();
+      return parsed.value();
     }
     Error json_error{Error::InputNotJson{parsed.error()}};
     if (requested == Format::Json) return json_error;
@@ -178,23 +213,30 @@ Result<Value, Error> read_document(std::string_view input, Format requested, For
       return json_error;
     }
   }
-  auto parsed = yaml_in::parse(input);
+  auto parsed = yaml_in::parse(input, arena);
   if (parsed.ok()) format = Format::Yaml;
   return parsed;
 }
 
-Result<std::string, Error> run(std::string_view input, std::string_view options_text) {
+Result<Buffer, Error> run(std::string_view input, std::string_view options_text) {
   if (!unicode::valid_utf8(input)) return Error{Error::InputNotUtf8{}};
   if (!unicode::valid_utf8(options_text)) return Error{Error::OptionsNotUtf8{}};
-  auto options_value = json::parse(options_text);
-  if (!options_value.ok()) return Error{Error::OptionsNotJson{options_value.error()}};
-  auto built = Options::from_value(options_value.value());
-  if (!built.ok()) return built.error();
-  const Options options = std::move(built).value();
+  Options options;
+  {
+    Arena arena;
+    auto options_value = json::parse(options_text, arena);
+    if (!options_value.ok()) return Error{Error::OptionsNotJson{options_value.error()}};
+    auto built = Options::from_value(options_value.value());
+    if (!built.ok()) return built.error();
+    options = std::move(built).value();
+  }
 
+  // The document's strings and numbers view `input`, which outlives it.
+  Arena arena;
   Format input_format = Format::Json;
-  auto document = read_document(input, options.input_format, input_format);
-  if (!document.ok()) return document.error();
+  auto read = read_document(input, options.input_format, arena, input_format);
+  if (!read.ok()) return read.error();
+  Value document = read.value();
 
   // The effective output format and layout; YAML is indented by at least 2.
   const Format format = options.format == Format::Auto ? input_format : options.format;
@@ -205,34 +247,56 @@ Result<std::string, Error> run(std::string_view input, std::string_view options_
   o.format = format;
   o.input_format = input_format;
   o.max_chars = options.max_chars;
-  // JSON text is measured without writing it: the text is only needed when
-  // the document fits as it is.
-  const bool json_out = format == Format::Json;
-  if (json_out) {
-    o.input_chars = size::of(document.value(), layout);
-  } else {
-    if (!renderable(document.value(), layout, format)) return too_large();
-    o.text = render(document.value(), layout, format);
-    o.input_chars = unicode::count_chars(o.text);
-  }
-  o.output_chars = o.input_chars;
-  if (o.input_chars <= options.max_chars) {
-    if (json_out) {
+  // The document as it is: JSON is measured without writing it and written
+  // only when it fits; YAML is written straight into the envelope and
+  // counted as it goes, and that envelope is dropped when it does not fit.
+  if (format == Format::Json) {
+    o.input_chars = o.output_chars = size::of(document, layout);
+    if (o.input_chars <= options.max_chars) {
       if (o.input_chars > kMaxRenderChars) return too_large();
-      o.text = write_json(document.value(), layout, o.input_chars);
+      // Escaping at most doubles each byte.
+      Buffer out(kTextStart.size() + 2 * json_bytes(document, o.input_chars) + report_bound(o.stats));
+      out.append(kTextStart);
+      json::Escaped<Buffer> text(out);
+      json::write_value(text, document, layout);
+      append_report(out, o);
+      return out;
     }
   } else {
-    const Request request(options, layout);
-    auto found = budget_search(document.value(), request, format);
-    if (!found.ok()) return found.error();
-    SearchResult& result = found.value();
-    o.text = std::move(result.attempt.text);
-    o.output_chars = result.attempt.chars;
-    o.stats = std::move(result.attempt.stats);
-    o.pruned = true;
-    o.fits = result.fits;
+    if (!renderable(document, layout, format)) return too_large();
+    Buffer out(kTextStart.size() + input.size() + input.size() / 4 + 1024);
+    out.append(kTextStart);
+    json::Escaped<Buffer> text(out);
+    yaml::write(text, document, layout.indent);
+    o.input_chars = o.output_chars = text.chars();
+    if (o.input_chars <= options.max_chars) {
+      append_report(out, o);
+      return out;
+    }
   }
-  return envelope_ok(o);
+
+  const Request request(options, layout);
+  auto found = budget_search(document, request, format, arena);
+  if (!found.ok()) return found.error();
+  Attempt& a = found.value().attempt;
+  o.output_chars = a.chars;
+  o.stats = std::move(a.stats);
+  o.pruned = true;
+  o.fits = found.value().fits;
+  if (format == Format::Json) {
+    Buffer out(kTextStart.size() + 2 * json_bytes(a.value, a.chars) + report_bound(o.stats));
+    out.append(kTextStart);
+    json::Escaped<Buffer> text(out);
+    json::write_value(text, a.value, layout);
+    append_report(out, o);
+    return out;
+  }
+  Buffer out(kTextStart.size() + 2 * a.text.size() + report_bound(o.stats));
+  out.append(kTextStart);
+  json::Escaped<Buffer> text(out);
+  text.append(a.text);
+  append_report(out, o);
+  return out;
 }
 
 }  // namespace
@@ -256,26 +320,34 @@ std::string Error::to_string() const {
 
 std::string render(const Value& value, Layout layout, Format format) {
   if (format == Format::Yaml) return yaml::render(value, layout.indent);
-  return write_json(value, layout, size::of(value, layout));
+  std::string out;
+  out.reserve(size::of(value, layout));
+  json::write_value(out, value, layout);
+  return out;
 }
 
-Result<SearchResult, Error> budget_search(const Value& document, const Request& request,
-                                          Format format) {
+Result<SearchResult, Error> budget_search(Value& document, const Request& request, Format format,
+                                          Arena& analysis_arena) {
   const std::size_t max_chars = request.options.max_chars;
   Path path;
-  const Meta meta = Pruner(request).analyze_at(document, 0, path, false);
+  const Meta meta = Pruner(request, analysis_arena).analyze_at(document, 0, path, false);
 
   std::size_t b = max_chars;
   std::optional<std::size_t> lower, upper;
   std::optional<Attempt> fit, over;
   for (int i = 0; i < kMaxAttempts; ++i) {
-    Pruner pruner(request);
     Attempt a;
+    a.arena = std::make_unique<Arena>();
+    Pruner pruner(request, *a.arena);
     a.value = pruner.fit(document, meta, b, 0);
     if (!renderable(a.value, request.layout, format)) return too_large();
     a.stats = std::move(pruner.stats);
-    a.text = render(a.value, request.layout, format);
-    a.chars = unicode::count_chars(a.text);
+    if (format == Format::Json) {
+      a.chars = size::of(a.value, request.layout);
+    } else {
+      a.text = yaml::render(a.value, request.layout.indent);
+      a.chars = unicode::count_chars(a.text);
+    }
     const std::size_t c = a.chars;
     if (c <= max_chars) {
       if (!fit || c > fit->chars) fit = std::move(a);
@@ -311,38 +383,42 @@ Result<SearchResult, Error> budget_search(const Value& document, const Request& 
   return SearchResult{std::move(*over), false};
 }
 
-std::string envelope_err(std::string_view message) {
-  std::string out(R"({"ok":false,"error":)");
+
+namespace {
+
+Buffer error_envelope(std::string_view message) {
+  Buffer out(message.size() + 32);
+  out.append(R"({"ok":false,"error":)");
   json::write_string(out, message);
   out.push_back('}');
   return out;
 }
 
-std::string shrink(std::string_view input, std::string_view options) {
+}  // namespace
+
+std::string envelope_err(std::string_view message) {
+  return std::string(error_envelope(message).view());
+}
+
+Buffer shrink_to_buffer(std::string_view input, std::string_view options) {
   try {
     auto result = run(input, options);
     if (result.ok()) return std::move(result).value();
-    return envelope_err(result.error().to_string());
+    return error_envelope(result.error().to_string());
   } catch (const std::bad_alloc&) {
     std::abort();
   } catch (...) {
-    return envelope_err("internal error (panic) in quendra");
+    return error_envelope("internal error (panic) in quendra");
   }
+}
+
+std::string shrink(std::string_view input, std::string_view options) {
+  return std::string(shrink_to_buffer(input, options).view());
 }
 
 }  // namespace quendra
 
 namespace {
-
-// Hands a text to the host in a buffer of exactly its length.
-std::uint8_t* to_host(const std::string& text, std::size_t* out_len) {
-  std::size_t n = text.size();
-  auto* buf = static_cast<std::uint8_t*>(std::malloc(n == 0 ? 1 : n));
-  if (buf == nullptr) std::abort();
-  std::memcpy(buf, text.data(), n);
-  *out_len = n;
-  return buf;
-}
 
 std::string_view view(const std::uint8_t* ptr, std::size_t len) {
   if (ptr == nullptr || len == 0) return {};
@@ -368,14 +444,14 @@ QUENDRA_EXPORT void quendra_free(std::uint8_t* ptr, std::size_t len) {
 QUENDRA_EXPORT std::uint8_t* quendra_shrink(const std::uint8_t* input, std::size_t input_len,
                                             const std::uint8_t* options, std::size_t options_len,
                                             std::size_t* out_len) {
-  std::string envelope;
   try {
-    envelope = quendra::shrink(view(input, input_len), view(options, options_len));
+    quendra::Buffer envelope = quendra::shrink_to_buffer(view(input, input_len), view(options, options_len));
+    *out_len = envelope.size();
+    return reinterpret_cast<std::uint8_t*>(envelope.release());
   } catch (...) {
     // Only exhausted memory reaches here; it ends the process.
     std::abort();
   }
-  return to_host(envelope, out_len);
 }
 
 QUENDRA_EXPORT const char* quendra_version(void) { return quendra::kVersion; }

@@ -5,6 +5,7 @@
 #define QUENDRA_LIB_H_
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,11 +24,15 @@ inline constexpr const char kVersion[] = "0.2.1";
 // newline. REQUIRES: layout.indent >= 2 for YAML.
 std::string render(const Value& value, Layout layout, Format format);
 
-// One attempt of the budget search.
+// One attempt of the budget search: the fitted document (in its own arena,
+// sharing the nodes it keeps whole with the document), what fitting did, and
+// the size of its text. YAML attempts keep their text, which had to be
+// written to be measured.
 struct Attempt {
+  std::unique_ptr<Arena> arena;
   Value value;
   Stats stats;
-  std::string text;
+  std::string text;  // YAML only
   std::size_t chars = 0;
 };
 
@@ -37,17 +42,22 @@ struct SearchResult {
 };
 
 // Fits `document` to the request's max_chars in output format `format` by
-// adjusting the engine's internal budget over at most 24 attempts. Returns
-// the largest fitting attempt, or else the smallest overflowing one; fails
-// when an attempt's text would be too large to write (a huge indent).
-Result<SearchResult, Error> budget_search(const Value& document, const Request& request,
-                                          Format format);
+// adjusting the engine's internal budget over at most 24 attempts. The
+// analysis of `document` is kept in its nodes, its records in
+// `analysis_arena`. Returns the largest fitting attempt, or else the smallest
+// overflowing one; fails when an attempt's text would be too large to write
+// (a huge indent).
+Result<SearchResult, Error> budget_search(Value& document, const Request& request, Format format,
+                                          Arena& analysis_arena);
 
 // The error envelope {"ok":false,"error":message}.
 std::string envelope_err(std::string_view message);
 
-// Runs one whole request and returns the envelope text. Never throws except
-// on exhausted memory.
+// Runs one whole request and returns the envelope, in a buffer that can be
+// handed to a C host. Never throws except on exhausted memory.
+Buffer shrink_to_buffer(std::string_view input, std::string_view options);
+
+// shrink_to_buffer() as a string.
 std::string shrink(std::string_view input, std::string_view options);
 
 }  // namespace quendra

@@ -125,11 +125,11 @@ Refusal scorer(std::string_view key, const Value& v, Options& o) {
 Refusal protect(std::string_view key, const Value& v, Options& o) {
   std::vector<std::string> list;
   if (v.is_string()) {
-    list.push_back(v.text());
+    list.emplace_back(v.text());
   } else if (v.is_array()) {
     for (const Value& item : v.items()) {
       if (!item.is_string()) return std::string(key) + " must be a list of strings";
-      list.push_back(item.text());
+      list.emplace_back(item.text());
     }
   } else {
     return std::string(key) + " must be a list of strings";
@@ -188,9 +188,9 @@ Result<Options, Error> Options::from_value(const Value& value) {
   for (const Member& m : value.members()) {
     const Key* key = nullptr;
     for (const Key& k : kKeys) {
-      if (k.name == m.key) key = &k;
+      if (k.name == m.key.text()) key = &k;
     }
-    if (key == nullptr) return refused("unknown option: " + m.key);
+    if (key == nullptr) return refused("unknown option: " + std::string(m.key.text()));
     if (Refusal why = key->apply(key->name, m.value, o)) return refused(std::move(*why));
   }
   if (o.format == Format::Yaml && o.indent < 2) return refused("YAML indent must be at least 2");
@@ -208,7 +208,7 @@ void go(const Value& value, std::vector<std::string>& out) {
     case Kind::Null:
     case Kind::Bool: return;
     case Kind::Number:
-    case Kind::String: out.push_back(value.text()); return;
+    case Kind::String: out.emplace_back(value.text()); return;
     case Kind::Array:
       for (const Value& item : value.items()) go(item, out);
       return;

@@ -20,7 +20,7 @@ std::vector<Pattern> compile_patterns(const std::vector<std::string>& texts) {
   return patterns;
 }
 
-bool matches(const Pattern& pattern, const std::vector<std::string>& path) {
+bool matches(const Pattern& pattern, std::span<const std::string_view> path) {
   const std::size_t p = pattern.segments.size();
   const std::size_t l = path.size();
   if (l < p) return false;

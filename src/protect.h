@@ -3,6 +3,7 @@
 #ifndef QUENDRA_PROTECT_H_
 #define QUENDRA_PROTECT_H_
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,7 @@ std::vector<Pattern> compile_patterns(const std::vector<std::string>& texts);
 
 // Whether `pattern` matches `path` (segments from the root to a node). A
 // pattern segment "*" matches any one path segment.
-bool matches(const Pattern& pattern, const std::vector<std::string>& path);
+bool matches(const Pattern& pattern, std::span<const std::string_view> path);
 
 }  // namespace quendra
 

@@ -25,11 +25,10 @@
 namespace quendra {
 namespace {
 
-// One kept item of a sampled array: its fitted value, or none when the item
-// is copied whole.
+// One kept item of a sampled array and its fitted value.
 struct Piece {
   std::size_t index = 0;
-  std::optional<Value> value;
+  Value value;
 };
 
 // Pinned path sets up to this size are searched by comparison, not hashing.
@@ -48,10 +47,27 @@ void count_kind(const Value& value, FieldProfile& profile) {
 }
 
 // The object of `members` followed by the keys marker for `count` keys.
-Value with_keys_marker(std::size_t count, std::vector<Member>& members) {
-  members.push_back(
-      Member{keys_marker_key(count), Value::string(std::string(kKeysMarkerValue))});
-  return Value::object(std::move(members));
+Value with_keys_marker(Arena& arena, std::size_t count, std::vector<Member>& members) {
+  members.push_back(Member{Value::string(arena, keys_marker_key(count)),
+                           Value::string(arena, kKeysMarkerValue)});
+  return Value::object(arena, members);
+}
+
+// shape_of a node of each kind, for the nodes whose shape depends on their
+// kind only: all but non-empty objects (indexed by Kind; the Object entry is
+// the empty object's).
+const std::array<std::uint64_t, 6>& kind_shapes() {
+  static const std::array<std::uint64_t, 6> shapes = [] {
+    std::array<std::uint64_t, 6> out{};
+    for (Value v : {Value::null(), Value::boolean(false), Value::number("0"), Value::array(),
+                    Value::object()}) {
+      out[static_cast<std::size_t>(v.kind())] = shape_of(v);
+    }
+    Arena arena;
+    out[static_cast<std::size_t>(Kind::String)] = shape_of(Value::string(arena, ""));
+    return out;
+  }();
+  return shapes;
 }
 
 }  // namespace
@@ -69,47 +85,13 @@ double score_factor(double score) {
   return 0.7;  // below 0.45, and NaN
 }
 
-namespace {
-
-template <typename Segments>
-std::size_t hash_path(const Segments& path) {
+std::size_t PathHash::operator()(PathView path) const {
   std::size_t h = path.size();
   std::hash<std::string_view> segment_hash;
   for (std::string_view segment : path) {
     h ^= segment_hash(segment) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
   }
   return h;
-}
-
-}  // namespace
-
-std::size_t PathHash::operator()(const Path& path) const { return hash_path(path); }
-
-std::size_t PathHash::operator()(PathView path) const { return hash_path(path); }
-
-bool PathEq::operator()(const Path& a, PathView b) const {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const std::string& x, std::string_view y) { return x == y; });
-}
-
-// MetaList ----------------------------------------------------------------
-
-MetaList::MetaList(std::size_t count) {
-  if (count == 0) return;
-  void* raw = ::operator new(sizeof(Header) + count * sizeof(Meta));
-  block_ = new (raw) Header{count};
-  Meta* items = reinterpret_cast<Meta*>(block_ + 1);
-  for (std::size_t i = 0; i < count; ++i) new (items + i) Meta();
-}
-
-MetaList::MetaList(const MetaList& other) : MetaList(other.size()) {
-  for (std::size_t i = 0; i < other.size(); ++i) (*this)[i] = other[i];
-}
-
-MetaList::~MetaList() {
-  if (block_ == nullptr) return;
-  for (Meta& meta : *this) meta.~Meta();
-  ::operator delete(block_);
 }
 
 // Selection ---------------------------------------------------------------
@@ -168,12 +150,34 @@ Request::Request(const Options& opts, Layout out)
       query(opts.arguments ? Query::from_text(*opts.arguments) : std::nullopt),
       text(opts.text_settings()) {}
 
-Pruner::Pruner(const Request& request) : request_(&request) {
-  const Value samples[] = {Value::null(), Value::boolean(false),
-                           Value::number("0"), Value::string(""), Value::array()};
-  for (const Value& sample : samples) {
-    kind_shapes_[static_cast<std::size_t>(sample.kind())] = shape_of(sample);
+Pruner::Pruner(const Request& request, Arena& arena) : request_(&request), arena_(&arena) {}
+
+Meta leaf_meta(const Value& value, bool protected_) {
+  Meta meta;
+  meta.shape = kind_shapes()[static_cast<std::size_t>(value.kind())];
+  meta.is_protected = protected_;
+  meta.has_protected = protected_;
+  switch (value.kind()) {
+    case Kind::String:
+      meta.size = value.json_size();
+      // A string marker measures at least kShortestStringMarker, so shorter
+      // strings keep their size.
+      meta.min_size = protected_ || meta.size <= kShortestStringMarker
+                          ? meta.size
+                          : std::min(meta.size, string_marker_size(value.chars()));
+      meta.protected_leaves = protected_ ? 1 : 0;
+      break;
+    case Kind::Array:
+    case Kind::Object:
+      // Empty: "[]" or "{}", holding no leaves.
+      meta.size = meta.min_size = 2;
+      break;
+    default:
+      meta.size = meta.min_size = size::scalar(value);
+      meta.protected_leaves = protected_ ? 1 : 0;
+      break;
   }
+  return meta;
 }
 
 std::size_t Pruner::overhead(std::size_t k, std::size_t d) const {
@@ -206,13 +210,13 @@ bool Pruner::protected_path(const Path& at, const PathSet* pinned) const {
 }
 
 const Pruner::KeyList& Pruner::key_list(const Value& object) {
-  const std::vector<Member>& members = object.members();
+  const std::span<const Member> members = object.members();
   // The slot is chosen by the number of keys and the lengths and first bytes
   // of the first and last key: cheap, and alike for the records of an array.
   std::size_t digest = members.size();
   if (!members.empty()) {
-    const std::string& first = members.front().key;
-    const std::string& last = members.back().key;
+    const std::string_view first = members.front().key.text();
+    const std::string_view last = members.back().key.text();
     digest = digest * 31 + first.size();
     digest = digest * 31 + last.size();
     digest = digest * 31 + (first.empty() ? 0 : static_cast<unsigned char>(first[0]));
@@ -221,110 +225,87 @@ const Pruner::KeyList& Pruner::key_list(const Value& object) {
   KeyList& list = key_lists_[digest % kKeyLists];
   if (list.filled && list.keys.size() == members.size() &&
       std::equal(members.begin(), members.end(), list.keys.begin(),
-                 [](const Member& m, const std::string& key) { return m.key == key; })) {
+                 [](const Member& m, std::string_view key) { return m.key.text() == key; })) {
     return list;
   }
   list.keys.clear();
   list.key_sizes.clear();
   for (const Member& m : members) {
-    list.keys.push_back(m.key);
-    list.key_sizes.push_back(quoted(m.key));
+    list.keys.push_back(m.key.text());
+    list.key_sizes.push_back(m.key.json_size());
   }
   list.shape = shape_of(object);
   list.filled = true;
   return list;
 }
 
-Meta Pruner::analyze_at(const Value& value, std::size_t depth, Path& at,
-                        bool inherited, const PathSet* pinned) {
+Meta Pruner::analyze_at(Value& value, std::size_t depth, Path& at, bool inherited,
+                        const PathSet* pinned, bool reuse) {
+  if (reuse && value.count() > 0 && value.annotation() != nullptr) return meta_of(value);
+  const bool flag = inherited || protected_path(at, pinned);
+  if (value.count() == 0) {
+    value.set_marked(flag);
+    return leaf_meta(value, flag);
+  }
   Meta meta;
-  bool flag = inherited || protected_path(at, pinned);
   meta.is_protected = flag;
-  if (!value.is_object()) {
-    meta.shape = kind_shapes_[static_cast<std::size_t>(value.kind())];
-  }
-  switch (value.kind()) {
-    case Kind::Null:
-    case Kind::Bool:
-    case Kind::Number:
-      meta.size = meta.min_size = size::scalar(value);
-      meta.protected_leaves = flag ? 1 : 0;
-      meta.has_protected = flag;
-      break;
-    case Kind::String:
-      meta.size = quoted(value.text());
-      // A string marker measures at least kShortestStringMarker, so strings
-      // no longer than that need no character count.
-      meta.min_size =
-          flag || meta.size <= kShortestStringMarker
-              ? meta.size
-              : std::min(meta.size,
-                         string_marker_size(unicode::count_chars(value.text())));
-      meta.protected_leaves = flag ? 1 : 0;
-      meta.has_protected = flag;
-      break;
-    case Kind::Array: {
-      const std::vector<Value>& items = value.items();
-      meta.children = MetaList(items.size());
-      std::size_t sum = 0;
-      for (std::size_t j = 0; j < items.size(); ++j) {
-        at.emplace_back("*");
-        Meta& child = meta.children[j];
-        child = analyze_at(items[j], depth + 1, at, flag, pinned);
-        at.pop_back();
-        sum += child.size;
-        meta.protected_leaves += child.protected_leaves;
-      }
-      std::size_t k = items.size();
-      meta.size = overhead(k, depth) + sum;
-      meta.min_size = (k == 0 || flag)
-                          ? meta.size
-                          : std::min(meta.size, collapsed_array_size(k, depth));
-      meta.has_protected = flag;
-      break;
+  const std::size_t k = value.count();
+  if (value.is_array()) {
+    std::size_t sum = 0;
+    for (Value& item : value.mutable_items()) {
+      at.emplace_back("*");
+      Meta child = analyze_at(item, depth + 1, at, flag, pinned, reuse);
+      at.pop_back();
+      sum += child.size;
+      meta.protected_leaves += child.protected_leaves;
     }
-    case Kind::Object: {
-      const std::vector<Member>& members = value.members();
-      meta.children = MetaList(members.size());
-      std::size_t sum = 0;
-      std::size_t kept = 0;       // members whose value has protected content
-      std::size_t kept_min = 0;   // their minimal member sizes
-      for (std::size_t j = 0; j < members.size(); ++j) {
-        at.push_back(members[j].key);
-        meta.children[j] = analyze_at(members[j].value, depth + 1, at, flag, pinned);
-        at.pop_back();
-      }
-      // Taken after the members are analysed: their own objects may reuse
-      // the slot of this list.
-      const KeyList& keys = key_list(value);
-      meta.shape = keys.shape;
-      for (std::size_t j = 0; j < members.size(); ++j) {
-        const Meta& child = meta.children[j];
-        std::size_t key_cost = keys.key_sizes[j] + layout().key_separator();
-        sum += key_cost + child.size;
-        meta.protected_leaves += child.protected_leaves;
-        if (child.has_protected) {
-          ++kept;
-          kept_min += key_cost + child.min_size;
-        }
-      }
-      std::size_t k = members.size();
-      meta.size = overhead(k, depth) + sum;
-      if (flag || k == 0) {
-        meta.min_size = meta.size;
-      } else if (kept == 0) {
-        meta.min_size = std::min(meta.size, collapsed_object_size(k, depth));
-      } else {
-        std::size_t others = k - kept;
-        std::size_t minimal_size =
-            overhead(kept + (others > 0 ? 1 : 0), depth) + kept_min +
-            (others > 0 ? keys_marker_size(others, layout()) : 0);
-        meta.min_size = std::min(meta.size, minimal_size);
-      }
-      meta.has_protected = flag || kept > 0;
-      break;
+    meta.shape = kind_shapes()[static_cast<std::size_t>(Kind::Array)];
+    meta.size = overhead(k, depth) + sum;
+    meta.min_size = flag ? meta.size : std::min(meta.size, collapsed_array_size(k, depth));
+    meta.has_protected = flag;
+  } else {
+    std::span<Member> members = value.mutable_members();
+    std::size_t sum = 0;
+    std::size_t kept = 0;      // members whose value has protected content
+    std::size_t kept_min = 0;  // their minimal member sizes
+    // The members' analyses, kept until the key sizes are known: those of
+    // containers are in their annotations, the others are recomputed.
+    for (Member& m : members) {
+      at.push_back(m.key.text());
+      analyze_at(m.value, depth + 1, at, flag, pinned, reuse);
+      at.pop_back();
     }
+    // Taken after the members are analysed: their own objects may reuse
+    // the slot of this list.
+    const KeyList& keys = key_list(value);
+    meta.shape = keys.shape;
+    for (std::size_t j = 0; j < k; ++j) {
+      const Meta child = meta_of(members[j].value);
+      std::size_t key_cost = keys.key_sizes[j] + layout().key_separator();
+      sum += key_cost + child.size;
+      meta.protected_leaves += child.protected_leaves;
+      if (child.has_protected) {
+        ++kept;
+        kept_min += key_cost + child.min_size;
+      }
+    }
+    meta.size = overhead(k, depth) + sum;
+    if (flag) {
+      meta.min_size = meta.size;
+    } else if (kept == 0) {
+      meta.min_size = std::min(meta.size, collapsed_object_size(k, depth));
+    } else {
+      std::size_t others = k - kept;
+      std::size_t minimal_size =
+          overhead(kept + (others > 0 ? 1 : 0), depth) + kept_min +
+          (others > 0 ? keys_marker_size(others, layout()) : 0);
+      meta.min_size = std::min(meta.size, minimal_size);
+    }
+    meta.has_protected = flag || kept > 0;
   }
+  Meta* kept_meta = arena_->allocate_array<Meta>(1);
+  *kept_meta = meta;
+  value.set_annotation(kept_meta);
   return meta;
 }
 
@@ -345,16 +326,15 @@ Fitted Pruner::fit_sized(const Value& value, const Meta& meta,
     case Kind::Number:
       return Fitted{value, meta.size};
     case Kind::String: {
-      std::string text = fit_text(value.text(), budget, request().text);
+      Value text = string(fit_text(value.text(), budget, request().text));
       ++stats.strings_truncated;
-      std::size_t size = quoted(text);
-      return Fitted{Value::string(std::move(text)), size};
+      return Fitted{text, text.json_size()};
     }
     case Kind::Array:
       if (options().array_strategy == ArrayStrategy::Condense) {
         PrunerFitter host(*this);
-        if (std::optional<Fitted> condensed = condense(host, value.items(), meta, budget, depth)) {
-          return std::move(*condensed);
+        if (std::optional<Fitted> condensed = condense(host, value.items(), budget, depth)) {
+          return *condensed;
         }
       }
       return fit_array(value, meta, budget, depth);
@@ -370,32 +350,30 @@ Fitted Pruner::minimal(const Value& value, const Meta& meta,
   switch (value.kind()) {
     case Kind::String:
       ++stats.strings_truncated;
-      return Fitted{Value::string(string_marker(unicode::count_chars(value.text()))),
-                    meta.min_size};
+      return Fitted{string(string_marker(value.chars())), meta.min_size};
     case Kind::Array: {
-      std::size_t k = value.items().size();
+      std::size_t k = value.count();
       ++stats.containers_collapsed;
       stats.items_omitted += k;
       stats.protected_omitted += meta.protected_leaves;
-      std::vector<Value> items;
-      items.push_back(Value::string(gap_marker(k)));
-      return Fitted{Value::array(std::move(items)),
+      const Value marker = string(gap_marker(k));
+      return Fitted{Value::array(*arena_, std::span(&marker, 1)),
                     collapsed_array_size(k, depth)};
     }
     case Kind::Object: {
-      const std::vector<Member>& members = value.members();
+      const std::span<const Member> members = value.members();
       std::size_t k = members.size();
       ++stats.containers_collapsed;
       std::vector<Member> out;
       std::size_t size = 0;
       std::size_t kept_leaves = 0;
       for (std::size_t j = 0; j < k; ++j) {
-        const Meta& child = meta.children[j];
+        const Meta child = meta_of(members[j].value);
         if (!child.has_protected) continue;
         Fitted v = minimal(members[j].value, child, depth + 1);
-        size += quoted(members[j].key) + layout().key_separator() + v.size;
+        size += members[j].key.json_size() + layout().key_separator() + v.size;
         kept_leaves += child.protected_leaves;
-        out.push_back(Member{members[j].key, std::move(v.value)});
+        out.push_back(Member{members[j].key, v.value});
       }
       std::size_t others = k - out.size();
       std::size_t entries = out.size() + (others > 0 ? 1 : 0);
@@ -406,9 +384,9 @@ Fitted Pruner::minimal(const Value& value, const Meta& meta,
             meta.protected_leaves > kept_leaves ? meta.protected_leaves - kept_leaves
                                                 : 0;
         size += keys_marker_size(others, layout());
-        return Fitted{with_keys_marker(others, out), size};
+        return Fitted{with_keys_marker(*arena_, others, out), size};
       }
-      return Fitted{Value::object(std::move(out)), size};
+      return Fitted{Value::object(*arena_, out), size};
     }
     default:
       return Fitted{value, meta.size};
@@ -419,9 +397,9 @@ Fitted Pruner::minimal(const Value& value, const Meta& meta,
 
 Fitted Pruner::fit_array(const Value& array, const Meta& meta,
                          std::size_t budget, std::size_t depth) {
-  const std::vector<Value>& items = array.items();
-  const MetaList& metas = meta.children;
-  std::size_t n = std::min(items.size(), metas.size());
+  const std::span<const Value> items = array.items();
+  auto metas = [&items](std::size_t i) { return meta_of(items[i]); };
+  const std::size_t n = items.size();
   if (n == 0) return minimal(array, meta, depth);
 
   // Priority order: the first item, then each item of a new shape until 64
@@ -436,9 +414,9 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
   };
   list(0);
   {
-    std::unordered_set<std::uint64_t> shapes{metas[0].shape};
+    std::unordered_set<std::uint64_t> shapes{metas(0).shape};
     for (std::size_t i = 1; i < n && shapes.size() < kMaxShapes; ++i) {
-      if (shapes.insert(metas[i].shape).second) list(i);
+      if (shapes.insert(metas(i).shape).second) list(i);
     }
   }
   if (options().keep_last_item && !listed[n - 1]) list(n - 1);
@@ -454,19 +432,19 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
   // Whole items, in priority order, until the first that does not fit.
   std::optional<std::size_t> stopped;
   for (std::size_t i : order) {
-    if (selection.cost_if_add(i, metas[i].size) > budget) {
+    if (selection.cost_if_add(i, metas(i).size) > budget) {
       stopped = i;
       break;
     }
-    selection.add(i, metas[i].size);
-    pieces.push_back(Piece{i, std::nullopt});
+    selection.add(i, metas(i).size);
+    pieces.push_back(Piece{i, items[i]});
   }
 
   if (!pieces.empty()) {
     // One more item, partly kept, when it can get enough room.
     if (stopped) {
       std::size_t s = *stopped;
-      const Meta& m = metas[s];
+      const Meta m = metas(s);
       std::size_t cost = selection.cost_if_add(s, m.min_size);
       std::size_t need =
           std::max(m.min_size, std::min(m.size, options().min_partial_chars));
@@ -476,7 +454,7 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
         Fitted v = fit_sized(items[s], m, target, depth + 1);
         path.pop_back();
         selection.add(s, v.size);
-        pieces.push_back(Piece{s, std::move(v.value)});
+        pieces.push_back(Piece{s, v.value});
       }
     }
     result_size = selection.cost();
@@ -488,19 +466,19 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
     std::vector<std::size_t> samples;
     for (std::size_t i : order) {
       if (samples.size() >= max_samples) break;
-      if (!shapes.insert(metas[i].shape).second) continue;
-      if (selection.cost_if_add(i, metas[i].min_size) > budget) break;
-      selection.add(i, metas[i].min_size);
+      if (!shapes.insert(metas(i).shape).second) continue;
+      if (selection.cost_if_add(i, metas(i).min_size) > budget) break;
+      selection.add(i, metas(i).min_size);
       samples.push_back(i);
     }
     if (samples.empty()) return minimal(array, meta, depth);
     std::size_t pool = budget - selection.cost();
     std::vector<Child> children;
     children.reserve(samples.size());
-    for (std::size_t i : samples) children.push_back(Child{&items[i], &metas[i]});
+    for (std::size_t i : samples) children.push_back(Child{items[i], metas(i)});
     Filled filled = water_fill(children, pool, depth + 1, {});
     for (std::size_t j = 0; j < samples.size(); ++j) {
-      pieces.push_back(Piece{samples[j], std::move(filled.values[j])});
+      pieces.push_back(Piece{samples[j], filled.values[j]});
     }
     result_size = overhead(selection.markers() + selection.chosen().size(),
                            depth) +
@@ -513,24 +491,20 @@ Fitted Pruner::fit_array(const Value& array, const Meta& meta,
   out.reserve(2 * pieces.size() + 1);
   std::size_t next = 0;  // first index not yet accounted for
   std::size_t kept_leaves = 0;
-  for (Piece& piece : pieces) {
-    if (piece.index > next) {
-      out.push_back(Value::string(gap_marker(piece.index - next)));
-    }
-    out.push_back(piece.value ? std::move(*piece.value) : items[piece.index]);
-    kept_leaves += metas[piece.index].protected_leaves;
+  for (const Piece& piece : pieces) {
+    if (piece.index > next) out.push_back(string(gap_marker(piece.index - next)));
+    out.push_back(piece.value);
+    kept_leaves += metas(piece.index).protected_leaves;
     next = piece.index + 1;
   }
-  if (next < items.size()) {
-    out.push_back(Value::string(gap_marker(items.size() - next)));
-  }
+  if (next < items.size()) out.push_back(string(gap_marker(items.size() - next)));
 
   ++stats.arrays_sampled;
   stats.items_omitted += items.size() - pieces.size();
   if (meta.protected_leaves > kept_leaves) {
     stats.protected_omitted += meta.protected_leaves - kept_leaves;
   }
-  return Fitted{Value::array(std::move(out)), result_size};
+  return Fitted{Value::array(*arena_, out), result_size};
 }
 
 Filled Pruner::water_fill(const std::vector<Child>& children, std::size_t pool,
@@ -538,7 +512,7 @@ Filled Pruner::water_fill(const std::vector<Child>& children, std::size_t pool,
                           const std::vector<std::string_view>& keys) {
   return share_out(children, {}, pool, Overdraw::Clamp, path, keys,
                    [&](std::size_t j, std::size_t target) {
-                     return fit_sized(*children[j].value, *children[j].meta, target, depth);
+                     return fit_sized(children[j].value, children[j].meta, target, depth);
                    });
 }
 
@@ -546,16 +520,16 @@ Filled Pruner::water_fill(const std::vector<Child>& children, std::size_t pool,
 
 Fitted Pruner::fit_object(const Value& object, const Meta& meta,
                           std::size_t budget, std::size_t depth) {
-  const std::vector<Member>& members = object.members();
-  const MetaList& metas = meta.children;
-  std::size_t n = std::min(members.size(), metas.size());
+  const std::span<const Member> members = object.members();
+  auto metas = [&members](std::size_t j) { return meta_of(members[j].value); };
+  const std::size_t n = members.size();
   if (n == 0) return minimal(object, meta, depth);
 
   std::vector<std::size_t> key_cost(n);
   std::size_t all_min = overhead(n, depth);
   for (std::size_t j = 0; j < n; ++j) {
-    key_cost[j] = quoted(members[j].key) + layout().key_separator();
-    all_min += key_cost[j] + metas[j].min_size;
+    key_cost[j] = members[j].key.json_size() + layout().key_separator();
+    all_min += key_cost[j] + metas(j).min_size;
   }
   // Size of the object keeping `k` members charged `running` in all, with
   // the keys marker for the others.
@@ -575,22 +549,22 @@ Fitted Pruner::fit_object(const Value& object, const Meta& meta,
     std::vector<std::size_t> candidates;
     candidates.reserve(n);
     for (std::size_t j = 0; j < n; ++j) {
-      if (metas[j].has_protected) candidates.push_back(j);
+      if (metas(j).has_protected) candidates.push_back(j);
     }
     std::size_t protected_count = candidates.size();
     for (std::size_t j = 0; j < n; ++j) {
-      if (!metas[j].has_protected) candidates.push_back(j);
+      if (!metas(j).has_protected) candidates.push_back(j);
     }
     std::size_t running = 0;
     for (std::size_t c = 0; c < candidates.size(); ++c) {
       std::size_t j = candidates[c];
-      std::size_t with = running + key_cost[j] + metas[j].min_size;
+      std::size_t with = running + key_cost[j] + metas(j).min_size;
       if (c >= protected_count && cost_of(kept.size() + 1, with) > budget) break;
       kept.push_back(j);
       running = with;
     }
   } else {
-    kept = select_keys(object, meta, budget, depth);
+    kept = select_keys(object, budget, depth);
   }
   if (kept.empty()) return minimal(object, meta, depth);
 
@@ -603,11 +577,12 @@ Fitted Pruner::fit_object(const Value& object, const Meta& meta,
   children.reserve(kept.size());
   keys.reserve(kept.size());
   for (std::size_t j : kept) {
-    running += key_cost[j] + metas[j].min_size;
-    kept_min += metas[j].min_size;
-    kept_leaves += metas[j].protected_leaves;
-    children.push_back(Child{&members[j].value, &metas[j]});
-    keys.push_back(members[j].key);
+    const Meta m = metas(j);
+    running += key_cost[j] + m.min_size;
+    kept_min += m.min_size;
+    kept_leaves += m.protected_leaves;
+    children.push_back(Child{members[j].value, m});
+    keys.push_back(members[j].key.text());
   }
   std::size_t cost = cost_of(kept.size(), running);
   // Protected members kept whatever they cost may overflow: no pool then.
@@ -617,39 +592,37 @@ Fitted Pruner::fit_object(const Value& object, const Meta& meta,
   std::vector<Member> out;
   out.reserve(kept.size() + 1);
   for (std::size_t c = 0; c < kept.size(); ++c) {
-    out.push_back(Member{members[kept[c]].key, std::move(filled.values[c])});
+    out.push_back(Member{members[kept[c]].key, filled.values[c]});
   }
   std::size_t size = cost - kept_min + filled.total;
   std::size_t omitted = members.size() - kept.size();
-  if (omitted == 0) return Fitted{Value::object(std::move(out)), size};
+  if (omitted == 0) return Fitted{Value::object(*arena_, out), size};
 
   ++stats.objects_trimmed;
   stats.keys_omitted += omitted;
   if (meta.protected_leaves > kept_leaves) {
     stats.protected_omitted += meta.protected_leaves - kept_leaves;
   }
-  return Fitted{with_keys_marker(omitted, out), size};
+  return Fitted{with_keys_marker(*arena_, omitted, out), size};
 }
 
-std::vector<std::size_t> Pruner::select_keys(const Value& object,
-                                             const Meta& meta,
-                                             std::size_t budget,
+std::vector<std::size_t> Pruner::select_keys(const Value& object, std::size_t budget,
                                              std::size_t depth) {
-  const std::vector<Member>& members = object.members();
-  const MetaList& metas = meta.children;
-  std::size_t n = std::min(members.size(), metas.size());
+  const std::span<const Member> members = object.members();
+  auto metas = [&members](std::size_t j) { return meta_of(members[j].value); };
+  const std::size_t n = members.size();
   const std::optional<Query>& q = request().query;
 
   std::vector<double> scores(n);
   for (std::size_t j = 0; j < n; ++j) {
-    if (metas[j].has_protected) {
+    if (metas(j).has_protected) {
       scores[j] = std::numeric_limits<double>::infinity();
       continue;
     }
     const Value& value = members[j].value;
-    const std::string& key = members[j].key;
+    const std::string_view key = members[j].key.text();
     FieldProfile profile;
-    profile.path = std::span<const std::string>(&key, 1);
+    profile.path = std::span<const std::string_view>(&key, 1);
     profile.rows = 1;
     profile.present = 1;
     count_kind(value, profile);
@@ -668,7 +641,7 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
       profile.relevance =
           std::max(profile.name_relevance, profile.value_relevance);
     }
-    profile.avg_size = static_cast<double>(metas[j].size);
+    profile.avg_size = static_cast<double>(metas(j).size);
     profile.position = static_cast<double>(j);
     ValueTraits traits = classify(value);
     profile.numeric = traits.numeric;
@@ -691,7 +664,8 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object,
   std::vector<std::size_t> kept;
   std::size_t running = 0;
   for (std::size_t j : order) {
-    std::size_t with = running + quoted(members[j].key) + layout().key_separator() + metas[j].min_size;
+    std::size_t with =
+        running + members[j].key.json_size() + layout().key_separator() + metas(j).min_size;
     std::size_t k = kept.size() + 1;
     std::size_t omitted = members.size() - k;
     std::size_t cost = overhead(k + (omitted > 0 ? 1 : 0), depth) + with +

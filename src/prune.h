@@ -30,49 +30,13 @@
 
 namespace quendra {
 
-struct Meta;
-
-// The analyses of a container's elements: an array of fixed length, made at
-// once, in one allocation that also holds the length, so that a leaf's list
-// costs one pointer and no allocation.
-class MetaList {
- public:
-  MetaList() = default;
-  // `count` default analyses, to be filled in place.
-  explicit MetaList(std::size_t count);
-  MetaList(const MetaList& other);
-  MetaList(MetaList&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
-  MetaList& operator=(MetaList other) noexcept {
-    std::swap(block_, other.block_);
-    return *this;
-  }
-  ~MetaList();
-
-  std::size_t size() const { return block_ == nullptr ? 0 : block_->size; }
-  bool empty() const { return size() == 0; }
-  Meta* begin();
-  Meta* end();
-  const Meta* begin() const;
-  const Meta* end() const;
-  Meta& operator[](std::size_t i);
-  const Meta& operator[](std::size_t i) const;
-  operator std::span<const Meta>() const;
-
- private:
-  // Allocation layout: the header, then `size` Metas.
-  struct Header {
-    std::size_t size;
-  };
-
-  Header* block_ = nullptr;
-};
-
-// Analysis record of one node of the analysed document. Read-only once built.
-// Analyses are kept for every node of a document, so the record is packed:
-// a count of protected leaves stays far below 2^62 (every leaf is a node in
-// memory), which leaves the top bits of its word to the two flags.
+// Analysis of one node of an analysed document, computed once before any
+// fitting. A non-empty container keeps its own in the node's annotation; for
+// any other node it follows from the node and its protection mark
+// (Pruner::meta_of). A count of protected leaves stays far below 2^62 (every
+// leaf is a node in memory), which leaves the top bits of its word to the two
+// flags.
 struct Meta {
-  MetaList children;           // one per element or member, same order
   std::size_t size = 0;        // full size of the node at its depth
   std::size_t min_size = 0;    // smallest size fitting can reach; <= size
   std::uint64_t shape = 0;     // shape_of(node)
@@ -80,21 +44,6 @@ struct Meta {
   bool is_protected : 1 = false;   // the node itself is protected
   bool has_protected : 1 = false;  // the node must survive minimal forms
 };
-
-inline Meta* MetaList::begin() {
-  return block_ == nullptr ? nullptr
-                           : std::launder(reinterpret_cast<Meta*>(block_ + 1));
-}
-inline Meta* MetaList::end() { return begin() + size(); }
-inline const Meta* MetaList::begin() const {
-  return block_ == nullptr
-             ? nullptr
-             : std::launder(reinterpret_cast<const Meta*>(block_ + 1));
-}
-inline const Meta* MetaList::end() const { return begin() + size(); }
-inline Meta& MetaList::operator[](std::size_t i) { return begin()[i]; }
-inline const Meta& MetaList::operator[](std::size_t i) const { return begin()[i]; }
-inline MetaList::operator std::span<const Meta>() const { return {begin(), size()}; }
 
 // One entry of Stats::dropped_fields.
 struct DroppedField {
@@ -125,26 +74,26 @@ struct Stats {
   std::size_t protected_omitted = 0;
 };
 
-// A key path: member keys from the root, "*" for array items.
-using Path = std::vector<std::string>;
+// A key path: member keys from the root, "*" for array items. Segments view
+// the document's keys (or literals), which outlive the paths made of them.
+using Path = std::vector<std::string_view>;
 
-// A key path whose segments are viewed, not owned; sets and maps of paths
-// can be searched with it without copying the segments.
+// A key path held elsewhere; sets and maps of paths can be searched with it
+// without making a Path.
 using PathView = std::span<const std::string_view>;
 
 // Hash of a path, equal for a Path and a PathView of the same segments.
 struct PathHash {
   using is_transparent = void;
-  std::size_t operator()(const Path& path) const;
   std::size_t operator()(PathView path) const;
 };
 
 // Segment-wise equality of paths, owned or viewed.
 struct PathEq {
   using is_transparent = void;
-  bool operator()(const Path& a, const Path& b) const { return a == b; }
-  bool operator()(const Path& a, PathView b) const;
-  bool operator()(PathView a, const Path& b) const { return (*this)(b, a); }
+  bool operator()(PathView a, PathView b) const {
+    return std::ranges::equal(a, b);
+  }
 };
 
 using PathSet = std::unordered_set<Path, PathHash, PathEq>;
@@ -155,10 +104,10 @@ struct Fitted {
   std::size_t size = 0;
 };
 
-// A child handed to Pruner::water_fill: borrowed node and analysis.
+// A child handed to Pruner::water_fill: the node and its analysis.
 struct Child {
-  const Value* value = nullptr;
-  const Meta* meta = nullptr;
+  Value value;
+  Meta meta;
 };
 
 // Result of Pruner::water_fill: fitted values in child order and the sum of
@@ -249,22 +198,41 @@ Filled share_out(const std::vector<Child>& children, std::span<const std::size_t
                  std::size_t pool, Overdraw overdraw, Path& path,
                  std::span<const std::string_view> labels, Fit&& fit);
 
+// The analysis of a node that keeps none of its own (anything but a
+// non-empty container): its size, its smallest form, and its shape, all
+// following from the node; `protected_` when it is protected.
+Meta leaf_meta(const Value& value, bool protected_);
+
+// The analysis of an analysed node: a non-empty container's own, or else
+// leaf_meta() of the node and its protection mark.
+inline Meta meta_of(const Value& value) {
+  if (value.count() > 0) return *static_cast<const Meta*>(value.annotation());
+  return leaf_meta(value, value.marked());
+}
+
 // The engine's context for one analysis or one fitting attempt: the request
-// it borrows, the running key path and the attempt's counters.
+// it borrows, the arena its results go to, the running key path and the
+// attempt's counters.
 class Pruner {
  public:
-  // `request` must outlive the pruner.
-  explicit Pruner(const Request& request);
+  // `request` and `arena` must outlive the pruner; what it makes (fitted
+  // nodes, analyses) lives in `arena`.
+  Pruner(const Request& request, Arena& arena);
 
-  // Analysis of `value` standing at `depth` whose key path is `path`
-  // (extended and restored during the call). `inherited` says an ancestor is
-  // protected; paths in `pinned` count as protected too.
-  Meta analyze_at(const Value& value, std::size_t depth, Path& path,
-                  bool inherited, const PathSet* pinned = nullptr);
+  // Analyses `value` standing at `depth` whose key path is `path` (extended
+  // and restored during the call), and every node below it: a non-empty
+  // container keeps its analysis in its annotation, any other node its
+  // protection in its mark. `inherited` says an ancestor is protected; paths
+  // in `pinned` count as protected too. With `reuse`, a container that holds
+  // an analysis already keeps it (the caller knows it could not differ).
+  // Returns the analysis of `value`.
+  Meta analyze_at(Value& value, std::size_t depth, Path& path, bool inherited,
+                  const PathSet* pinned = nullptr, bool reuse = false);
 
   // Fits `value` (analysed as `meta`) at `depth` to `budget`. The result may
   // exceed the budget: nothing is smaller than the minimal form and protected
-  // nodes stay whole. The input tree and `meta` are not changed.
+  // nodes stay whole. The input tree and its analysis are not changed; the
+  // result shares the nodes it keeps whole.
   Value fit(const Value& value, const Meta& meta, std::size_t budget,
             std::size_t depth);
 
@@ -272,7 +240,7 @@ class Pruner {
   Fitted fit_sized(const Value& value, const Meta& meta, std::size_t budget,
                    std::size_t depth);
 
-  // The smallest form of `value`: a copy when it cannot shrink, the string
+  // The smallest form of `value`: itself when it cannot shrink, the string
   // marker for a string, the gap marker alone for an array, the keys marker
   // (after the minimal forms of members holding protected content) for an
   // object. Counts what it leaves out.
@@ -289,8 +257,8 @@ class Pruner {
   // Condense-mode key choice for an object: the indices of the kept members
   // in the order they were accepted, each charged at its key cost plus its
   // value's min_size.
-  std::vector<std::size_t> select_keys(const Value& object, const Meta& meta,
-                                       std::size_t budget, std::size_t depth);
+  std::vector<std::size_t> select_keys(const Value& object, std::size_t budget,
+                                       std::size_t depth);
 
   // Shares `pool` spare characters among `children` at `depth`, smallest spare
   // room first; each child gets its min_size plus its share. While child j is
@@ -309,6 +277,7 @@ class Pruner {
   const Request& request() const { return *request_; }
   const Options& options() const { return request_->options; }
   Layout layout() const { return request_->layout; }
+  Arena& arena() const { return *arena_; }
 
   Stats stats;  // counters of this attempt
   Path path;    // key path of the node being fitted
@@ -321,7 +290,7 @@ class Pruner {
   // one array mostly repeat their keys in the same order, so analysis keeps
   // the lists it met last and reuses what it computed for them.
   struct KeyList {
-    std::vector<std::string> keys;
+    std::vector<std::string_view> keys;
     std::vector<std::size_t> key_sizes;  // quoted(key) for each key
     std::uint64_t shape = 0;             // shape_of the object
     bool filled = false;                 // the fields describe a list
@@ -332,10 +301,11 @@ class Pruner {
   // REQUIRES: `object` is an object.
   const KeyList& key_list(const Value& object);
 
+  // A string of the arena.
+  Value string(std::string_view text) const { return Value::string(*arena_, text); }
+
   const Request* request_;
-  // shape_of a node of each kind but Object (indexed by Kind); the shape of
-  // every non-object node depends on its kind only.
-  std::array<std::uint64_t, 6> kind_shapes_{};
+  Arena* arena_;
   std::array<KeyList, kKeyLists> key_lists_;  // by a digest of the key list
 };
 
@@ -345,10 +315,10 @@ Filled share_out(const std::vector<Child>& children, std::span<const std::size_t
                  std::span<const std::string_view> labels, Fit&& fit) {
   const std::size_t k = children.size();
   auto floor_of = [&](std::size_t j) {
-    return j < floors.size() ? floors[j] : children[j].meta->min_size;
+    return j < floors.size() ? floors[j] : children[j].meta.min_size;
   };
   auto want = [&](std::size_t j) {
-    std::size_t size = children[j].meta->size;
+    std::size_t size = children[j].meta.size;
     std::size_t f = floor_of(j);
     return size > f ? size - f : std::size_t{0};
   };

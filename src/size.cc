@@ -11,43 +11,6 @@
 namespace quendra {
 namespace {
 
-// Contribution of each byte to the size of a JSON string literal: 0 for UTF-8
-// continuation bytes (the lead byte counts the character), 2 for the
-// characters with a short escape, 6 for the other control characters (written
-// as \u00XX), 1 otherwise.
-constexpr std::array<std::uint8_t, 256> make_quoted_table() {
-  std::array<std::uint8_t, 256> t{};
-  for (int b = 0; b < 256; ++b) {
-    if (b < 0x20) {
-      t[b] = 6;
-    } else if (b >= 0x80 && b < 0xC0) {
-      t[b] = 0;
-    } else {
-      t[b] = 1;
-    }
-  }
-  for (int b : {'"', '\\', '\b', '\t', '\n', '\f', '\r'}) t[b] = 2;
-  return t;
-}
-
-constexpr std::array<std::uint8_t, 256> kQuotedTable = make_quoted_table();
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-
-// Nonzero when some byte of `w` is below 0x20, is '"' or '\\', or has its high
-// bit set: the bytes that do not count exactly 1. Uses the classic "has byte
-// less than" trick on 7-bit lanes so no lane borrows from its neighbour.
-inline std::uint64_t special_bytes(std::uint64_t w) {
-  std::uint64_t low7 = w & ~kHighs;
-  std::uint64_t ctrl = (low7 + kOnes * (0x80 - 0x20)) ^ kHighs;  // < 0x20
-  std::uint64_t q = low7 ^ (kOnes * '"');
-  std::uint64_t bs = low7 ^ (kOnes * '\\');
-  std::uint64_t is_q = ~((q + kOnes * 0x7F) | q);   // lane == 0
-  std::uint64_t is_bs = ~((bs + kOnes * 0x7F) | bs);
-  return (ctrl | is_q | is_bs | w) & kHighs;
-}
-
 inline std::uint64_t rotl(std::uint64_t x, int b) {
   return (x << b) | (x >> (64 - b));
 }
@@ -110,25 +73,6 @@ std::uint64_t siphash(std::string_view bytes, std::uint64_t k0, std::uint64_t k1
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
-std::size_t quoted(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t total = 2;
-  std::size_t i = 0;
-  while (i + 8 <= n) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if (special_bytes(w) == 0) {
-      total += 8;
-    } else {
-      for (std::size_t j = 0; j < 8; ++j) total += kQuotedTable[p[i + j]];
-    }
-    i += 8;
-  }
-  for (; i < n; ++i) total += kQuotedTable[p[i]];
-  return total;
-}
-
 std::size_t overhead(std::size_t k, std::size_t d, Layout layout) {
   if (k == 0) return 2;
   if (!layout.pretty()) return sat_add(k, 1);
@@ -177,7 +121,7 @@ std::size_t scalar(const Value& value) {
     case Kind::Number:
       return unicode::count_chars(value.text());
     case Kind::String:
-      return quoted(value.text());
+      return value.json_size();
     case Kind::Array:
     case Kind::Object:
       break;
@@ -195,7 +139,7 @@ std::size_t of(const Value& value, Layout layout, std::size_t depth) {
     case Kind::Object: {
       std::size_t total = overhead(value.members().size(), depth, layout);
       for (const Member& m : value.members()) {
-        total = sat_add(total, sat_add(quoted(m.key) + layout.key_separator(),
+        total = sat_add(total, sat_add(m.key.json_size() + layout.key_separator(),
                                        of(m.value, layout, depth + 1)));
       }
       return total;
@@ -216,7 +160,7 @@ std::uint64_t shape_of(const Value& value) {
   if (value.is_object()) {
     std::vector<std::string_view> keys;
     keys.reserve(value.members().size());
-    for (const Member& m : value.members()) keys.push_back(m.key);
+    for (const Member& m : value.members()) keys.push_back(m.key.text());
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     append_le64(bytes, keys.size());

@@ -14,11 +14,10 @@
 
 namespace quendra {
 
-// Characters of `text` written as a JSON string: 2 for the quotes, 2 for each
-// of `"`, `\`, U+0008, U+0009, U+000A, U+000C, U+000D, 6 for any other
-// character below U+0020, 1 for every other character.
+// Characters of `text` written as a JSON string (json_string_size). A String
+// value knows its own: Value::json_size().
 // REQUIRES: `text` is valid UTF-8.
-std::size_t quoted(std::string_view text);
+inline std::size_t quoted(std::string_view text) { return json_string_size(text); }
 // Argument-dependent lookup finds std::quoted for std::string arguments
 // whenever <iomanip> is visible, and it would win overload resolution; these
 // exact overloads keep such calls here (and literals unambiguous).

@@ -1,17 +1,60 @@
 // The document tree shared by the readers, the writers and the pruning
 // engine. Numbers keep their source text; objects keep member order and any
-// repeated keys. Every Value owns its subtree; copying copies it whole.
+// repeated keys. A tree lives in an Arena: the children of a container are
+// stored once, at their exact count, and strings and numbers that need no
+// decoding are views of the text they were read from. A Value is a 16-byte
+// handle; copying one shares the subtree.
 #ifndef QUENDRA_VALUE_H_
 #define QUENDRA_VALUE_H_
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <memory>
+#include <span>
 #include <string_view>
 #include <utility>
-#include <variant>
-#include <vector>
 
 namespace quendra {
+
+// Storage that is released all at once: blocks taken from the heap and
+// handed out front to back. Nothing allocated in it is freed or moved before
+// the arena dies.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  Arena(Arena&& other) noexcept : head_(std::exchange(other.head_, nullptr)),
+                                  next_(std::exchange(other.next_, nullptr)),
+                                  end_(std::exchange(other.end_, nullptr)),
+                                  block_size_(other.block_size_) {}
+  Arena& operator=(Arena&& other) noexcept;
+  ~Arena();
+
+  // `bytes` bytes aligned to `align` (a power of two, at most 16).
+  void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t));
+
+  // Uninitialized room for `n` objects of a trivially destructible type.
+  template <typename T>
+  T* allocate_array(std::size_t n) {
+    return static_cast<T*>(allocate(n * sizeof(T), alignof(T)));
+  }
+
+  // A copy of `text` in the arena.
+  std::string_view copy(std::string_view text);
+
+  // Takes over everything `other` holds, which then holds nothing.
+  void adopt(Arena&& other);
+
+ private:
+  struct Block;
+  void* allocate_slow(std::size_t bytes, std::size_t align);
+
+  Block* head_ = nullptr;  // blocks, newest first
+  char* next_ = nullptr;   // free room of the newest block
+  char* end_ = nullptr;
+  std::size_t block_size_ = 0;  // size of the next small block
+};
 
 // The tag order is part of the model (0 to 5).
 enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
@@ -19,23 +62,41 @@ enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
 // "null", "bool", "number", "string", "array", "object".
 std::string_view kind_name(Kind kind);
 
+// Characters of `text` written as a JSON string: 2 for the quotes, 2 for each
+// of `"`, `\`, U+0008, U+0009, U+000A, U+000C, U+000D, 6 for any other
+// character below U+0020, 1 for every other character.
+// REQUIRES: `text` is valid UTF-8.
+std::size_t json_string_size(std::string_view text);
+
 struct Member;
 
 class Value {
  public:
   Value() = default;  // null
 
-  static Value null();
-  static Value boolean(bool b);
-  // `text` is the number's text, written back unchanged.
-  static Value number(std::string text);
-  static Value string(std::string text);
-  static Value array();
-  static Value array(std::vector<Value> items);
-  static Value object();
-  static Value object(std::vector<Member> members);
+  static Value null() { return Value(); }
+  static Value boolean(bool b) { return Value(Kind::Bool, b ? kTrue : 0, 0, nullptr); }
+  // A number whose text `text` is written back unchanged; views `text`,
+  // which must outlive the value.
+  static Value number(std::string_view text);
+  // A number with a copy of `text` in `arena`.
+  static Value number(Arena& arena, std::string_view text);
+  // A string holding a copy of `text` in `arena`.
+  static Value string(Arena& arena, std::string_view text);
+  // A string viewing `text`, which must outlive the value; its measure goes
+  // to `arena` when it is not plain ASCII.
+  static Value string_view(Arena& arena, std::string_view text);
+  // A string viewing `text` (which must outlive the value) whose characters
+  // and JSON string size are already known.
+  static Value string_view(Arena& arena, std::string_view text, std::size_t chars,
+                           std::size_t json_size);
+  // A container holding copies of `items` (or `members`) in `arena`.
+  static Value array(Arena& arena, std::span<const Value> items);
+  static Value object(Arena& arena, std::span<const Member> members);
+  static Value array() { return Value(Kind::Array, 0, 0, nullptr); }
+  static Value object() { return Value(Kind::Object, 0, 0, nullptr); }
 
-  Kind kind() const { return static_cast<Kind>(payload_.index()); }
+  Kind kind() const { return static_cast<Kind>(head_ & kKindMask); }
   bool is_null() const { return kind() == Kind::Null; }
   bool is_bool() const { return kind() == Kind::Bool; }
   bool is_number() const { return kind() == Kind::Number; }
@@ -45,35 +106,76 @@ class Value {
   bool is_container() const { return is_array() || is_object(); }
 
   // False for every kind but a true Bool.
-  bool as_bool() const;
+  bool as_bool() const { return is_bool() && (head_ & kTrue) != 0; }
   // The text of a Number or String; empty for other kinds.
-  const std::string& text() const;
+  std::string_view text() const;
   // Elements of an Array; empty for other kinds.
-  const std::vector<Value>& items() const;
+  std::span<const Value> items() const;
   // Members of an Object, in source order; empty for other kinds.
-  const std::vector<Member>& members() const;
-  // Mutable payloads. REQUIRES: the value is of the matching kind.
-  std::string& text();
-  std::vector<Value>& items();
-  std::vector<Member>& members();
+  std::span<const Member> members() const;
+  // Elements or members of a container; 0 for other kinds.
+  std::size_t count() const { return is_container() ? length() : 0; }
+
+  // For a String: its characters (Unicode scalar values) and its size
+  // written as a JSON string, both known since it was made.
+  std::size_t chars() const;
+  std::size_t json_size() const;
 
   // Null, "", [] or {}.
   bool is_empty() const;
+
+  // A word attached to a non-empty container, for whoever reads the tree
+  // (the pruning engine keeps a node's analysis there); null until set.
+  // The tree's containers are mutable arena storage.
+  void* annotation() const { return *slot(); }
+  void set_annotation(void* p) const { *slot() = p; }
+  // A flag on the handle itself, kept by copies and ignored by comparison.
+  bool marked() const { return (head_ & kMark) != 0; }
+  void set_marked(bool on) { head_ = on ? head_ | kMark : head_ & ~kMark; }
+  // The children of a container, for setting their annotations and marks.
+  std::span<Value> mutable_items() const;
+  std::span<Member> mutable_members() const;
+  // A copy of the tree whose containers are new, their annotations unset,
+  // in `arena`; strings and numbers are shared.
+  Value deep_copy(Arena& arena) const;
 
   // Deep structural equality (kind, payload, order, repeated keys).
   friend bool operator==(const Value& a, const Value& b);
 
  private:
-  // The alternative's index is the kind's tag.
-  using Payload = std::variant<std::monostate, bool, std::string, std::string,
-                               std::vector<Value>, std::vector<Member>>;
-  explicit Value(Payload payload);
+  // head_: kind in bits 0-2, flags in bits 3-7, the length of a text or the
+  // count of a container from bit 8.
+  static constexpr std::uint64_t kKindMask = 7;
+  static constexpr std::uint64_t kBoxed = 8;  // ptr_ is a StringBox
+  static constexpr std::uint64_t kTrue = 16;
+  static constexpr std::uint64_t kMark = 32;
+  static constexpr int kLengthShift = 8;
 
-  Payload payload_;
+  // A string that is not plain ASCII: its bytes and its measure.
+  struct StringBox {
+    const char* data;
+    std::size_t chars;
+    std::size_t json_size;
+  };
+
+  Value(Kind kind, std::uint64_t flags, std::size_t length, const void* ptr)
+      : head_(static_cast<std::uint64_t>(kind) | flags |
+              (static_cast<std::uint64_t>(length) << kLengthShift)),
+        ptr_(ptr) {}
+
+  std::size_t length() const { return static_cast<std::size_t>(head_ >> kLengthShift); }
+  void** slot() const { return static_cast<void**>(const_cast<void*>(ptr_)) - 1; }
+  static Value measured(Arena& arena, std::string_view text, std::size_t chars,
+                        std::size_t json_size);
+  template <typename T>
+  static const T* container(Arena& arena, std::span<const T> children);
+
+  std::uint64_t head_ = 0;
+  const void* ptr_ = nullptr;
 };
 
 struct Member {
-  std::string key;
+  Value key;  // a String
   Value value;
 
   friend bool operator==(const Member& a, const Member& b) {
@@ -81,32 +183,37 @@ struct Member {
   }
 };
 
-// Defined here, where Member is complete: the variant needs every
-// alternative complete wherever it is built or copied.
-inline Value::Value(Payload payload) : payload_(std::move(payload)) {}
-inline Value Value::null() { return Value(); }
-inline Value Value::boolean(bool b) { return Value(Payload(std::in_place_index<1>, b)); }
-inline Value Value::number(std::string text) {
-  return Value(Payload(std::in_place_index<2>, std::move(text)));
-}
-inline Value Value::string(std::string text) {
-  return Value(Payload(std::in_place_index<3>, std::move(text)));
-}
-inline bool Value::as_bool() const { return is_bool() && std::get<1>(payload_); }
-inline std::string& Value::text() {
-  return is_number() ? std::get<2>(payload_) : std::get<3>(payload_);
-}
-inline std::vector<Value>& Value::items() { return std::get<4>(payload_); }
-inline std::vector<Member>& Value::members() { return std::get<5>(payload_); }
-inline Value Value::array() { return array(std::vector<Value>()); }
-inline Value Value::object() { return object(std::vector<Member>()); }
-
-inline Value Value::array(std::vector<Value> items) {
-  return Value(Payload(std::in_place_index<4>, std::move(items)));
+inline std::string_view Value::text() const {
+  if (kind() != Kind::Number && kind() != Kind::String) return {};
+  const char* data = (head_ & kBoxed) ? static_cast<const StringBox*>(ptr_)->data
+                                      : static_cast<const char*>(ptr_);
+  return {data, length()};
 }
 
-inline Value Value::object(std::vector<Member> members) {
-  return Value(Payload(std::in_place_index<5>, std::move(members)));
+inline std::span<const Value> Value::items() const {
+  if (!is_array()) return {};
+  return {static_cast<const Value*>(ptr_), length()};
+}
+
+inline std::span<const Member> Value::members() const {
+  if (!is_object()) return {};
+  return {static_cast<const Member*>(ptr_), length()};
+}
+
+inline std::span<Value> Value::mutable_items() const {
+  return {const_cast<Value*>(items().data()), items().size()};
+}
+
+inline std::span<Member> Value::mutable_members() const {
+  return {const_cast<Member*>(members().data()), members().size()};
+}
+
+inline std::size_t Value::chars() const {
+  return (head_ & kBoxed) ? static_cast<const StringBox*>(ptr_)->chars : length();
+}
+
+inline std::size_t Value::json_size() const {
+  return (head_ & kBoxed) ? static_cast<const StringBox*>(ptr_)->json_size : length() + 2;
 }
 
 }  // namespace quendra

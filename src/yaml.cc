@@ -1,11 +1,19 @@
 #include "yaml.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
+#include "json.h"
 #include "unicode.h"
 
 namespace quendra::yaml {
+
+// literal_body_at writing to any Out.
+template <typename Out>
+void literal_body(Out& out, std::string_view text, std::size_t depth, std::size_t indent);
+
 namespace {
 
 // The characters that give a plain scalar a special meaning when they start
@@ -83,9 +91,10 @@ bool needs_quotes(std::string_view s) {
   return false;
 }
 
-void append_quoted(std::string& out, std::string_view s) {
+template <typename Out>
+void append_quoted(Out& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  out += '"';
+  out.push_back('"');
   std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < s.size();) {
     std::size_t start = i;
@@ -101,11 +110,11 @@ void append_quoted(std::string& out, std::string_view s) {
     out.append(s.substr(run, start - run));
     run = i;
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
+      case '\t': out.append("\\t", 2); break;
+      case '\n': out.append("\\n", 2); break;
+      case '\r': out.append("\\r", 2); break;
+      case '"': out.append("\\\"", 2); break;
+      case '\\': out.append("\\\\", 2); break;
       default: {
         // Non-printable characters all lie below U+10000.
         char esc[6] = {'\\', 'u', kHex[(c >> 12) & 0xF], kHex[(c >> 8) & 0xF],
@@ -115,10 +124,11 @@ void append_quoted(std::string& out, std::string_view s) {
     }
   }
   out.append(s.substr(run));
-  out += '"';
+  out.push_back('"');
 }
 
-void append_scalar(std::string& out, std::string_view s) {
+template <typename Out>
+void append_scalar(Out& out, std::string_view s) {
   if (needs_quotes(s)) {
     append_quoted(out, s);
   } else {
@@ -126,14 +136,15 @@ void append_scalar(std::string& out, std::string_view s) {
   }
 }
 
-void append_inline(std::string& out, const Value& value) {
+template <typename Out>
+void append_inline(Out& out, const Value& value) {
   switch (value.kind()) {
-    case Kind::Null: out += "null"; break;
-    case Kind::Bool: out += value.as_bool() ? "true" : "false"; break;
-    case Kind::Number: out += value.text(); break;
+    case Kind::Null: out.append("null"); break;
+    case Kind::Bool: out.append(value.as_bool() ? "true" : "false"); break;
+    case Kind::Number: out.append(value.text()); break;
     case Kind::String: append_scalar(out, value.text()); break;
-    case Kind::Array: out += "[]"; break;
-    case Kind::Object: out += "{}"; break;
+    case Kind::Array: out.append("[]"); break;
+    case Kind::Object: out.append("{}"); break;
   }
 }
 
@@ -146,12 +157,96 @@ bool literal_string(const Value& v) {
   return v.is_string() && literal_ok(v.text());
 }
 
-void append_literal(std::string& out, std::string_view text, std::size_t depth,
-                    std::size_t indent) {
-  out += literal_header(text);
-  out += '\n';
-  literal_body_at(out, text, depth, indent);
-}
+// Writes YAML block text to `Out`, line by line and front to back, so that
+// `Out` may be a stream that cannot go back (the inside of a JSON string).
+template <typename Out>
+class Writer {
+ public:
+  Writer(Out& out, std::size_t indent) : out_(out), indent_(indent) {}
+
+  void document(const Value& value) {
+    if (literal_string(value)) {
+      literal(value.text(), 1);
+    } else if (non_empty_container(value)) {
+      block(value, 0);
+    } else {
+      append_inline(out_, value);
+      out_.push_back('\n');
+    }
+  }
+
+  // The lines of a non-empty container at `depth`.
+  void block(const Value& value, std::size_t depth) {
+    const std::size_t pad = depth * indent_;
+    if (value.is_object()) {
+      for (const Member& m : value.members()) {
+        padding(pad);
+        append_scalar(out_, m.key.text());
+        const Value& v = m.value;
+        if (literal_string(v)) {
+          out_.append(": ");
+          literal(v.text(), depth + 1);
+        } else if (non_empty_container(v)) {
+          out_.append(":\n");
+          block(v, depth + 1);
+        } else {
+          out_.append(": ");
+          append_inline(out_, v);
+          out_.push_back('\n');
+        }
+      }
+      return;
+    }
+    for (const Value& e : value.items()) {
+      if (literal_string(e)) {
+        padding(pad);
+        out_.append("- ");
+        literal(e.text(), depth + 1);
+      } else if (non_empty_container(e)) {
+        // The nested block's first line starts with (depth + 1) * indent
+        // spaces; the first space past this level's padding becomes the
+        // dash, which puts the container on the dash line with its lines
+        // aligned.
+        dashes_.push_back(pad);
+        block(e, depth + 1);
+      } else {
+        padding(pad);
+        out_.append("- ");
+        append_inline(out_, e);
+        out_.push_back('\n');
+      }
+    }
+  }
+
+  void literal(std::string_view text, std::size_t depth) {
+    out_.append(literal_header(text));
+    out_.push_back('\n');
+    literal_body(out_, text, depth, indent_);
+  }
+
+ private:
+  // `pad` spaces at the start of a line, with the dashes that the
+  // enclosing array items put on it.
+  void padding(std::size_t pad) {
+    if (dashes_.empty()) {
+      out_.append(pad, ' ');
+      return;
+    }
+    std::sort(dashes_.begin(), dashes_.end());
+    std::size_t at = 0;
+    for (std::size_t d : dashes_) {
+      out_.append(d - at, ' ');
+      out_.push_back('-');
+      at = d + 1;
+    }
+    out_.append(pad - at, ' ');
+    dashes_.clear();
+  }
+
+  Out& out_;
+  std::size_t indent_;
+  std::vector<std::size_t> dashes_;  // dash positions of the next line
+};
 
 }  // namespace
 
@@ -204,8 +299,8 @@ std::string_view literal_header(std::string_view text) {
   return "|-";
 }
 
-void literal_body_at(std::string& out, std::string_view text, std::size_t depth,
-                     std::size_t indent) {
+template <typename Out>
+void literal_body(Out& out, std::string_view text, std::size_t depth, std::size_t indent) {
   if (text.ends_with('\n')) text.remove_suffix(1);
   std::size_t pad = depth * indent;
   std::size_t begin = 0;
@@ -216,65 +311,32 @@ void literal_body_at(std::string& out, std::string_view text, std::size_t depth,
       out.append(pad, ' ');
       out.append(text.substr(begin, end - begin));
     }
-    out += '\n';
+    out.push_back('\n');
     begin = end + 1;
   }
 }
 
-void block(std::string& out, const Value& value, std::size_t depth,
-           std::size_t indent) {
-  std::size_t pad = depth * indent;
-  if (value.is_object()) {
-    for (const Member& m : value.members()) {
-      out.append(pad, ' ');
-      append_scalar(out, m.key);
-      const Value& v = m.value;
-      if (literal_string(v)) {
-        out += ": ";
-        append_literal(out, v.text(), depth + 1, indent);
-      } else if (non_empty_container(v)) {
-        out += ":\n";
-        block(out, v, depth + 1, indent);
-      } else {
-        out += ": ";
-        append_inline(out, v);
-        out += '\n';
-      }
-    }
-    return;
-  }
-  for (const Value& e : value.items()) {
-    if (literal_string(e)) {
-      out.append(pad, ' ');
-      out += "- ";
-      append_literal(out, e.text(), depth + 1, indent);
-    } else if (non_empty_container(e)) {
-      // The nested block's first line starts with (depth + 1) * indent
-      // spaces; turning the first space past this level's padding into the
-      // dash puts the container on the dash line with its lines aligned.
-      std::size_t first_line = out.size();
-      block(out, e, depth + 1, indent);
-      out[first_line + pad] = '-';
-    } else {
-      out.append(pad, ' ');
-      out += "- ";
-      append_inline(out, e);
-      out += '\n';
-    }
-  }
+void literal_body_at(std::string& out, std::string_view text, std::size_t depth,
+                     std::size_t indent) {
+  literal_body(out, text, depth, indent);
+}
+
+void block(std::string& out, const Value& value, std::size_t depth, std::size_t indent) {
+  Writer<std::string>(out, indent).block(value, depth);
+}
+
+template <typename Out>
+void write(Out& out, const Value& value, std::size_t indent) {
+  Writer<Out>(out, indent).document(value);
 }
 
 std::string render(const Value& value, std::size_t indent) {
   std::string out;
-  if (literal_string(value)) {
-    append_literal(out, value.text(), 1, indent);
-  } else if (non_empty_container(value)) {
-    block(out, value, 0, indent);
-  } else {
-    append_inline(out, value);
-    out += '\n';
-  }
+  write(out, value, indent);
   return out;
 }
+
+template void write(std::string&, const Value&, std::size_t);
+template void write(json::Escaped<Buffer>&, const Value&, std::size_t);
 
 }  // namespace quendra::yaml

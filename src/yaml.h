@@ -51,6 +51,11 @@ void block(std::string& out, const Value& value, std::size_t depth,
 // line. The text ends with one line feed. REQUIRES: indent >= 2.
 std::string render(const Value& value, std::size_t indent);
 
+// render() appending to `out`: a std::string, or a json::Escaped<Buffer>
+// that writes the text into a JSON string as it goes.
+template <typename Out>
+void write(Out& out, const Value& value, std::size_t indent);
+
 }  // namespace quendra::yaml
 
 #endif  // QUENDRA_YAML_H_

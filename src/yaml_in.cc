@@ -673,6 +673,9 @@ class Loader {
     return out;
   }
 
+  // Whether text_of(n) lies in the input text (rather than the loader's).
+  static bool in_input(const Node& n) { return (n.a() & kInArena) == 0; }
+
   // The text of a Real or Str node that is not a block.
   std::string_view text_of(const Node& n) const {
     if (n.a() & kInArena) {
@@ -1210,48 +1213,73 @@ void Loader::end() {
 // ---------------------------------------------------------------------------
 // Conversion
 
-// An Array or Object being filled.
-struct Build {
-  Value value;
-  std::uint64_t remaining = 0;  // children still to come (keys and values)
-  std::string key;              // the key whose value comes next
-  // Whether two keys may share a text (see Node::mixed_keys()).
-  bool merge = false;
-  // Key positions of a large Object, for replacing repeated keys.
-  std::unique_ptr<std::unordered_map<std::string_view, std::size_t>> index;
+// Builds the Values of a loaded document in an arena. The children of each
+// container are read onto scratch stacks and copied out at their exact count
+// when the container is complete.
+class Converter {
+ public:
+  Converter(const Loader& in, Arena& arena) : in_(in), arena_(arena) {}
+
+  Result<Value, std::string> convert(std::size_t root);
+
+ private:
+  // An Array or Object being filled.
+  struct Build {
+    bool object = false;
+    std::size_t base = 0;          // its first child on the scratch stack
+    std::uint64_t remaining = 0;   // children still to come (keys and values)
+    Value key;                     // the key whose value comes next
+    // Whether two keys may share a text (see Node::mixed_keys()).
+    bool merge = false;
+    // Key positions of a large Object, for replacing repeated keys.
+    std::unique_ptr<std::unordered_map<std::string_view, std::size_t>> index;
+  };
+
+  void add_member(Build& b, Value key, Value v);
+  Value key_text(std::string_view text) { return Value::string(arena_, text); }
+  // A Str or Real text: a view of the input, or a copy of the loader's own.
+  Value string(const Node& n);
+
+  const Loader& in_;
+  Arena& arena_;
+  std::vector<Build> stack_;
+  std::vector<Value> items_;
+  std::vector<Member> members_;
 };
 
-void add_member(Build& b, std::string key, Value v) {
-  std::vector<Member>& members = b.value.members();
-  if (!b.merge) {
-    members.push_back(Member{std::move(key), std::move(v)});
-    return;
-  }
-  if (members.size() < kLinearMembers) {
-    for (Member& m : members) {
-      if (m.key == key) {
-        m.value = std::move(v);
+void Converter::add_member(Build& b, Value key, Value v) {
+  std::span<Member> members = std::span(members_).subspan(b.base);
+  if (b.merge) {
+    if (members.size() < kLinearMembers) {
+      for (Member& m : members) {
+        if (m.key.text() == key.text()) {
+          m.value = v;
+          return;
+        }
+      }
+    } else {
+      if (!b.index) {
+        b.index = std::make_unique<std::unordered_map<std::string_view, std::size_t>>();
+        for (std::size_t i = 0; i < members.size(); ++i) {
+          b.index->emplace(members[i].key.text(), i);
+        }
+      }
+      auto found = b.index->find(key.text());
+      if (found != b.index->end()) {
+        members[found->second].value = v;
         return;
       }
-    }
-  } else {
-    if (!b.index) {
-      b.index = std::make_unique<std::unordered_map<std::string_view, std::size_t>>();
-      b.index->reserve(members.capacity());
-      for (std::size_t i = 0; i < members.size(); ++i) {
-        b.index->emplace(members[i].key, i);
-      }
-    }
-    auto found = b.index->find(key);
-    if (found != b.index->end()) {
-      members[found->second].value = std::move(v);
-      return;
+      b.index->emplace(key.text(), members.size());
     }
   }
-  // The members were reserved for every pair, so adding one moves no key
-  // that the index refers to.
-  members.push_back(Member{std::move(key), std::move(v)});
-  if (b.index) b.index->emplace(members.back().key, members.size() - 1);
+  members_.push_back(Member{key, v});
+}
+
+Value Converter::string(const Node& n) {
+  if (n.is_block()) return Value::string(arena_, in_.string_of(n));
+  std::string_view text = in_.text_of(n);
+  if (in_.in_input(n)) return Value::string_view(arena_, text);
+  return Value::string(arena_, text);
 }
 
 std::string int_text(const Node& n) {
@@ -1260,26 +1288,24 @@ std::string int_text(const Node& n) {
   return std::string(buf, r.ptr);
 }
 
-Result<Value, std::string> convert(const Loader& in, std::size_t root) {
-  const std::vector<Node>& nodes = in.nodes();
-  std::vector<Build> stack;
+Result<Value, std::string> Converter::convert(std::size_t root) {
+  const std::vector<Node>& nodes = in_.nodes();
   for (std::size_t i = root;; ++i) {
     const Node& n = nodes[i];
-    if (!stack.empty() && stack.back().value.is_object() &&
-        stack.back().remaining % 2 == 0) {
-      Build& top = stack.back();
+    if (!stack_.empty() && stack_.back().object && stack_.back().remaining % 2 == 0) {
+      Build& top = stack_.back();
       switch (n.kind()) {
-        case NodeKind::Null: top.key = "null"; break;
-        case NodeKind::Bool: top.key = n.a() ? "true" : "false"; break;
-        case NodeKind::Int: top.key = int_text(n); break;
+        case NodeKind::Null: top.key = key_text("null"); break;
+        case NodeKind::Bool: top.key = key_text(n.a() ? "true" : "false"); break;
+        case NodeKind::Int: top.key = key_text(int_text(n)); break;
         case NodeKind::Real:
-        case NodeKind::Str: top.key = std::string(in.text_of(n)); break;
+        case NodeKind::Str: top.key = string(n); break;
         default: return std::string("complex mapping keys are not supported");
       }
       --top.remaining;
       continue;
     }
-    if (stack.size() > kMaxDepth) {
+    if (stack_.size() > kMaxDepth) {
       return std::string("nesting deeper than 512 levels");
     }
     Value v;
@@ -1290,17 +1316,16 @@ Result<Value, std::string> convert(const Loader& in, std::size_t root) {
         v = Value::boolean(n.a() != 0);
         break;
       case NodeKind::Int:
-        v = Value::number(int_text(n));
+        v = Value::number(arena_, int_text(n));
         break;
       case NodeKind::Real: {
-        std::string_view text = in.text_of(n);
+        std::string_view text = in_.text_of(n);
         std::optional<double> d = finite_value(text);
-        v = d ? Value::number(json_number(text, *d))
-              : Value::string(std::string(text));
+        v = d ? Value::number(arena_, json_number(text, *d)) : string(n);
         break;
       }
       case NodeKind::Str:
-        v = Value::string(in.string_of(n));
+        v = string(n);
         break;
       case NodeKind::Bad:
         return std::string("invalid value");
@@ -1309,31 +1334,33 @@ Result<Value, std::string> convert(const Loader& in, std::size_t root) {
       case NodeKind::Seq:
       case NodeKind::Map:
         if (n.bad_tag()) return std::string("invalid value");
-        if (n.kind() == NodeKind::Seq) {
-          v = Value::array();
-          v.items().reserve(n.a());
-        } else {
-          v = Value::object();
-          v.members().reserve(n.a() / 2);
-        }
         if (n.a() > 0) {
-          stack.push_back(Build{std::move(v), n.a(), {}, n.mixed_keys(), nullptr});
+          const bool object = n.kind() == NodeKind::Map;
+          stack_.push_back(Build{object, object ? members_.size() : items_.size(), n.a(),
+                                 Value(), n.mixed_keys(), nullptr});
           continue;
         }
+        v = n.kind() == NodeKind::Seq ? Value::array() : Value::object();
         break;
     }
     // Attach the finished value, closing every container it completes.
     while (true) {
-      if (stack.empty()) return v;
-      Build& top = stack.back();
-      if (top.value.is_array()) {
-        top.value.items().push_back(std::move(v));
+      if (stack_.empty()) return v;
+      Build& top = stack_.back();
+      if (top.object) {
+        add_member(top, top.key, v);
       } else {
-        add_member(top, std::move(top.key), std::move(v));
+        items_.push_back(v);
       }
       if (--top.remaining > 0) break;
-      v = std::move(top.value);
-      stack.pop_back();
+      if (top.object) {
+        v = Value::object(arena_, std::span(members_).subspan(top.base));
+        members_.resize(top.base);
+      } else {
+        v = Value::array(arena_, std::span(items_).subspan(top.base));
+        items_.resize(top.base);
+      }
+      stack_.pop_back();
     }
   }
 }
@@ -1347,7 +1374,7 @@ std::string json_number(std::string_view text, double number) {
   return std::string(buf, r.ptr);
 }
 
-Result<Value, Error> parse(std::string_view text) {
+Result<Value, Error> parse(std::string_view text, Arena& arena) {
   auto refused = [](std::string message) { return Error{Error::InputNotYaml{std::move(message)}}; };
   // libfyaml loops forever on some malformed UTF-8, so it never sees any.
   if (!unicode::valid_utf8(text)) return refused("input is not valid UTF-8");
@@ -1358,13 +1385,14 @@ Result<Value, Error> parse(std::string_view text) {
   if (docs.empty()) return Value::null();
   std::vector<Value> values;
   values.reserve(docs.size());
+  Converter converter(loader, arena);
   for (std::size_t root : docs) {
-    Result<Value, std::string> v = convert(loader, root);
+    Result<Value, std::string> v = converter.convert(root);
     if (!v.ok()) return refused(std::move(v).error());
-    values.push_back(std::move(v).value());
+    values.push_back(v.value());
   }
-  if (values.size() == 1) return std::move(values[0]);
-  return Value::array(std::move(values));
+  if (values.size() == 1) return values[0];
+  return Value::array(arena, values);
 }
 
 }  // namespace quendra::yaml_in

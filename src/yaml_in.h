@@ -32,7 +32,8 @@ inline constexpr std::size_t kMinAliasBytes = 64u << 20;
 // supported", "unresolved alias", "invalid value". Every load failure of the
 // whole text is reported before any refused node. Text that is not valid
 // UTF-8 gives "input is not valid UTF-8"; a NUL character is refused.
-Result<Value, Error> parse(std::string_view text);
+// The tree lives in `arena`; strings may view `text`, which must outlive it.
+Result<Value, Error> parse(std::string_view text, Arena& arena);
 
 // The Number text of a float scalar `text` whose finite value is `number`:
 // `text` itself when it is a JSON number, otherwise the shortest decimal

@@ -1,4 +1,5 @@
 #include "fields.h"
+#include "tree.h"
 
 #include <gtest/gtest.h>
 
@@ -8,15 +9,19 @@
 namespace quendra {
 namespace {
 
+using namespace quendra::testing;
+
 using Words = std::vector<std::string>;
 
 // A field to score: owns its path and lends it to the profile.
 struct Field {
   std::vector<std::string> path;
+  std::vector<std::string_view> segments;
   FieldProfile p;
 
   const FieldProfile& profile() {
-    p.path = path;
+    segments.assign(path.begin(), path.end());
+    p.path = segments;
     return p;
   }
 };
@@ -148,15 +153,15 @@ TEST(FieldClassify, SingleValues) {
   EXPECT_TRUE(looks_id("Ab1\u00e9\u00e9\u00e9\u00e9\u00e9"));  // 13 bytes
   EXPECT_FALSE(looks_id("\u00e9\u00e9\u00e9\u00e91234"));      // not hexadecimal
 
-  const ValueTraits number = classify(Value::number("42"));
+  const ValueTraits number = classify(num("42"));
   EXPECT_TRUE(number.numeric);
   EXPECT_FALSE(number.date_like || number.id_like);
-  const ValueTraits date = classify(Value::string("2024-01-01"));
+  const ValueTraits date = classify(str("2024-01-01"));
   EXPECT_FALSE(date.numeric);
   EXPECT_TRUE(date.date_like && date.id_like);
   const ValueTraits boolean = classify(Value::boolean(true));
   EXPECT_FALSE(boolean.numeric || boolean.date_like || boolean.id_like);
-  EXPECT_FALSE(classify(Value::number("12345678901")).id_like);
+  EXPECT_FALSE(classify(num("12345678901")).id_like);
 }
 
 TEST(FieldNamePrior, KeysAndPaths) {

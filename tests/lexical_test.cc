@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "fields.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
+
+using namespace quendra::testing;
 
 using Strings = std::vector<std::string>;
 

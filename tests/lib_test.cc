@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "shrink_check.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
 
+using namespace quendra::testing;
+
 std::string error_of(std::string_view doc, std::string_view options) {
-  auto v = json::parse(shrink(doc, options)).value();
-  return v.members()[0].value.as_bool() ? "ok" : v.members()[1].value.text();
+  auto v = parse_json(shrink(doc, options)).value();
+  return v.members()[0].value.as_bool() ? "ok" : std::string(v.members()[1].value.text());
 }
 
 // The "text" and report member `key` of a success envelope.
@@ -18,9 +21,9 @@ struct Shrunk {
   Value report;
   std::string field(std::string_view key) const {
     for (const Member& m : report.members()) {
-      if (m.key == key) {
+      if (m.key.text() == key) {
         if (m.value.is_bool()) return m.value.as_bool() ? "true" : "false";
-        return m.value.text();
+        return std::string(m.value.text());
       }
     }
     return "<missing>";
@@ -29,10 +32,10 @@ struct Shrunk {
 
 Shrunk run(std::string_view doc, std::string_view options) {
   std::string env = shrink(doc, options);
-  auto v = json::parse(env).value();
+  auto v = parse_json(env).value();
   EXPECT_TRUE(v.members()[0].value.as_bool()) << env;
   if (v.members().size() < 3) return {};
-  return {v.members()[1].value.text(), v.members()[2].value};
+  return {std::string(v.members()[1].value.text()), v.members()[2].value};
 }
 
 TEST(Envelope, SuccessBytesExactly) {
@@ -153,14 +156,14 @@ class DocGen {
     switch (depth > 3 ? next(4) : next(7)) {
       case 0: return Value::null();
       case 1: return Value::boolean(next(2));
-      case 2: return Value::number(std::to_string(next(100000)) + (next(3) ? "" : ".50"));
-      case 3: return Value::string(text());
+      case 2: return num(std::to_string(next(100000)) + (next(3) ? "" : ".50"));
+      case 3: return str(text());
       case 4: case 5: {
         std::vector<Value> items;
         std::size_t n = next(4) ? next(6) : 20 + next(60);
         bool records = next(2);
         for (std::size_t i = 0; i < n; ++i) items.push_back(records ? record(depth + 1) : value(depth + 1));
-        return Value::array(std::move(items));
+        return arr(std::move(items));
       }
       default: return record(depth);
     }
@@ -189,8 +192,8 @@ class DocGen {
                                         "owner", "tags", "score", "avatar_url", "type"};
     std::vector<Member> members;
     std::size_t n = 1 + next(8);
-    for (std::size_t i = 0; i < n; ++i) members.push_back({kKeys[next(10)], value(depth + 1)});
-    return Value::object(std::move(members));
+    for (std::size_t i = 0; i < n; ++i) members.push_back(member(kKeys[next(10)], value(depth + 1)));
+    return obj(std::move(members));
   }
 
   unsigned state_;
@@ -218,12 +221,12 @@ TEST(ShrinkProperties, GeneratedDocuments) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " " + opt);
         std::string env;
         ASSERT_EQ(testing::shrink_violation(text, opt, &env), "") << env;
-        auto v = json::parse(env).value();
+        auto v = parse_json(env).value();
         ASSERT_TRUE(v.members()[0].value.as_bool()) << env;
         const Value& report = v.members()[2].value;
         pruned += report.members()[5].value.as_bool();
         if (report.members()[3].value.text() == "json") {
-          auto out = json::parse(v.members()[1].value.text());
+          auto out = parse_json(v.members()[1].value.text());
           ASSERT_TRUE(out.ok());
           EXPECT_EQ(testing::invented(out.value(), doc), "") << v.members()[1].value.text();
         }
@@ -271,7 +274,7 @@ TEST(ShrinkExamples, ExactOutputsThroughTheBoundary) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto v = json::parse(shrink(c.doc, c.options)).value();
+    auto v = parse_json(shrink(c.doc, c.options)).value();
     ASSERT_EQ(v.members().size(), 3u);
     EXPECT_EQ(v.members()[1].value.text(), c.text);
   }

@@ -4,13 +4,16 @@
 
 #include "json.h"
 #include "protect.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
 
+using namespace quendra::testing;
+
 // "ok" or the options message.
 std::string build(std::string_view text, Options* out = nullptr) {
-  auto v = json::parse(text);
+  auto v = parse_json(text);
   if (!v.ok()) return "json: " + v.error().to_string();
   auto o = Options::from_value(v.value());
   if (!o.ok()) return std::get<Error::BadOptions>(o.error().record).message;
@@ -109,7 +112,7 @@ TEST(ProtectPattern, CompilesAndMatches) {
   EXPECT_FALSE(p[2].anchored);
   EXPECT_EQ(p[2].segments, (std::vector<std::string>{"a", "b"}));
 
-  using Path = std::vector<std::string>;
+  using Path = std::vector<std::string_view>;
   EXPECT_TRUE(matches(p[0], Path{"users", "*", "email"}));
   EXPECT_FALSE(matches(p[0], Path{"x", "users", "*", "email"}));
   EXPECT_TRUE(matches(p[1], Path{"x", "users", "*", "email"}));

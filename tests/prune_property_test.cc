@@ -15,9 +15,12 @@
 #include "prune.h"
 #include "unicode.h"
 #include "value.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
+
+using namespace quendra::testing;
 
 class DocumentGenerator {
  public:
@@ -51,10 +54,10 @@ class DocumentGenerator {
       case 1: {
         static constexpr const char* kNumbers[] = {"0", "-12", "3.5e10", "42",
                                                    "12345678901234567890", "7"};
-        return Value::number(kNumbers[below(std::size(kNumbers))]);
+        return num(kNumbers[below(std::size(kNumbers))]);
       }
       case 2:
-      case 3: return Value::string(text());
+      case 3: return str(text());
       case 4:
       case 5: {
         std::size_t n = chance(15) ? 20 + below(60) : below(8);
@@ -64,7 +67,7 @@ class DocumentGenerator {
         for (std::size_t i = 0; i < n; ++i) {
           items.push_back(records && !chance(10) ? record(depth + 1) : value(depth + 1));
         }
-        return Value::array(std::move(items));
+        return arr(std::move(items));
       }
       default: return record(depth);
     }
@@ -73,8 +76,8 @@ class DocumentGenerator {
   Value record(std::size_t depth) {
     std::size_t n = chance(10) ? 10 + below(20) : below(7);
     std::vector<Member> members;
-    for (std::size_t i = 0; i < n; ++i) members.push_back(Member{key(), value(depth + 1)});
-    return Value::object(std::move(members));
+    for (std::size_t i = 0; i < n; ++i) members.push_back(member(key(), value(depth + 1)));
+    return obj(std::move(members));
   }
 
   Options options() {
@@ -144,7 +147,7 @@ std::optional<std::size_t> GapCount(const Value& v) {
 
 std::optional<std::size_t> KeysCount(const Member& m) {
   if (!m.value.is_string() || m.value.text() != kEllipsis) return std::nullopt;
-  return MarkerCount(m.key, "", " keys omitted");
+  return MarkerCount(m.key.text(), "", " keys omitted");
 }
 
 // True when `out` is `source` or pieces of it, in order, with text markers
@@ -240,7 +243,7 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
     std::size_t indent = gen.chance(50) ? 0 : 1 + gen.below(4);
     const Request request(options, Layout{indent});
 
-    Pruner analysis(request);
+    Pruner analysis(request, test_arena());
     Path path;
     const Meta meta = analysis.analyze_at(doc, 0, path, false);
     const std::string source = Render(doc, 0);
@@ -254,7 +257,7 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
     for (std::size_t budget : budgets) {
       SCOPED_TRACE("round " + std::to_string(round) + " budget " + std::to_string(budget) +
                    " indent " + std::to_string(indent) + "\n" + source);
-      Pruner pruner(request);
+      Pruner pruner(request, test_arena());
       Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
       std::string text = Render(fitted.value, indent);
       ASSERT_EQ(fitted.size, unicode::count_chars(text)) << text;
@@ -268,7 +271,7 @@ TEST(PruneProperty, SizesBudgetsAndProvenance) {
       EXPECT_EQ(gaps, pruner.stats.items_omitted) << text;
       EXPECT_EQ(keys, pruner.stats.keys_omitted) << text;
 
-      Pruner again(request);
+      Pruner again(request, test_arena());
       EXPECT_EQ(Render(again.fit(doc, meta, budget, 0), indent), text);
       ++checked;
       condensed += pruner.stats.arrays_condensed;

@@ -84,16 +84,19 @@ inline std::string invented(const Value& out, const Value& in, const std::string
   if (out.is_object()) {
     std::size_t j = 0;
     for (const Member& m : out.members()) {
-      if (is_marker_text(m.key, " keys omitted") && m.value.is_string() &&
+      if (is_marker_text(m.key.text(), " keys omitted") && m.value.is_string() &&
           m.value.text() == "\xE2\x80\xA6") {
         continue;
       }
       while (j < in.members().size() &&
-             (in.members()[j].key != m.key ||
-              !invented(m.value, in.members()[j].value, path + "/" + m.key).empty())) {
+             (in.members()[j].key.text() != m.key.text() ||
+              !invented(m.value, in.members()[j].value, path + "/" + std::string(m.key.text()))
+                   .empty())) {
         ++j;
       }
-      if (j == in.members().size()) return path + "/" + m.key + ": member not found in order";
+      if (j == in.members().size()) {
+        return path + "/" + std::string(m.key.text()) + ": member not found in order";
+      }
       ++j;
     }
     return "";
@@ -108,42 +111,45 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   std::string env = shrink(doc, options);
   if (envelope) *envelope = env;
   if (shrink(doc, options) != env) return "second call differs";
-  auto parsed = json::parse(env);
+  Arena arena;
+  auto parsed = json::parse(env, arena);
   if (!parsed.ok()) return "envelope is not JSON: " + parsed.error().to_string();
   const Value& v = parsed.value();
-  if (!v.is_object() || v.members().empty() || v.members()[0].key != "ok") return "bad envelope";
+  if (!v.is_object() || v.members().empty() || v.members()[0].key.text() != "ok") {
+    return "bad envelope";
+  }
   if (!v.members()[0].value.as_bool()) {
-    if (v.members().size() != 2 || v.members()[1].key != "error") return "bad error envelope";
+    if (v.members().size() != 2 || v.members()[1].key.text() != "error") return "bad error envelope";
     return "";
   }
   if (v.members().size() != 3) return "bad success envelope";
-  const std::string& text = v.members()[1].value.text();
+  const std::string_view text = v.members()[1].value.text();
   const Value& report = v.members()[2].value;
-  auto num = [&](std::string_view key) -> std::size_t {
+  auto field = [&](std::string_view key) -> const Value* {
     for (const Member& m : report.members()) {
-      if (m.key == key) return std::stoull(m.value.text());
+      if (m.key.text() == key) return &m.value;
     }
-    return ~std::size_t{0};
+    return nullptr;
   };
-  auto str = [&](std::string_view key) -> std::string {
-    for (const Member& m : report.members()) {
-      if (m.key == key) return m.value.text();
-    }
-    return "";
+  auto num = [&](std::string_view key) -> std::size_t {
+    const Value* f = field(key);
+    return f ? std::stoull(std::string(f->text())) : ~std::size_t{0};
+  };
+  auto str = [&](std::string_view key) -> std::string_view {
+    const Value* f = field(key);
+    return f ? f->text() : std::string_view();
   };
   auto flag = [&](std::string_view key) {
-    for (const Member& m : report.members()) {
-      if (m.key == key) return m.value.as_bool();
-    }
-    return false;
+    const Value* f = field(key);
+    return f != nullptr && f->as_bool();
   };
   if (report.members().size() != 18) return "report has not 18 members";
   if (num("output_chars") != unicode::count_chars(text)) return "output_chars is not the text's length";
   if (flag("fits") != (num("output_chars") <= num("max_chars"))) return "fits disagrees with sizes";
   if (!flag("pruned") && num("output_chars") != num("input_chars")) return "unpruned text changed size";
   if (str("format") == "json") {
-    if (!json::parse(text).ok()) return "text is not JSON";
-  } else if (auto y = yaml_in::parse(text); !y.ok()) {
+    if (!json::parse(text, arena).ok()) return "text is not JSON";
+  } else if (auto y = yaml_in::parse(text, arena); !y.ok()) {
     // Objects may repeat keys; written as YAML they stay repeated, which a
     // YAML reader refuses. Anything else is a broken output.
     if (y.error().to_string().rfind("invalid YAML input: duplicated key in mapping", 0) != 0) {

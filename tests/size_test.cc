@@ -10,12 +10,13 @@
 #include "json.h"
 #include "unicode.h"
 #include "value.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
 
-Value obj(std::vector<Member> members) { return Value::object(std::move(members)); }
-Value num(const char* text) { return Value::number(text); }
+using namespace quendra::testing;
+
 
 std::size_t measure(const Value& v, std::size_t d, bool pretty, std::size_t indent) {
   return size::of(v, Layout{pretty ? indent : 0}, d);
@@ -109,7 +110,7 @@ TEST(SizeMarkers, TextsAndSizes) {
     EXPECT_EQ(gap_marker_size(n), quoted(gap_marker(n)));
     EXPECT_EQ(string_marker_size(n), quoted(string_marker(n)));
     for (bool pretty : {false, true}) {
-      Value member = obj({{keys_marker_key(n), Value::string(std::string(kKeysMarkerValue))}});
+      Value member = obj({{keys_marker_key(n), str(std::string(kKeysMarkerValue))}});
       EXPECT_EQ(keys_marker_size(n, Layout{pretty ? 2u : 0u}),
                 measure(member, 0, pretty, 2) - overhead(1, 0, Layout{pretty ? 2u : 0u}));
     }
@@ -153,23 +154,23 @@ TEST(SizeSipHash, SipHash13WithZeroKeys) {
 }
 
 TEST(SizeShape, KnownHashes) {
-  EXPECT_EQ(shape_of(Value::string("x")), 0x7a4df7d0447d6a2full);
+  EXPECT_EQ(shape_of(str("x")), 0x7a4df7d0447d6a2full);
   EXPECT_EQ(shape_of(Value::null()), 0xb22f496bc882d1d1ull);
-  EXPECT_EQ(shape_of(Value::array({num("1")})), 0x05e41ea30263501eull);
+  EXPECT_EQ(shape_of(arr({num("1")})), 0x05e41ea30263501eull);
   EXPECT_EQ(shape_of(obj({})), 0x61db62efe3d95133ull);
   EXPECT_EQ(shape_of(obj({{"b", num("1")}, {"a", num("2")}})), 0x4d22d1e3c2f0667bull);
 }
 
 TEST(SizeShape, EqualExactlyForSameKindAndKeySet) {
   Value ab = obj({{"a", num("1")}, {"b", num("2")}});
-  Value ba = obj({{"b", Value::string("x")}, {"a", Value::null()}, {"a", num("3")}});
+  Value ba = obj({{"b", str("x")}, {"a", Value::null()}, {"a", num("3")}});
   EXPECT_EQ(shape_of(ab), shape_of(ba));
-  EXPECT_NE(shape_of(obj({{"a", num("1")}})), shape_of(Value::array({Value::string("a")})));
+  EXPECT_NE(shape_of(obj({{"a", num("1")}})), shape_of(arr({str("a")})));
   EXPECT_NE(shape_of(ab), shape_of(obj({{"a", num("1")}})));
   EXPECT_NE(shape_of(obj({{"ab", num("1")}})), shape_of(ab));
   EXPECT_NE(shape_of(obj({})), shape_of(Value::array()));
-  EXPECT_EQ(shape_of(Value::array()), shape_of(Value::array({ab, ba})));
-  EXPECT_EQ(shape_of(Value::string("")), shape_of(Value::string("long text")));
+  EXPECT_EQ(shape_of(Value::array()), shape_of(arr({ab, ba})));
+  EXPECT_EQ(shape_of(str("")), shape_of(str("long text")));
   EXPECT_NE(shape_of(Value::boolean(true)), shape_of(num("1")));
   EXPECT_EQ(shape_of(Value::boolean(true)), shape_of(Value::boolean(false)));
 }
@@ -185,18 +186,18 @@ class Generator {
       case 1: return Value::boolean(below(2) == 0);
       case 2: return num(kNumbers[below(std::size(kNumbers))]);
       case 3:
-      case 4: return Value::string(text(below(12)));
+      case 4: return str(text(below(12)));
       case 5: {
         std::vector<Value> items;
         for (std::size_t n = below(5); n > 0; --n) items.push_back(value(depth - 1));
-        return Value::array(std::move(items));
+        return arr(std::move(items));
       }
       default: {
         std::vector<Member> members;
         for (std::size_t n = below(5); n > 0; --n) {
           // Few short keys, so keys repeat within an object.
           std::string key = below(4) == 0 ? text(below(6)) : std::string(1, "abc"[below(3)]);
-          members.push_back({key, value(depth - 1)});
+          members.push_back(member(key, value(depth - 1)));
         }
         return obj(std::move(members));
       }

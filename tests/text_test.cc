@@ -8,9 +8,12 @@
 
 #include "size.h"
 #include "unicode.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
+
+using namespace quendra::testing;
 
 using text::Piece;
 

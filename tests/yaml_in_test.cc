@@ -9,16 +9,19 @@
 #include "json.h"
 #include "value.h"
 #include "yaml.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
+
+using namespace quendra::testing;
 
 // The reader's own message, without the pipeline's prefix.
 std::string message(const Error& e) { return std::get<Error::InputNotYaml>(e.record).message; }
 
 // The compact JSON text of what `yaml` reads as, or "error: <message>".
 std::string read(std::string_view yaml) {
-  Result<Value, Error> r = yaml_in::parse(yaml);
+  Result<Value, Error> r = yaml_in::parse(test_arena().copy(yaml), test_arena());
   if (!r.ok()) return "error: " + message(r.error());
   std::string out;
   json::write_value(out, r.value(), Layout{});
@@ -57,7 +60,7 @@ TEST(YamlRead, Documents) {
 }
 
 TEST(YamlRead, NullTextView) {
-  Result<Value, Error> r = yaml_in::parse(std::string_view());
+  Result<Value, Error> r = yaml_in::parse(test_arena().copy(std::string_view()), test_arena());
   ASSERT_TRUE(r.ok());
   EXPECT_TRUE(r.value().is_null());
 }
@@ -263,7 +266,7 @@ std::string nested_sequences(std::size_t depth) {
 
 TEST(YamlRead, NestingLimit) {
   std::string deepest = std::string(512, '[') + "1" + std::string(512, ']');
-  Result<Value, Error> ok = yaml_in::parse(nested_sequences(512));
+  Result<Value, Error> ok = yaml_in::parse(test_arena().copy(nested_sequences(512)), test_arena());
   ASSERT_TRUE(ok.ok());
   const Value* v = &ok.value();
   for (int i = 0; i < 512; ++i) v = &v->items()[0];
@@ -298,7 +301,7 @@ TEST(YamlRead, AliasExpansionIsBounded) {
   // Generous uses pass.
   std::string reuse = "d: &d {x: 1, y: [1, 2]}\nl:\n";
   for (int i = 0; i < 10'000; ++i) reuse += "  - *d\n";
-  EXPECT_TRUE(yaml_in::parse(reuse).ok());
+  EXPECT_TRUE(yaml_in::parse(test_arena().copy(reuse), test_arena()).ok());
 }
 
 TEST(YamlRead, LargeMappings) {
@@ -307,7 +310,7 @@ TEST(YamlRead, LargeMappings) {
   const int kKeys = 100'000;
   std::string text;
   for (int i = 0; i < kKeys; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
-  Result<Value, Error> r = yaml_in::parse(text);
+  Result<Value, Error> r = yaml_in::parse(test_arena().copy(text), test_arena());
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.value().members().size(), static_cast<std::size_t>(kKeys));
   EXPECT_EQ(r.value().members().back().value.text(), std::to_string(kKeys - 1));
@@ -317,7 +320,7 @@ TEST(YamlRead, LargeMappings) {
   std::string ints;
   for (int i = 0; i < kKeys; ++i) ints += std::to_string(i) + ": a\n";
   ints += "'12345': b\n";
-  Result<Value, Error> merged = yaml_in::parse(ints);
+  Result<Value, Error> merged = yaml_in::parse(test_arena().copy(ints), test_arena());
   ASSERT_TRUE(merged.ok());
   EXPECT_EQ(merged.value().members().size(), static_cast<std::size_t>(kKeys));
   EXPECT_EQ(merged.value().members()[12345].value.text(), "b");
@@ -350,24 +353,24 @@ std::vector<Value> round_trip_corpus() {
   };
   std::vector<Value> corpus;
   for (const std::string& s : strings) {
-    corpus.push_back(Value::string(s));
-    corpus.push_back(Value::array({Value::string(s), Value::number("1")}));
+    corpus.push_back(str(s));
+    corpus.push_back(arr({str(s), num("1")}));
     corpus.push_back(
-        Value::object({{s, Value::string(s)}, {"k", Value::array({Value::string(s)})}}));
+        obj({{s, str(s)}, {"k", arr({str(s)})}}));
   }
   corpus.push_back(Value::null());
   corpus.push_back(Value::boolean(false));
-  corpus.push_back(Value::number("-12"));
-  corpus.push_back(Value::number("1.50"));
-  corpus.push_back(Value::number("1E+2"));
-  corpus.push_back(Value::number("99999999999999999999"));
+  corpus.push_back(num("-12"));
+  corpus.push_back(num("1.50"));
+  corpus.push_back(num("1E+2"));
+  corpus.push_back(num("99999999999999999999"));
   corpus.push_back(Value::array());
   corpus.push_back(Value::object());
-  corpus.push_back(Value::array(
-      {Value::array(), Value::object(), Value::array({Value::array({Value::null()})})}));
-  Value record = Value::object({{"d", Value::boolean(true)}, {"e", Value::string("x\ny")}});
-  Value c = Value::object({{"c", Value::array({record})}});
-  corpus.push_back(Value::object({{"a", Value::object({{"b", c}})}}));
+  corpus.push_back(arr(
+      {Value::array(), Value::object(), arr({arr({Value::null()})})}));
+  Value record = obj({{"d", Value::boolean(true)}, {"e", str("x\ny")}});
+  Value c = obj({{"c", arr({record})}});
+  corpus.push_back(obj({{"a", obj({{"b", c}})}}));
   return corpus;
 }
 
@@ -376,7 +379,7 @@ TEST(YamlRoundTrip, WrittenYamlReadsBackTheSame) {
     for (const Value& v : round_trip_corpus()) {
       std::string text = yaml::render(v, indent);
       SCOPED_TRACE(text);
-      Result<Value, Error> back = yaml_in::parse(text);
+      Result<Value, Error> back = yaml_in::parse(test_arena().copy(text), test_arena());
       ASSERT_TRUE(back.ok()) << message(back.error());
       EXPECT_TRUE(back.value() == v);
     }
@@ -392,15 +395,15 @@ Value random_value(std::uint64_t& seed, int depth, const std::vector<Value>& lea
   if (r % 2 == 0) {
     std::vector<Value> items;
     for (std::size_t i = 0; i < n; ++i) items.push_back(random_value(seed, depth + 1, leaves));
-    return Value::array(std::move(items));
+    return arr(std::move(items));
   }
   std::vector<Member> members;
   for (std::size_t i = 0; i < n; ++i) {
     const Value& key = leaves[(r >> 7) % leaves.size()];
-    std::string k = (key.is_string() ? key.text() : "k") + std::to_string(i);
-    members.push_back({k, random_value(seed, depth + 1, leaves)});
+    std::string k = (key.is_string() ? std::string(key.text()) : "k") + std::to_string(i);
+    members.push_back(member(k, random_value(seed, depth + 1, leaves)));
   }
-  return Value::object(std::move(members));
+  return obj(std::move(members));
 }
 
 TEST(YamlRoundTrip, RandomTrees) {
@@ -412,7 +415,7 @@ TEST(YamlRoundTrip, RandomTrees) {
   for (int i = 0; i < 2000; ++i) {
     Value v = random_value(seed, 0, leaves);
     std::string text = yaml::render(v, 2 + i % 3);
-    Result<Value, Error> back = yaml_in::parse(text);
+    Result<Value, Error> back = yaml_in::parse(test_arena().copy(text), test_arena());
     ASSERT_TRUE(back.ok()) << message(back.error()) << "\n" << text;
     ASSERT_TRUE(back.value() == v) << text;
   }

@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "value.h"
+#include "tree.h"
 
 namespace quendra {
 namespace {
 
-Value str(std::string s) { return Value::string(std::move(s)); }
-Value num(std::string s) { return Value::number(std::move(s)); }
-Value arr(std::vector<Value> items) { return Value::array(std::move(items)); }
-Value obj(std::vector<Member> members) { return Value::object(std::move(members)); }
+using namespace quendra::testing;
+
 
 TEST(YamlScalar, QuotesWhatAReaderWouldMistake) {
   struct Case {
