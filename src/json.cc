@@ -40,6 +40,124 @@ inline bool has_byte(std::uint64_t x, unsigned char b) {
   return has_byte_below(x ^ (0x0101010101010101ULL * b), 1);
 }
 
+// Reads four hex digits at `pos` of `text` into `unit`; false when they are
+// missing or not hex.
+bool hex4(std::string_view text, std::size_t& pos, std::uint32_t& unit, const char*& error) {
+  if (text.size() - pos < 4) {
+    error = "truncated \\u escape";
+    return false;
+  }
+  unit = 0;
+  for (int i = 0; i < 4; ++i) {
+    char c = text[pos + i];
+    std::uint32_t d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+      d = (c | 0x20) - 'a' + 10;
+    } else {
+      error = "invalid \\u escape";
+      return false;
+    }
+    unit = unit << 4 | d;
+  }
+  pos += 4;
+  return true;
+}
+
+// Decodes a \u escape; `pos` is just after "\u". A lone surrogate becomes
+// U+FFFD.
+bool unicode_escape(std::string_view text, std::size_t& pos, std::string& out,
+                    const char*& error) {
+  std::uint32_t unit;
+  if (!hex4(text, pos, unit, error)) return false;
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    if (text.size() - pos >= 2 && text[pos] == '\\' && text[pos + 1] == 'u') {
+      std::size_t second = pos;
+      pos += 2;
+      std::uint32_t low;
+      if (!hex4(text, pos, low, error)) return false;
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        unicode::append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        return true;
+      }
+      // Not a low surrogate: the high one stands alone and the second
+      // escape is read again on its own.
+      pos = second;
+    }
+    unicode::append_utf8(out, 0xFFFD);
+    return true;
+  }
+  if (unit >= 0xDC00 && unit <= 0xDFFF) unit = 0xFFFD;
+  unicode::append_utf8(out, unit);
+  return true;
+}
+
+// Decodes the string body of `text` from `pos` up to and past its closing
+// quote, appending to `out`. On failure `error` says why and `pos` is where.
+bool decode_body(std::string_view text, std::size_t& pos, std::string& out, const char*& error) {
+  const char* data = text.data();
+  const std::size_t n = text.size();
+  for (;;) {
+    std::size_t run = pos;
+    while (n - run >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, data + run, 8);
+      if (has_byte_below(w, 0x20) || has_byte(w, '"') || has_byte(w, '\\')) break;
+      run += 8;
+    }
+    while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
+    out.append(data + pos, run - pos);
+    pos = run;
+    if (pos >= n) {
+      error = "unterminated string";
+      return false;
+    }
+    char c = data[pos];
+    if (c == '"') {
+      ++pos;
+      return true;
+    }
+    if (c != '\\') {
+      error = "control character in string";
+      return false;
+    }
+    ++pos;
+    if (pos >= n) {
+      error = "unterminated escape";
+      return false;
+    }
+    switch (data[pos]) {
+      case '"': out.push_back('"'); break;
+      case '\\': out.push_back('\\'); break;
+      case '/': out.push_back('/'); break;
+      case 'b': out.push_back('\b'); break;
+      case 'f': out.push_back('\f'); break;
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case 't': out.push_back('\t'); break;
+      case 'u':
+        ++pos;
+        if (!unicode_escape(text, pos, out, error)) return false;
+        continue;
+      default:
+        error = "invalid escape";
+        return false;
+    }
+    ++pos;
+  }
+}
+
+// The text of a string body with escapes (its closing quote included), read
+// once already without error: the bytes of a deferred string.
+void decode_escaped(std::string_view source, char* out) {
+  std::string text;
+  std::size_t pos = 0;
+  const char* error = nullptr;
+  decode_body(source, pos, text, error);
+  std::memcpy(out, text.data(), text.size());
+}
+
 class Parser {
  public:
   Parser(std::string_view text, Arena& arena) : text_(text), arena_(arena) {}
@@ -124,29 +242,9 @@ class Parser {
     return true;
   }
 
-  // Reads four hex digits at pos_ into `unit`.
-  bool hex4(std::uint32_t& unit) {
-    if (text_.size() - pos_ < 4) return fail("truncated \\u escape");
-    unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      char c = text_[pos_ + i];
-      std::uint32_t d;
-      if (c >= '0' && c <= '9') {
-        d = c - '0';
-      } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
-        d = (c | 0x20) - 'a' + 10;
-      } else {
-        return fail("invalid \\u escape");
-      }
-      unit = unit << 4 | d;
-    }
-    pos_ += 4;
-    return true;
-  }
-
   // A string without escapes views the text: its characters are its bytes
   // less the UTF-8 continuation bytes, and nothing in it needs escaping
-  // again. One with escapes is decoded into the arena.
+  // again.
   bool parse_string(Value& out) {
     ++pos_;  // opening quote
     const char* data = text_.data();
@@ -173,82 +271,15 @@ class Parser {
       out = Value::string_view(arena_, text, chars, chars + 2);
       return true;
     }
+    // Escapes: the text is decoded once here, to check it and measure it,
+    // and again from the source only if it is ever read.
     scratch_.assign(data + start, run - start);
     pos_ = run;
-    if (!decode_rest(scratch_)) return false;
-    out = Value::string(arena_, scratch_);
-    return true;
-  }
-
-  // Decodes the rest of a string whose plain start is in `out`, from pos_
-  // up to and past its closing quote.
-  bool decode_rest(std::string& out) {
-    const char* data = text_.data();
-    const std::size_t n = text_.size();
-    for (;;) {
-      std::size_t run = pos_;
-      while (n - run >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, data + run, 8);
-        if (has_byte_below(w, 0x20) || has_byte(w, '"') || has_byte(w, '\\')) break;
-        run += 8;
-      }
-      while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
-      out.append(data + pos_, run - pos_);
-      pos_ = run;
-      if (pos_ >= n) return fail("unterminated string");
-      char c = data[pos_];
-      if (c == '"') {
-        ++pos_;
-        return true;
-      }
-      if (c != '\\') return fail("control character in string");
-      ++pos_;
-      if (pos_ >= n) return fail("unterminated escape");
-      char e = data[pos_];
-      switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'u': {
-          ++pos_;
-          if (!unicode_escape(out)) return false;
-          continue;
-        }
-        default: return fail("invalid escape");
-      }
-      ++pos_;
-    }
-  }
-
-  // pos_ is just after "\u".
-  bool unicode_escape(std::string& out) {
-    std::uint32_t unit;
-    if (!hex4(unit)) return false;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (text_.size() - pos_ >= 2 && text_[pos_] == '\\' && text_[pos_ + 1] == 'u') {
-        std::size_t second = pos_;
-        pos_ += 2;
-        std::uint32_t low;
-        if (!hex4(low)) return false;
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          unicode::append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-          return true;
-        }
-        // Not a low surrogate: the high one stands alone and the second
-        // escape is read again on its own.
-        pos_ = second;
-      }
-      unicode::append_utf8(out, 0xFFFD);
-      return true;
-    }
-    if (unit >= 0xDC00 && unit <= 0xDFFF) unit = 0xFFFD;
-    unicode::append_utf8(out, unit);
+    const char* error = nullptr;
+    if (!decode_body(text_, pos_, scratch_, error)) return fail(error);
+    const TextMeasure m = measure_text(scratch_);
+    out = Value::deferred_string(arena_, text_.substr(start, pos_ - start), decode_escaped,
+                                 scratch_.size(), m.chars, m.json_size);
     return true;
   }
 
@@ -382,22 +413,93 @@ Result<Value, ParseError> parse(std::string_view text, Arena& arena) {
 
 template <typename Out>
 void Escaped<Out>::append(const char* p, std::size_t n) {
-  chars_ += unicode::count_chars(std::string_view(p, n));
+  if (count_) chars_ += unicode::count_chars(std::string_view(p, n));
   escape_into(out_, p, n);
 }
 
 template <typename Out>
 void Escaped<Out>::append(std::size_t count, char c) {
   // Only spaces of indentation come this way: nothing to escape.
-  chars_ += count;
+  if (count_) chars_ += count;
   out_.append(count, c);
 }
+
+template <typename Out>
+void Escaped<Out>::push_back(char c) {
+  if (kStringStop[static_cast<unsigned char>(c)]) {
+    append(&c, 1);
+    return;
+  }
+  if (count_) chars_ += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  out_.push_back(c);
+}
+
+namespace {
+
+// What each byte of a string's text becomes when the string is written as
+// JSON and that JSON is written again inside a JSON string: a quote becomes
+// \\\" (backslash, backslash, backslash, quote), a newline \\n, another
+// control character \\u00XX; other bytes stay as they are (empty here).
+struct TwiceEscaped {
+  char bytes[8];
+  unsigned char size;
+};
+constexpr std::array<TwiceEscaped, 256> kTwiceEscaped = [] {
+  std::array<TwiceEscaped, 256> t{};
+  for (int b = 0; b < 0x20; ++b) {
+    t[b] = TwiceEscaped{{'\\', '\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15], 0}, 7};
+  }
+  auto two = [&t](char b, char letter) { t[static_cast<unsigned char>(b)] = TwiceEscaped{{'\\', '\\', letter}, 3}; };
+  two('\b', 'b');
+  two('\t', 't');
+  two('\n', 'n');
+  two('\f', 'f');
+  two('\r', 'r');
+  t['"'] = TwiceEscaped{{'\\', '\\', '\\', '"'}, 4};
+  t['\\'] = TwiceEscaped{{'\\', '\\', '\\', '\\'}, 4};
+  return t;
+}();
+
+}  // namespace
 
 template <typename Out>
 void write_string(Out& out, std::string_view text) {
   out.push_back('"');
   escape_into(out, text.data(), text.size());
   out.push_back('"');
+}
+
+// A string written as JSON into the inside of another JSON string, in one
+// pass over its text.
+template <typename Out>
+void write_string(Escaped<Out>& escaped, std::string_view text) {
+  if (escaped.counting()) {
+    escaped.push_back('"');
+    escape_into(escaped, text.data(), text.size());
+    escaped.push_back('"');
+    return;
+  }
+  Out& out = escaped.out();
+  out.append("\\\"", 2);
+  const char* data = text.data();
+  const std::size_t n = text.size();
+  std::size_t pos = 0;
+  while (pos < n) {
+    std::size_t run = pos;
+    while (n - run >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, data + run, 8);
+      if (!plain_word(w)) break;
+      run += 8;
+    }
+    while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
+    out.append(data + pos, run - pos);
+    if (run >= n) break;
+    const TwiceEscaped& e = kTwiceEscaped[static_cast<unsigned char>(data[run])];
+    out.append(e.bytes, e.size);
+    pos = run + 1;
+  }
+  out.append("\\\"", 2);
 }
 
 template <typename Out>
@@ -464,7 +566,6 @@ template void write_value(Escaped<Buffer>&, const Value&, Layout, std::size_t);
 template void write_value(Escaped<std::string>&, const Value&, Layout, std::size_t);
 template void write_string(std::string&, std::string_view);
 template void write_string(Buffer&, std::string_view);
-template void write_string(Escaped<Buffer>&, std::string_view);
 
 }  // namespace json
 

@@ -87,22 +87,25 @@ inline constexpr std::size_t kMaxDepth = 512;
 Result<Value, ParseError> parse(std::string_view text, Arena& arena);
 
 // Text appended to it goes to `Out` as the inside of a JSON string: quotes,
-// backslashes and control characters escaped. Counts the characters of the
-// text it was given.
+// backslashes and control characters escaped. With `count`, it also counts
+// the characters of the text it was given.
 template <typename Out>
 class Escaped {
  public:
-  explicit Escaped(Out& out) : out_(out) {}
+  explicit Escaped(Out& out, bool count = false) : out_(out), count_(count) {}
 
   void append(const char* p, std::size_t n);
   void append(std::string_view s) { append(s.data(), s.size()); }
   void append(std::size_t count, char c);
-  void push_back(char c) { append(&c, 1); }
+  void push_back(char c);
 
   std::size_t chars() const { return chars_; }
+  bool counting() const { return count_; }
+  Out& out() { return out_; }
 
  private:
   Out& out_;
+  bool count_;
   std::size_t chars_ = 0;
 };
 

@@ -266,7 +266,7 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
     if (!renderable(document, layout, format)) return too_large();
     Buffer out(kTextStart.size() + input.size() + input.size() / 4 + 1024);
     out.append(kTextStart);
-    json::Escaped<Buffer> text(out);
+    json::Escaped<Buffer> text(out, /*count=*/true);
     yaml::write(text, document, layout.indent);
     o.input_chars = o.output_chars = text.chars();
     if (o.input_chars <= options.max_chars) {

@@ -229,11 +229,7 @@ const Pruner::KeyList& Pruner::key_list(const Value& object) {
     return list;
   }
   list.keys.clear();
-  list.key_sizes.clear();
-  for (const Member& m : members) {
-    list.keys.push_back(m.key.text());
-    list.key_sizes.push_back(m.key.json_size());
-  }
+  for (const Member& m : members) list.keys.push_back(m.key.text());
   list.shape = shape_of(object);
   list.filled = true;
   return list;
@@ -241,7 +237,8 @@ const Pruner::KeyList& Pruner::key_list(const Value& object) {
 
 Meta Pruner::analyze_at(Value& value, std::size_t depth, Path& at, bool inherited,
                         const PathSet* pinned, bool reuse) {
-  if (reuse && value.count() > 0 && value.annotation() != nullptr) return meta_of(value);
+  // A container's size is never 0 once it is analysed.
+  if (reuse && value.count() > 0 && meta_of(value).size != 0) return meta_of(value);
   const bool flag = inherited || protected_path(at, pinned);
   if (value.count() == 0) {
     value.set_marked(flag);
@@ -256,6 +253,10 @@ Meta Pruner::analyze_at(Value& value, std::size_t depth, Path& at, bool inherite
       at.emplace_back("*");
       Meta child = analyze_at(item, depth + 1, at, flag, pinned, reuse);
       at.pop_back();
+      // Shapes tell array items apart; no other node needs one.
+      if (item.is_object() && item.count() > 0 && child.shape == 0) {
+        std::launder(static_cast<Meta*>(item.annotation()))->shape = key_list(item).shape;
+      }
       sum += child.size;
       meta.protected_leaves += child.protected_leaves;
     }
@@ -268,20 +269,11 @@ Meta Pruner::analyze_at(Value& value, std::size_t depth, Path& at, bool inherite
     std::size_t sum = 0;
     std::size_t kept = 0;      // members whose value has protected content
     std::size_t kept_min = 0;  // their minimal member sizes
-    // The members' analyses, kept until the key sizes are known: those of
-    // containers are in their annotations, the others are recomputed.
     for (Member& m : members) {
       at.push_back(m.key.text());
-      analyze_at(m.value, depth + 1, at, flag, pinned, reuse);
+      const Meta child = analyze_at(m.value, depth + 1, at, flag, pinned, reuse);
       at.pop_back();
-    }
-    // Taken after the members are analysed: their own objects may reuse
-    // the slot of this list.
-    const KeyList& keys = key_list(value);
-    meta.shape = keys.shape;
-    for (std::size_t j = 0; j < k; ++j) {
-      const Meta child = meta_of(members[j].value);
-      std::size_t key_cost = keys.key_sizes[j] + layout().key_separator();
+      std::size_t key_cost = m.key.json_size() + layout().key_separator();
       sum += key_cost + child.size;
       meta.protected_leaves += child.protected_leaves;
       if (child.has_protected) {
@@ -303,9 +295,7 @@ Meta Pruner::analyze_at(Value& value, std::size_t depth, Path& at, bool inherite
     }
     meta.has_protected = flag || kept > 0;
   }
-  Meta* kept_meta = arena_->allocate_array<Meta>(1);
-  *kept_meta = meta;
-  value.set_annotation(kept_meta);
+  new (value.annotation()) Meta(meta);
   return meta;
 }
 

@@ -39,7 +39,7 @@ namespace quendra {
 struct Meta {
   std::size_t size = 0;        // full size of the node at its depth
   std::size_t min_size = 0;    // smallest size fitting can reach; <= size
-  std::uint64_t shape = 0;     // shape_of(node)
+  std::uint64_t shape = 0;     // shape_of(node) for an array item; else 0 for objects
   std::uint64_t protected_leaves : 62 = 0;  // protected scalars/strings below
   bool is_protected : 1 = false;   // the node itself is protected
   bool has_protected : 1 = false;  // the node must survive minimal forms
@@ -205,8 +205,10 @@ Meta leaf_meta(const Value& value, bool protected_);
 
 // The analysis of an analysed node: a non-empty container's own, or else
 // leaf_meta() of the node and its protection mark.
+static_assert(sizeof(Meta) <= Value::kAnnotationBytes);
+
 inline Meta meta_of(const Value& value) {
-  if (value.count() > 0) return *static_cast<const Meta*>(value.annotation());
+  if (value.count() > 0) return *std::launder(static_cast<const Meta*>(value.annotation()));
   return leaf_meta(value, value.marked());
 }
 
@@ -286,14 +288,13 @@ class Pruner {
   // Whether the node at `path` is protected by a pattern or in `pinned`.
   bool protected_path(const Path& path, const PathSet* pinned) const;
 
-  // The shape and the quoted key sizes of an object's key list. Records of
-  // one array mostly repeat their keys in the same order, so analysis keeps
-  // the lists it met last and reuses what it computed for them.
+  // The shape of an object's key list. Records of one array mostly repeat
+  // their keys in the same order, so analysis keeps the lists it met last
+  // and reuses the shapes it computed for them.
   struct KeyList {
     std::vector<std::string_view> keys;
-    std::vector<std::size_t> key_sizes;  // quoted(key) for each key
-    std::uint64_t shape = 0;             // shape_of the object
-    bool filled = false;                 // the fields describe a list
+    std::uint64_t shape = 0;  // shape_of the object
+    bool filled = false;      // the fields describe a list
   };
   static constexpr std::size_t kKeyLists = 16;
 

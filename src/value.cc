@@ -145,15 +145,12 @@ inline std::uint64_t special_bytes(std::uint64_t w) {
   return (ctrl | is_q | is_bs | w) & kHighs;
 }
 
-struct Measure {
-  std::size_t chars = 0;
-  std::size_t json_size = 2;
-};
+}  // namespace
 
-Measure measure(std::string_view text) {
+TextMeasure measure_text(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  Measure m;
+  TextMeasure m;
   std::size_t i = 0;
   while (i + 8 <= n) {
     std::uint64_t w;
@@ -176,9 +173,6 @@ Measure measure(std::string_view text) {
   return m;
 }
 
-}  // namespace
-
-std::size_t json_string_size(std::string_view text) { return measure(text).json_size; }
 
 // Values ------------------------------------------------------------------
 
@@ -219,7 +213,7 @@ Value Value::string(Arena& arena, std::string_view text) {
 }
 
 Value Value::string_view(Arena& arena, std::string_view text) {
-  Measure m = measure(text);
+  TextMeasure m = measure_text(text);
   return measured(arena, text, m.chars, m.json_size);
 }
 
@@ -230,14 +224,30 @@ Value Value::string_view(Arena& arena, std::string_view text, std::size_t chars,
 
 template <typename T>
 const T* Value::container(Arena& arena, std::span<const T> children) {
-  // The annotation slot, then the children.
-  static_assert(sizeof(T) % sizeof(void*) == 0);
-  void** block = static_cast<void**>(
-      arena.allocate(sizeof(void*) + children.size() * sizeof(T), alignof(T)));
-  block[0] = nullptr;
-  T* out = reinterpret_cast<T*>(block + 1);
+  // The annotation, then the children.
+  static_assert(kAnnotationBytes % alignof(T) == 0);
+  char* block = static_cast<char*>(
+      arena.allocate(kAnnotationBytes + children.size() * sizeof(T), alignof(T)));
+  std::memset(block, 0, kAnnotationBytes);
+  T* out = reinterpret_cast<T*>(block + kAnnotationBytes);
   std::memcpy(static_cast<void*>(out), children.data(), children.size() * sizeof(T));
   return out;
+}
+
+Value Value::deferred_string(Arena& arena, std::string_view source, Decoder decode,
+                             std::size_t length, std::size_t chars, std::size_t json_size) {
+  auto* box = arena.allocate_array<DeferredBox>(1);
+  new (box) DeferredBox{{nullptr, chars, json_size}, source, decode, &arena};
+  return Value(Kind::String, kBoxed, length, box);
+}
+
+std::string_view Value::decode_deferred() const {
+  // Only deferred strings have no bytes: every other box is made with them.
+  auto* box = static_cast<DeferredBox*>(const_cast<void*>(ptr_));
+  char* out = box->arena->allocate_array<char>(length());
+  box->decode(box->source, out);
+  box->data = out;
+  return {out, length()};
 }
 
 Value Value::array(Arena& arena, std::span<const Value> items) {

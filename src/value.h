@@ -62,11 +62,17 @@ enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
 // "null", "bool", "number", "string", "array", "object".
 std::string_view kind_name(Kind kind);
 
-// Characters of `text` written as a JSON string: 2 for the quotes, 2 for each
-// of `"`, `\`, U+0008, U+0009, U+000A, U+000C, U+000D, 6 for any other
-// character below U+0020, 1 for every other character.
+// The characters of `text` (Unicode scalar values) and its size written as
+// a JSON string: 2 for the quotes, 2 for each of `"`, `\`, U+0008, U+0009,
+// U+000A, U+000C, U+000D, 6 for any other character below U+0020, 1 for
+// every other character.
 // REQUIRES: `text` is valid UTF-8.
-std::size_t json_string_size(std::string_view text);
+struct TextMeasure {
+  std::size_t chars = 0;
+  std::size_t json_size = 2;
+};
+TextMeasure measure_text(std::string_view text);
+inline std::size_t json_string_size(std::string_view text) { return measure_text(text).json_size; }
 
 struct Member;
 
@@ -90,6 +96,13 @@ class Value {
   // and JSON string size are already known.
   static Value string_view(Arena& arena, std::string_view text, std::size_t chars,
                            std::size_t json_size);
+  // A string of `length` bytes, `chars` characters and JSON string size
+  // `json_size` whose text is made only when first asked for:
+  // `decode(source, out)` writes exactly `length` bytes to `out`, in `arena`.
+  // `source` must outlive the value.
+  using Decoder = void (*)(std::string_view source, char* out);
+  static Value deferred_string(Arena& arena, std::string_view source, Decoder decode,
+                               std::size_t length, std::size_t chars, std::size_t json_size);
   // A container holding copies of `items` (or `members`) in `arena`.
   static Value array(Arena& arena, std::span<const Value> items);
   static Value object(Arena& arena, std::span<const Member> members);
@@ -124,11 +137,14 @@ class Value {
   // Null, "", [] or {}.
   bool is_empty() const;
 
-  // A word attached to a non-empty container, for whoever reads the tree
-  // (the pruning engine keeps a node's analysis there); null until set.
-  // The tree's containers are mutable arena storage.
-  void* annotation() const { return *slot(); }
-  void set_annotation(void* p) const { *slot() = p; }
+  // kAnnotationBytes of zeroed storage that every non-empty container
+  // carries, for whoever reads the tree to keep its own record of the node
+  // (the pruning engine keeps the node's analysis there). The tree's
+  // containers are mutable arena storage.
+  static constexpr std::size_t kAnnotationBytes = 32;
+  void* annotation() const {
+    return static_cast<char*>(const_cast<void*>(ptr_)) - kAnnotationBytes;
+  }
   // A flag on the handle itself, kept by copies and ignored by comparison.
   bool marked() const { return (head_ & kMark) != 0; }
   void set_marked(bool on) { head_ = on ? head_ | kMark : head_ & ~kMark; }
@@ -151,12 +167,20 @@ class Value {
   static constexpr std::uint64_t kMark = 32;
   static constexpr int kLengthShift = 8;
 
-  // A string that is not plain ASCII: its bytes and its measure.
+  // A string that is not plain ASCII: its bytes and its measure. A
+  // deferred string has no bytes until text() first asks for them.
   struct StringBox {
     const char* data;
     std::size_t chars;
     std::size_t json_size;
   };
+  struct DeferredBox : StringBox {
+    std::string_view source;
+    Decoder decode;
+    Arena* arena;
+  };
+  // text() of a deferred string whose bytes are not made yet.
+  std::string_view decode_deferred() const;
 
   Value(Kind kind, std::uint64_t flags, std::size_t length, const void* ptr)
       : head_(static_cast<std::uint64_t>(kind) | flags |
@@ -164,7 +188,6 @@ class Value {
         ptr_(ptr) {}
 
   std::size_t length() const { return static_cast<std::size_t>(head_ >> kLengthShift); }
-  void** slot() const { return static_cast<void**>(const_cast<void*>(ptr_)) - 1; }
   static Value measured(Arena& arena, std::string_view text, std::size_t chars,
                         std::size_t json_size);
   template <typename T>
@@ -185,8 +208,9 @@ struct Member {
 
 inline std::string_view Value::text() const {
   if (kind() != Kind::Number && kind() != Kind::String) return {};
-  const char* data = (head_ & kBoxed) ? static_cast<const StringBox*>(ptr_)->data
-                                      : static_cast<const char*>(ptr_);
+  if ((head_ & kBoxed) == 0) return {static_cast<const char*>(ptr_), length()};
+  const char* data = static_cast<const StringBox*>(ptr_)->data;
+  if (data == nullptr) return decode_deferred();
   return {data, length()};
 }
 

@@ -28,7 +28,7 @@ struct Field {
 
 // One member of one object holding a short string.
 Field key(std::vector<std::string> path) {
-  Field f{std::move(path), {}};
+  Field f{std::move(path), {}, {}};
   f.p.strings = f.p.rows = f.p.present = f.p.scalars = f.p.distinct = 1;
   f.p.avg_size = 7;
   return f;
@@ -37,7 +37,7 @@ Field key(std::vector<std::string> path) {
 // A column of `present` strings over `rows` records.
 Field column(std::vector<std::string> path, std::uint64_t rows,
              std::uint64_t present, std::uint64_t distinct, double avg_size) {
-  Field f{std::move(path), {}};
+  Field f{std::move(path), {}, {}};
   f.p.rows = rows;
   f.p.strings = f.p.present = f.p.scalars = present;
   f.p.distinct = distinct;
