@@ -5,7 +5,8 @@
 //
 // Flags become members of the options object and the library validates them,
 // so a bad value is refused with the library's own message. The envelope the
-// library returns is read back with the small JSON reader below.
+// library returns is read back with the small JSON reader below; what kind of
+// error an error envelope holds is told by classify_error alone.
 
 #include "quendra.h"
 
@@ -397,10 +398,75 @@ class Envelope {
   std::size_t size_ = 0;
 };
 
-// The error message of an error envelope (empty for a success).
-std::string envelope_error(const Json& envelope) {
-  const Json* error = envelope.find("error");
-  return error ? error->text : std::string();
+// What went wrong in a request, as the library's error messages tell it:
+// every message begins with one of a fixed set of prefixes.
+enum class ErrorKind {
+  InputNotUtf8,
+  OptionsNotUtf8,
+  OptionsNotJson,
+  OptionsInvalid,
+  InputNotJson,
+  InputNotYaml,
+  OutputTooLarge,
+  Internal,
+  Unknown,  // a message this command does not know
+};
+
+struct LibraryError {
+  ErrorKind kind = ErrorKind::Unknown;
+  std::string message;  // the whole message, as the library wrote it
+  std::size_t detail_at = 0;
+
+  // What follows the prefix: the parser's or the option's own message.
+  std::string_view detail() const { return std::string_view(message).substr(detail_at); }
+
+  // Whether every request with the same options would fail the same way.
+  bool about_options() const {
+    return kind == ErrorKind::OptionsNotUtf8 || kind == ErrorKind::OptionsNotJson ||
+           kind == ErrorKind::OptionsInvalid;
+  }
+};
+
+// The one place where a message is read for its kind: by the fixed prefix
+// the library begins it with. What follows a prefix is not looked at.
+LibraryError classify_error(std::string message) {
+  struct Prefix {
+    std::string_view text;
+    ErrorKind kind;
+  };
+  static constexpr Prefix kPrefixes[] = {
+      {"input is not valid UTF-8", ErrorKind::InputNotUtf8},
+      {"options are not valid UTF-8", ErrorKind::OptionsNotUtf8},
+      {"invalid options JSON: ", ErrorKind::OptionsNotJson},
+      {"invalid options: ", ErrorKind::OptionsInvalid},
+      {"invalid JSON input: ", ErrorKind::InputNotJson},
+      {"invalid YAML input: ", ErrorKind::InputNotYaml},
+      {"output too large to render", ErrorKind::OutputTooLarge},
+      {"internal error (panic) in quendra", ErrorKind::Internal},
+  };
+  LibraryError error;
+  for (const Prefix& p : kPrefixes) {
+    if (message.starts_with(p.text)) {
+      error.kind = p.kind;
+      error.detail_at = p.text.size();
+      break;
+    }
+  }
+  error.message = std::move(message);
+  return error;
+}
+
+// The error of an error envelope; an envelope that cannot be read is an
+// error of unknown kind whose message is the envelope's text.
+LibraryError envelope_error(std::string_view envelope_text) {
+  std::optional<Json> parsed = JsonReader(envelope_text).read();
+  const Json* error = parsed ? parsed->find("error") : nullptr;
+  if (error == nullptr || error->kind != Json::Kind::String) {
+    LibraryError unknown;
+    unknown.message = std::string(envelope_text);
+    return unknown;
+  }
+  return classify_error(error->text);
 }
 
 // ---------------------------------------------------------------------------
@@ -555,24 +621,36 @@ std::optional<int> parse_command_line(int argc, char** argv, Command& cmd) {
   return std::nullopt;
 }
 
-// The members of an options object text that the library has accepted as a
-// JSON object: the text between its outer braces.
-std::string_view object_members(std::string_view text) {
+// An options text that the library has read as JSON, without its byte-order
+// mark and the whitespace around the value.
+std::string_view json_value_text(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   constexpr std::string_view kSpace = " \t\n\r";
   std::size_t open = text.find_first_not_of(kSpace);
-  std::size_t close = text.find_last_not_of(kSpace);
-  if (open == std::string_view::npos || close <= open) return {};
-  std::string_view inner = text.substr(open + 1, close - open - 1);
-  if (inner.find_first_not_of(kSpace) == std::string_view::npos) return {};
+  if (open == std::string_view::npos) return {};
+  return text.substr(open, text.find_last_not_of(kSpace) + 1 - open);
+}
+
+// The members of an options object text that the library has accepted as a
+// JSON object: the text between its outer braces.
+std::string_view object_members(std::string_view text) {
+  text = json_value_text(text);
+  if (text.size() < 2) return {};
+  std::string_view inner = text.substr(1, text.size() - 2);
+  if (inner.find_first_not_of(" \t\n\r") == std::string_view::npos) return {};
   return inner;
 }
 
 // Whether the library's answer to an options text alone says the text is not
-// usable as an options object at all (as opposed to a bad option value).
-bool options_text_refused(const std::string& error) {
-  return error == "options are not valid UTF-8" || error.starts_with("invalid options JSON: ") ||
-         error == "invalid options: options must be a JSON object";
+// usable as an options object at all (not UTF-8, not JSON, or JSON but not an
+// object), as opposed to a bad option value.
+bool options_text_refused(const LibraryError& error, std::string_view text) {
+  switch (error.kind) {
+    case ErrorKind::OptionsNotUtf8:
+    case ErrorKind::OptionsNotJson: return true;
+    case ErrorKind::OptionsInvalid: return !json_value_text(text).starts_with('{');
+    default: return false;
+  }
 }
 
 // Builds the options object text. When an --options text is not a JSON
@@ -602,11 +680,8 @@ std::optional<std::string> build_options(const Command& cmd, std::string& option
       }
       case Piece::Kind::OptionsText: {
         Envelope check(kProbeDocument, piece.text);
-        if (!check.ok()) {
-          std::optional<Json> parsed = JsonReader(check.text()).read();
-          if (parsed && options_text_refused(envelope_error(*parsed))) {
-            return std::string(check.text());
-          }
+        if (!check.ok() && options_text_refused(envelope_error(check.text()), piece.text)) {
+          return std::string(check.text());
         }
         std::string_view inner = object_members(piece.text);
         if (!inner.empty()) parts.push_back(inner);
@@ -817,9 +892,7 @@ int report_error(const Command& cmd, std::string_view envelope_text) {
     out.write_line(envelope_text);
     if (!out.finish()) return io_error("cannot write " + out.name());
   }
-  std::optional<Json> parsed = JsonReader(envelope_text).read();
-  std::string message = parsed ? envelope_error(*parsed) : std::string(envelope_text);
-  std::fprintf(stderr, "quendra: %s\n", message.c_str());
+  std::fprintf(stderr, "quendra: %s\n", envelope_error(envelope_text).message.c_str());
   return kExitError;
 }
 
@@ -857,9 +930,7 @@ int run_ndjson(const Command& cmd, const std::string& options) {
   // Options that every line would be refused for are refused once, here.
   {
     Envelope check(kProbeDocument, options);
-    std::optional<Json> parsed = JsonReader(check.text()).read();
-    std::string error = parsed ? envelope_error(*parsed) : std::string();
-    if (error.starts_with("invalid options") || error.starts_with("options are not")) {
+    if (!check.ok() && envelope_error(check.text()).about_options()) {
       return report_error(cmd, check.text());
     }
   }
