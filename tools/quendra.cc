@@ -132,7 +132,9 @@ Batch mode:
 Invalid values are refused with the library's message (exit status 1). A
 document that cannot be brought within the budget still succeeds: the
 smallest form found is printed, its report says "fits": false, and a warning
-goes to standard error.
+goes to standard error. When the input format is auto and a text of several
+lines that is not JSON reads as one YAML string (an HTML error page, say), a
+warning says so.
 
 Exit status: 0 success; 1 the library answered with an error (the message goes
 to standard error; in --ndjson mode: at least one line failed, and every line
@@ -967,6 +969,16 @@ int report_error(const Command& cmd, std::string_view envelope_text) {
   return kExitError;
 }
 
+// The options object text `options` (as build_options writes it) with
+// `members` added at its end, where they override any earlier ones.
+std::string with_members(const std::string& options, std::string_view members) {
+  std::string out(options, 0, options.size() - 1);
+  if (out.size() > 1) out += ',';
+  out += members;
+  out += '}';
+  return out;
+}
+
 // The shrunk text of a success envelope, or nothing.
 std::optional<std::string> envelope_text_member(const Envelope& envelope) {
   if (!envelope.ok()) return std::nullopt;
@@ -976,12 +988,52 @@ std::optional<std::string> envelope_text_member(const Envelope& envelope) {
   return text->text;
 }
 
+// The lines of `text`, not counting blank space at its end.
+std::size_t count_lines(std::string_view text) {
+  std::size_t end = text.find_last_not_of(" \t\r\n");
+  if (end == std::string_view::npos) return 0;
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + end, '\n'));
+}
+
+// When the input format was left to the library, a text of several lines did
+// not read as JSON, and YAML read all of it as one string, the input was most
+// likely meant as JSON and is something else: an HTML error page, JSON with
+// comments. Returns the warning that says so, or an empty text. `envelope` is
+// the success envelope for `input`; the library is asked again only in the
+// rare case that the answer may be such a string.
+std::string single_string_warning(const std::string& input, const std::string& options,
+                                  const Json& report, const std::string& text) {
+  if (text_of(report, "input_format") != "yaml") return {};
+  std::size_t lines = count_lines(input);
+  if (lines < 2) return {};
+  if (text_of(report, "format") == "json") {
+    if (!text.starts_with('"')) return {};
+  } else {
+    // As YAML, a string takes one line or a literal block ("|", "|-", "|+");
+    // its compact JSON form starts with a quote.
+    std::string_view first(text.data(), std::min(text.find('\n'), text.size()));
+    bool one_line = first.size() + 1 == text.size();
+    if (!one_line && first != "|" && first != "|-" && first != "|+") return {};
+    std::optional<std::string> json =
+        envelope_text_member(Envelope(input, with_members(options, R"("format":"json","indent":0)")));
+    if (!json || !json->starts_with('"')) return {};
+  }
+  // "null" reads as JSON unless the options ask for YAML.
+  Envelope probe(kProbeDocument, options);
+  std::optional<Json> parsed = JsonReader(probe.text()).read();
+  const Json* probe_report = parsed ? parsed->find("report") : nullptr;
+  if (probe_report == nullptr || text_of(*probe_report, "input_format") != "json") return {};
+
+  LibraryError as_json =
+      envelope_error(Envelope(input, with_members(options, R"("input_format":"json")")).text());
+  return "quendra: warning: the input is not JSON (" + std::string(as_json.detail()) + "); its " +
+         std::to_string(lines) + " lines were read as a single YAML string\n";
+}
+
 int run_single(const Command& cmd, const std::string& options) {
   std::string input;
   if (!read_all(cmd.input_path, input)) return io_error("cannot read " + input_name(cmd.input_path));
   Envelope envelope(input, options);
-  input.clear();
-  input.shrink_to_fit();
   if (!envelope.ok()) return report_error(cmd, envelope.text());
 
   std::optional<Json> parsed = JsonReader(envelope.text()).read();
@@ -991,6 +1043,10 @@ int run_single(const Command& cmd, const std::string& options) {
     std::fprintf(stderr, "quendra: the library returned an envelope that cannot be read\n");
     return kExitError;
   }
+  std::string warning = single_string_warning(input, options, *report, text->text);
+  input.clear();
+  input.shrink_to_fit();
+
   Output out(cmd.output_path);
   if (!out.open()) return io_error("cannot write " + out.name());
   out.write_line(cmd.envelope ? envelope.text() : std::string_view(text->text));
@@ -998,6 +1054,7 @@ int run_single(const Command& cmd, const std::string& options) {
   // Standard output is complete before the summary starts on standard error.
   std::fflush(stdout);
   if (cmd.report) print_report(*report);
+  std::fputs(warning.c_str(), stderr);
   if (!flag_of(*report, "fits")) {
     std::fprintf(stderr, "quendra: warning: the smallest form found has %s characters, over the budget of %s\n",
                  number_of(*report, "output_chars").c_str(), number_of(*report, "max_chars").c_str());
