@@ -998,9 +998,9 @@ std::size_t count_lines(std::string_view text) {
 // When the input format was left to the library, a text of several lines did
 // not read as JSON, and YAML read all of it as one string, the input was most
 // likely meant as JSON and is something else: an HTML error page, JSON with
-// comments. Returns the warning that says so, or an empty text. `envelope` is
-// the success envelope for `input`; the library is asked again only in the
-// rare case that the answer may be such a string.
+// comments. Returns the warning that says so, or an empty text. `report` and
+// `text` come from the success envelope for `input`; the library is asked
+// again only in the rare case that the answer may be such a string.
 std::string single_string_warning(const std::string& input, const std::string& options,
                                   const Json& report, const std::string& text) {
   if (text_of(report, "input_format") != "yaml") return {};
