@@ -3,7 +3,8 @@
 # 1 kB each, from ndjson_gen): documents per second through one quendra
 # process with --jobs 1, --jobs 2 and every core, and through GNU parallel
 # with the README's recipe, each the best of RUNS runs, as ratios to --jobs 1
-# in the same run. Checks that every run wrote the same bytes as --jobs 1.
+# in the same run, with the processor time and the peak resident size of
+# the largest process. Checks that every run wrote the same bytes as --jobs 1.
 #   bench/ndjson_bench.sh [BUILD_DIR] [DOCUMENTS] [RUNS]
 #   (defaults: build-bench, 1000000, 3; build with `make bench`)
 # BLOCKS="-1 -4 10M" measures GNU parallel with other block sizes as well.
@@ -25,32 +26,33 @@ echo "stream: $documents documents, $(( $(stat -c %s "$stream") / 1000000 )) MB;
 
 # Runs a command RUNS times with its output in $work/out and checks the
 # output against $work/reference (the first run's). Prints the wall time of
-# the fastest run and the processor time (user and system, with children)
-# it took, in seconds.
+# the fastest run, the processor time it took (user and system, with
+# children) in seconds, and the largest peak resident size of any run in KB.
 best_of() {
-  local best="" r wall cpu
+  local best="" peak=0 r wall user system rss cpu
   for ((r = 0; r < runs; r++)); do
-    /usr/bin/time -o "$work/time" -f "%e %U %S" "$@" > "$work/out" || [ $? = 1 ]
-    read -r wall user system < <(tail -n 1 "$work/time")
+    /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$@" > "$work/out" || [ $? = 1 ]
+    read -r wall user system rss < <(tail -n 1 "$work/time")
+    [ "$rss" -gt "$peak" ] && peak=$rss
     cpu=$(echo "$user + $system" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$wall < ${best% *}" | bc -l)" = 1 ]; then best="$wall $cpu"; fi
+    if [ -z "$best" ] || [ "$(echo "$wall < ${best%% *}" | bc -l)" = 1 ]; then best="$wall $cpu"; fi
     if [ -f "$work/reference" ]; then
       cmp -s "$work/out" "$work/reference" || { echo "output differs from --jobs 1: $*" >&2; exit 1; }
     else
       mv "$work/out" "$work/reference"
     fi
   done
-  echo "$best"
+  echo "$best $peak"
 }
 
-row() {  # label, "wall cpu", "wall cpu" of --jobs 1
+row() {  # label, "wall cpu peak" of the command and of --jobs 1
   awk -v l="$1" -v t="$2" -v b="$3" -v n="$documents" 'BEGIN {
     split(t, m, " "); split(b, base, " ");
-    printf "%-42s %8.2f s %9.0f docs/s %6.2fx   %8.2f s\n", l, m[1], n / m[1], base[1] / m[1], m[2]
+    printf "%-40s %7.2f s %7.0f docs/s %6.2fx %8.2f s %6.1f MB\n", l, m[1], n / m[1], base[1] / m[1], m[2], m[3] / 1024
   }'
 }
 
-printf "%-42s %10s %16s %7s   %s\n" "" "wall time" "throughput" "ratio" "processor time"
+printf "%-40s %9s %14s %7s %10s %9s\n" "" "wall" "throughput" "ratio" "processor" "peak RSS"
 one=$(best_of "$quendra" "${args[@]}" --jobs 1 "$stream")
 row "quendra --jobs 1" "$one" "$one"
 row "quendra --jobs 2 (same bytes as --jobs 1)" "$(best_of "$quendra" "${args[@]}" --jobs 2 "$stream")" "$one"
