@@ -104,11 +104,15 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# The concurrency test under the thread sanitizer.
+# The concurrency test, and the command's batch mode on two threads, under
+# the thread sanitizer.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRA_TSAN=ON
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_test
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_test quendra_cli
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/concurrency_test
+	seq 1 20000 | sed 's/.*/{"id":&,"tags":["a","b","c","d","e"],"note":"lorem ipsum dolor"}/' | \
+	  TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/quendra --ndjson --jobs 2 --max-chars 40 --report \
+	  > /dev/null
 
 # The C host under valgrind: no leak and no invalid memory access.
 leaks: build
