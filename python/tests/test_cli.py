@@ -340,7 +340,7 @@ class NdjsonTest(unittest.TestCase):
                     for n in range(3):
                         proc.stdin.write(b'{"n": %d}\n' % n)
                         proc.stdin.flush()
-                        ready, _, _ = select.select([proc.stdout], [], [], 60)
+                        ready, _, _ = select.select([proc.stdout], [], [], 30)
                         self.assertTrue(ready, "no answer to line %d while the input is open" % n)
                         self.assertEqual(proc.stdout.readline(), b'{"n":%d}\n' % n)
                 finally:
