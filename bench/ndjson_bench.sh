@@ -2,9 +2,11 @@
 # Batch mode on a stream of small web-API documents (one per line, about
 # 1 kB each, from ndjson_gen): documents per second through one quendra
 # process with --jobs 1, --jobs 2 and every core, and through GNU parallel
-# with the README's recipe, each the best of RUNS runs, as ratios to --jobs 1
-# in the same run, with the processor time and the peak resident size of
-# the largest process. Checks that every run wrote the same bytes as --jobs 1.
+# with the README's recipe (and, on the first 10,000 documents, the --pipe
+# recipe it replaced), each the best of RUNS runs, as ratios to --jobs 1 on
+# the same documents in the same run, with the processor time and the peak
+# resident size of the largest process. Checks that every run wrote the same
+# bytes as --jobs 1.
 #   bench/ndjson_bench.sh [BUILD_DIR] [DOCUMENTS] [RUNS]
 #   (defaults: build-bench, 1000000, 3; build with `make bench`)
 # BLOCKS="-1 -4 10M" measures GNU parallel with other block sizes as well.
@@ -60,7 +62,21 @@ if [ "$cores" -gt 2 ]; then
   row "quendra --jobs $cores" "$(best_of "$quendra" "${args[@]}" --jobs "$cores" "$stream")" "$one"
 fi
 if command -v parallel > /dev/null; then
-  for block in ${BLOCKS:-10M}; do
+  # The recipe that --pipepart replaces, on the first 10,000 documents only:
+  # every byte goes through parallel, and a process starts every 20 kB.
+  head -n 10000 "$stream" > "$work/head.ndjson"
+  mv "$work/reference" "$work/reference.all"
+  documents_all=$documents
+  documents=$(wc -l < "$work/head.ndjson")
+  head_one=$(best_of "$quendra" "${args[@]}" --jobs 1 "$work/head.ndjson")
+  row "quendra --jobs 1, first $documents" "$head_one" "$head_one"
+  row "parallel --pipe --block 20k, first $documents" \
+    "$(best_of bash -c 'parallel --will-cite --pipe -k --block 20k "${@:2}" < "$1"' pipe \
+         "$work/head.ndjson" "$quendra" "${args[@]}" --jobs 1)" "$head_one"
+  documents=$documents_all
+  mv "$work/reference.all" "$work/reference"
+
+  for block in ${BLOCKS:--4}; do
     row "parallel --pipepart --block $block -k" \
       "$(best_of parallel --will-cite --pipepart -a "$stream" --block "$block" -k \
            "$quendra" "${args[@]}" --jobs 1)" "$one"
