@@ -628,10 +628,10 @@ std::optional<int> parse_command_line(int argc, char** argv, Command& cmd) {
     }
     if (arg == "--envelope" || arg == "--report" || arg == "--ndjson" || arg == "--documents") {
       if (!no_value()) return usage_error("option " + std::string(arg) + " takes no value");
-      (arg == "--envelope"  ? cmd.envelope
-       : arg == "--report"  ? cmd.report
-       : arg == "--ndjson"  ? cmd.ndjson
-                            : cmd.documents) = true;
+      (arg == "--envelope" ? cmd.envelope
+       : arg == "--report" ? cmd.report
+       : arg == "--ndjson" ? cmd.ndjson
+                           : cmd.documents) = true;
       continue;
     }
     if (arg == "-j" || arg == "--jobs") {
@@ -1014,8 +1014,8 @@ std::string single_string_warning(const std::string& input, const std::string& o
     std::string_view first(text.data(), std::min(text.find('\n'), text.size()));
     bool one_line = first.size() + 1 == text.size();
     if (!one_line && first != "|" && first != "|-" && first != "|+") return {};
-    std::optional<std::string> json =
-        envelope_text_member(Envelope(input, with_members(options, R"("format":"json","indent":0)")));
+    std::optional<std::string> json = envelope_text_member(
+        Envelope(input, with_members(options, R"("format":"json","indent":0)")));
     if (!json || !json->starts_with('"')) return {};
   }
   // "null" reads as JSON unless the options ask for YAML.
@@ -1249,13 +1249,13 @@ class BatchPipeline {
     std::thread writer(&BatchPipeline::write, this);
     const std::size_t max_batches = kBatchesPerJob * jobs_;
     for (;;) {
-      auto batch = std::make_unique<Batch>();
+      std::unique_ptr<Batch> batch = spare_batch();
       if (!reader.next(*batch)) break;
       std::unique_lock lock(mutex_);
       room_.wait(lock, [&] {
-        return output_failed_ ||
-               (in_flight_.size() < max_batches &&
-                (in_flight_.empty() || bytes_in_flight_ + batch->input.size() <= kMaxBytesInFlight));
+        return output_failed_ || (in_flight_.size() < max_batches &&
+                                  (in_flight_.empty() ||
+                                   bytes_in_flight_ + batch->input.size() <= kMaxBytesInFlight));
       });
       if (output_failed_) break;
       bytes_in_flight_ += batch->input.size();
@@ -1302,9 +1302,7 @@ class BatchPipeline {
       std::unique_ptr<Batch> batch;
       {
         std::unique_lock lock(mutex_);
-        auto ready = [&] {
-          return in_flight_.empty() ? input_done_ : in_flight_.front()->done;
-        };
+        auto ready = [&] { return in_flight_.empty() ? input_done_ : in_flight_.front()->done; };
         if (!ready()) {
           // Whoever reads the output gets everything that is ready before
           // this thread waits.
@@ -1319,17 +1317,42 @@ class BatchPipeline {
         bytes_in_flight_ -= batch->input.size();
       }
       room_.notify_one();
-      if (output_failed_) continue;
-      counts_.add(batch->counts);
-      write_batch(out_, *batch);
-      if (out_.failed()) {
-        {
-          std::lock_guard lock(mutex_);
-          output_failed_ = true;
-        }
+      if (!output_failed_) {
+        counts_.add(batch->counts);
+        write_batch(out_, *batch);
+      }
+      bool failed = out_.failed();
+      std::lock_guard lock(mutex_);
+      if (failed && !output_failed_) {
+        output_failed_ = true;
         room_.notify_all();
       }
+      // A batch that held a line far longer than a batch gives its memory back.
+      if (batch->input.capacity() <= 4 * kBatchBytes &&
+          batch->output.capacity() <= 16 * kBatchBytes) {
+        spare_.push_back(std::move(batch));
+      }
     }
+  }
+
+  // A written batch to be filled again, with the buffers it has: buffers
+  // allocated afresh for every batch make the kernel map and clear new pages
+  // every time.
+  std::unique_ptr<Batch> spare_batch() {
+    std::unique_ptr<Batch> batch;
+    {
+      std::lock_guard lock(mutex_);
+      if (!spare_.empty()) {
+        batch = std::move(spare_.back());
+        spare_.pop_back();
+      }
+    }
+    if (!batch) return std::make_unique<Batch>();
+    batch->output.clear();
+    batch->errors.clear();
+    batch->counts = {};
+    batch->done = false;
+    return batch;
   }
 
   const BatchSettings& settings_;
@@ -1342,6 +1365,7 @@ class BatchPipeline {
   std::condition_variable room_;        // a batch was written, or writing failed
   std::deque<std::unique_ptr<Batch>> in_flight_;  // read and not yet written, in input order
   std::deque<Batch*> queued_;                     // not yet taken by a worker
+  std::vector<std::unique_ptr<Batch>> spare_;     // written, to be filled again
   std::size_t bytes_in_flight_ = 0;
   bool input_done_ = false;
   bool output_failed_ = false;  // set by the writer only
