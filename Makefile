@@ -1,21 +1,27 @@
-# Entry points. `make demo` shrinks the bundled sample document; `make test`
-# builds everything and runs every test (plain, sanitized, Python, install).
-# Both install missing Debian packages first (as root, through apt-get).
+# Entry points. `make demo` builds the library and the command alone and
+# shrinks the bundled sample document; `make install` installs them under
+# PREFIX; `make test` builds everything and runs every test (plain,
+# sanitized, Python, Node.js, install, fuzzing, threads, leaks). Each installs the Debian packages it needs
+# first when they are missing (as root, or through sudo).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 
-PACKAGES = cmake ninja-build g++ pkg-config libgtest-dev libicu-dev libfyaml-dev \
-           libbenchmark-dev python3 clang libclang-rt-14-dev parallel valgrind
+# What the library and the command need, and what the tests need besides.
+PACKAGES      = cmake ninja-build g++ pkg-config libicu-dev libfyaml-dev
+TEST_PACKAGES = $(PACKAGES) libgtest-dev libbenchmark-dev python3 clang libclang-rt-14-dev \
+                parallel valgrind
 
-.PHONY: all deps build demo test unit sanitize tsan bench clean
+.PHONY: all deps lean-deps build command demo install test unit sanitize tsan bench clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# $(call apt_install,packages): installs those of the packages that are missing.
+define apt_install
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -23,17 +29,46 @@ deps:
 	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
+endef
+
+deps:
+	$(call apt_install,$(TEST_PACKAGES))
+
+lean-deps:
+	$(call apt_install,$(PACKAGES))
 
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRA_WERROR=ON
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRA_TESTS=ON -DQUENDRA_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The library and the command alone. A fresh build directory is configured
+# without the tests; one that `make build` configured keeps its settings.
+command: lean-deps
+	@test -f $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRA_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target quendra quendra_cli
+
+demo: command
 	@echo "== examples/api.json: $$(wc -c < examples/api.json) bytes, shrunk to 1500 characters =="
 	$(BUILD)/quendra --max-chars 1500 --report examples/api.json
 	@echo "== the same with --strategy condense and a query, 3000 characters, compact =="
 	$(BUILD)/quendra --strategy condense --query "stars and language" --max-chars 3000 \
 	  --indent 0 --report examples/api.json
+	@echo "== the command is $(abspath $(BUILD))/quendra; put it on the PATH with"
+	@echo "     make install                      (into $(PREFIX)/bin, the library into $(PREFIX)/lib)"
+	@echo "   or for this shell only"
+	@echo "     export PATH=\"$(abspath $(BUILD)):\$$PATH\""
+
+# Installs the library, its header, the command, the pkg-config file and the
+# CMake package under PREFIX (through sudo when PREFIX is not writable).
+install: command
+	@SUDO=""; \
+	if [ "$$(id -u)" != 0 ] && ! [ -w "$(PREFIX)" ] && ! { [ ! -e "$(PREFIX)" ] && [ -w "$$(dirname "$(PREFIX)")" ]; }; then \
+	  SUDO=sudo; \
+	fi; \
+	$$SUDO cmake --install $(BUILD) --prefix "$(PREFIX)" && \
+	if [ "$$(id -u)" = 0 ] && command -v ldconfig >/dev/null; then ldconfig; fi
+	@echo "installed: $(PREFIX)/bin/quendra"
 
 unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -85,11 +120,15 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# The concurrency test under the thread sanitizer.
+# The concurrency test, and the command's batch mode on two threads, under
+# the thread sanitizer.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRA_TSAN=ON
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_test
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_test quendra_cli
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/concurrency_test
+	seq 1 20000 | sed 's/.*/{"id":&,"tags":["a","b","c","d","e"],"note":"lorem ipsum dolor"}/' | \
+	  TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/quendra --ndjson --jobs 2 --max-chars 40 --report \
+	  > /dev/null
 
 # The C host under valgrind: no leak and no invalid memory access.
 leaks: build
@@ -104,7 +143,7 @@ BENCH_ARGS ?=
 .PHONY: benchrun
 
 bench: deps
-	@$(MAKE) --no-print-directory deps PACKAGES=libsimdjson-dev
+	$(call apt_install,libsimdjson-dev)
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENDRA_BENCH=ON -DQUENDRA_TESTS=OFF
 	cmake --build build-bench -j $(JOBS)
 
@@ -112,4 +151,5 @@ benchrun: bench
 	python3 bench/compare.py --build build-bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench \
+	  node/build node/node_modules node/vendor

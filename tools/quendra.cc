@@ -1,26 +1,33 @@
 // The quendra command: shrinks a JSON or YAML document (FILE or standard
 // input) to a character budget through the library's C interface and prints
 // the shrunk text, the raw envelope or a summary of what was left out. With
-// --ndjson it shrinks every line of a stream of JSON documents.
+// --ndjson it shrinks every line of a stream of JSON documents, on as many
+// threads as --jobs says, and writes the results in input order.
 //
 // Flags become members of the options object and the library validates them,
 // so a bad value is refused with the library's own message. The envelope the
-// library returns is read back with the small JSON reader below.
+// library returns is read back with the small JSON reader below; what kind of
+// error an error envelope holds is told by classify_error alone.
 
 #include "quendra.h"
 
-#include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -43,6 +50,22 @@ constexpr std::size_t kReportWidth = 79;
 // library reads the options before the document, and this one reads as JSON
 // and as YAML alike.
 constexpr std::string_view kProbeDocument = "null";
+// A document that any indent above 0, and YAML output, render on more than
+// one line (as JSON and as YAML alike it is a list holding a list).
+constexpr std::string_view kLayoutProbe = "[[0]]";
+
+// Batch mode hands lines to the worker threads in batches of at most this
+// many lines or bytes (a longer line makes a batch of its own), reads at most
+// kReadChunk bytes at a time, and keeps at most kBatchesPerJob batches per
+// thread and kMaxBytesInFlight input bytes between reading and writing, so
+// that a stream of any length runs in memory bounded by these numbers and by
+// its longest line.
+constexpr std::size_t kBatchLines = 1024;
+constexpr std::size_t kBatchBytes = std::size_t{64} << 10;
+constexpr std::size_t kReadChunk = std::size_t{64} << 10;
+constexpr std::size_t kBatchesPerJob = 4;
+constexpr std::size_t kMaxBytesInFlight = std::size_t{16} << 20;
+constexpr unsigned kMaxJobs = 1024;
 
 constexpr std::string_view kUsageHint = "Try 'quendra --help' for more information.\n";
 
@@ -88,21 +111,35 @@ Output:
       --report                    print a summary of what was omitted to
                                   standard error; with --explain also the
                                   table of field decisions
-      --ndjson                    batch mode: every line of the input is one
-                                  JSON document; write one compact envelope per
-                                  line, in order (input format json unless
-                                  --input-format says otherwise)
   -h, --help                      print this help and exit
       --version                   print the library's version and exit
+Batch mode:
+      --ndjson                    every line of the input is one JSON document
+                                  (input format json unless --input-format
+                                  says otherwise); write one compact envelope
+                                  per line, in input order; the shrunk text in
+                                  it is compact too (indent 0) unless --indent
+                                  or an indent in --options says otherwise
+      --documents                 with --ndjson: write each shrunk document
+                                  itself, as compact JSON, instead of its
+                                  envelope; a line that fails writes null, and
+                                  its error goes to standard error with the
+                                  line number
+  -j, --jobs N                    with --ndjson: shrink on N threads; the
+                                  output stays in input order and is the same
+                                  for every N (the number of cores)
 
 Invalid values are refused with the library's message (exit status 1). A
 document that cannot be brought within the budget still succeeds: the
 smallest form found is printed, its report says "fits": false, and a warning
-goes to standard error.
+goes to standard error. When the input format is auto and a text of several
+lines that is not JSON reads as one YAML string (an HTML error page, say), a
+warning says so.
 
 Exit status: 0 success; 1 the library answered with an error (the message goes
 to standard error; in --ndjson mode: at least one line failed, and every line
-still has its envelope); 2 usage error, unreadable input or unwritable output.
+still has its envelope, or null with --documents); 2 usage error, unreadable
+input or unwritable output.
 
 Examples:
   Shrink an API answer to 2000 characters and see what was dropped:
@@ -110,8 +147,8 @@ Examples:
   Keep every record but only the fields a question needs, as YAML:
     quendra --strategy condense --query "name and price" --format yaml \
         --max-chars 4000 answer.json
-  Shrink a stream of documents on all cores, keeping their order:
-    parallel --pipe -k quendra --ndjson --max-chars 500 < docs.ndjson > out.ndjson
+  Shrink a stream of documents on every core, keeping their order:
+    quendra --ndjson --documents --max-chars 500 < docs.ndjson > out.ndjson
 )";
 
 // ---------------------------------------------------------------------------
@@ -397,10 +434,75 @@ class Envelope {
   std::size_t size_ = 0;
 };
 
-// The error message of an error envelope (empty for a success).
-std::string envelope_error(const Json& envelope) {
-  const Json* error = envelope.find("error");
-  return error ? error->text : std::string();
+// What went wrong in a request, as the library's error messages tell it:
+// every message begins with one of a fixed set of prefixes.
+enum class ErrorKind {
+  InputNotUtf8,
+  OptionsNotUtf8,
+  OptionsNotJson,
+  OptionsInvalid,
+  InputNotJson,
+  InputNotYaml,
+  OutputTooLarge,
+  Internal,
+  Unknown,  // a message this command does not know
+};
+
+struct LibraryError {
+  ErrorKind kind = ErrorKind::Unknown;
+  std::string message;  // the whole message, as the library wrote it
+  std::size_t detail_at = 0;
+
+  // What follows the prefix: the parser's or the option's own message.
+  std::string_view detail() const { return std::string_view(message).substr(detail_at); }
+
+  // Whether every request with the same options would fail the same way.
+  bool about_options() const {
+    return kind == ErrorKind::OptionsNotUtf8 || kind == ErrorKind::OptionsNotJson ||
+           kind == ErrorKind::OptionsInvalid;
+  }
+};
+
+// The one place where a message is read for its kind: by the fixed prefix
+// the library begins it with. What follows a prefix is not looked at.
+LibraryError classify_error(std::string message) {
+  struct Prefix {
+    std::string_view text;
+    ErrorKind kind;
+  };
+  static constexpr Prefix kPrefixes[] = {
+      {"input is not valid UTF-8", ErrorKind::InputNotUtf8},
+      {"options are not valid UTF-8", ErrorKind::OptionsNotUtf8},
+      {"invalid options JSON: ", ErrorKind::OptionsNotJson},
+      {"invalid options: ", ErrorKind::OptionsInvalid},
+      {"invalid JSON input: ", ErrorKind::InputNotJson},
+      {"invalid YAML input: ", ErrorKind::InputNotYaml},
+      {"output too large to render", ErrorKind::OutputTooLarge},
+      {"internal error (panic) in quendra", ErrorKind::Internal},
+  };
+  LibraryError error;
+  for (const Prefix& p : kPrefixes) {
+    if (message.starts_with(p.text)) {
+      error.kind = p.kind;
+      error.detail_at = p.text.size();
+      break;
+    }
+  }
+  error.message = std::move(message);
+  return error;
+}
+
+// The error of an error envelope; an envelope that cannot be read is an
+// error of unknown kind whose message is the envelope's text.
+LibraryError envelope_error(std::string_view envelope_text) {
+  std::optional<Json> parsed = JsonReader(envelope_text).read();
+  const Json* error = parsed ? parsed->find("error") : nullptr;
+  if (error == nullptr || error->kind != Json::Kind::String) {
+    LibraryError unknown;
+    unknown.message = std::string(envelope_text);
+    return unknown;
+  }
+  return classify_error(error->text);
 }
 
 // ---------------------------------------------------------------------------
@@ -453,7 +555,8 @@ struct Command {
   bool envelope = false;
   bool report = false;
   bool ndjson = false;
-  bool input_format_given = false;
+  bool documents = false;  // batch mode writes the shrunk documents themselves
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
 };
 
 int usage_error(const std::string& message) {
@@ -468,6 +571,18 @@ std::string member(std::string_view key, std::string_view json_value) {
   out += ':';
   out += json_value;
   return out;
+}
+
+// The value of --jobs: a decimal number from 1 to kMaxJobs.
+std::optional<unsigned> parse_jobs(std::string_view text) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  unsigned n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (n < 1 || n > kMaxJobs) return std::nullopt;
+  return n;
 }
 
 // Reads the command line into `cmd`. Returns an exit status when the command
@@ -511,9 +626,23 @@ std::optional<int> parse_command_line(int argc, char** argv, Command& cmd) {
       std::printf("quendra %s\n", quendra_version());
       return kExitOk;
     }
-    if (arg == "--envelope" || arg == "--report" || arg == "--ndjson") {
+    if (arg == "--envelope" || arg == "--report" || arg == "--ndjson" || arg == "--documents") {
       if (!no_value()) return usage_error("option " + std::string(arg) + " takes no value");
-      (arg == "--envelope" ? cmd.envelope : arg == "--report" ? cmd.report : cmd.ndjson) = true;
+      (arg == "--envelope" ? cmd.envelope
+       : arg == "--report" ? cmd.report
+       : arg == "--ndjson" ? cmd.ndjson
+                           : cmd.documents) = true;
+      continue;
+    }
+    if (arg == "-j" || arg == "--jobs") {
+      std::optional<std::string_view> value = take_value();
+      if (!value) return usage_error("option " + std::string(arg) + " needs a value");
+      std::optional<unsigned> jobs = parse_jobs(*value);
+      if (!jobs) {
+        return usage_error("option " + std::string(arg) + " needs a number of threads from 1 to " +
+                           std::to_string(kMaxJobs) + ", not '" + std::string(*value) + "'");
+      }
+      cmd.jobs = *jobs;
       continue;
     }
     if (arg == "-o" || arg == "--output" || arg == "--options" || arg == "--protect") {
@@ -549,42 +678,57 @@ std::optional<int> parse_command_line(int argc, char** argv, Command& cmd) {
         append_json_string(json_value, *value);
       }
     }
-    if (flag->key == "input_format") cmd.input_format_given = true;
     cmd.pieces.push_back({Piece::Kind::Member, member(flag->key, json_value)});
   }
+  if (cmd.documents && !cmd.ndjson) return usage_error("option --documents needs --ndjson");
+  if (cmd.documents && cmd.envelope) {
+    return usage_error("options --documents and --envelope exclude each other");
+  }
   return std::nullopt;
+}
+
+// An options text that the library has read as JSON, without its byte-order
+// mark and the whitespace around the value.
+std::string_view json_value_text(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  constexpr std::string_view kSpace = " \t\n\r";
+  std::size_t open = text.find_first_not_of(kSpace);
+  if (open == std::string_view::npos) return {};
+  return text.substr(open, text.find_last_not_of(kSpace) + 1 - open);
 }
 
 // The members of an options object text that the library has accepted as a
 // JSON object: the text between its outer braces.
 std::string_view object_members(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  constexpr std::string_view kSpace = " \t\n\r";
-  std::size_t open = text.find_first_not_of(kSpace);
-  std::size_t close = text.find_last_not_of(kSpace);
-  if (open == std::string_view::npos || close <= open) return {};
-  std::string_view inner = text.substr(open + 1, close - open - 1);
-  if (inner.find_first_not_of(kSpace) == std::string_view::npos) return {};
+  text = json_value_text(text);
+  if (text.size() < 2) return {};
+  std::string_view inner = text.substr(1, text.size() - 2);
+  if (inner.find_first_not_of(" \t\n\r") == std::string_view::npos) return {};
   return inner;
 }
 
 // Whether the library's answer to an options text alone says the text is not
-// usable as an options object at all (as opposed to a bad option value).
-bool options_text_refused(const std::string& error) {
-  return error == "options are not valid UTF-8" || error.starts_with("invalid options JSON: ") ||
-         error == "invalid options: options must be a JSON object";
+// usable as an options object at all (not UTF-8, not JSON, or JSON but not an
+// object), as opposed to a bad option value.
+bool options_text_refused(const LibraryError& error, std::string_view text) {
+  switch (error.kind) {
+    case ErrorKind::OptionsNotUtf8:
+    case ErrorKind::OptionsNotJson: return true;
+    case ErrorKind::OptionsInvalid: return !json_value_text(text).starts_with('{');
+    default: return false;
+  }
 }
 
-// Builds the options object text. When an --options text is not a JSON
-// object, returns the library's error envelope for it instead, so its
-// message and positions refer to the text as the user wrote it.
-std::optional<std::string> build_options(const Command& cmd, std::string& options) {
-  std::vector<std::string_view> parts;
-  std::string default_format;
-  if (cmd.ndjson && !cmd.input_format_given) {
-    default_format = member("input_format", "\"json\"");
-    parts.push_back(default_format);
-  }
+// Builds the options object text: the members in `defaults` first, then
+// those of the command line in order, so that the library's rule "the last
+// occurrence of a key wins" lets every flag and --options override a default.
+// When an --options text is not a JSON object, returns the library's error
+// envelope for it instead, so its message and positions refer to the text as
+// the user wrote it.
+std::optional<std::string> build_options(const Command& cmd,
+                                         const std::vector<std::string>& defaults,
+                                         std::string& options) {
+  std::vector<std::string_view> parts(defaults.begin(), defaults.end());
   std::string protect;
   for (const Piece& piece : cmd.pieces) {
     switch (piece.kind) {
@@ -602,11 +746,8 @@ std::optional<std::string> build_options(const Command& cmd, std::string& option
       }
       case Piece::Kind::OptionsText: {
         Envelope check(kProbeDocument, piece.text);
-        if (!check.ok()) {
-          std::optional<Json> parsed = JsonReader(check.text()).read();
-          if (parsed && options_text_refused(envelope_error(*parsed))) {
-            return std::string(check.text());
-          }
+        if (!check.ok() && options_text_refused(envelope_error(check.text()), piece.text)) {
+          return std::string(check.text());
         }
         std::string_view inner = object_members(piece.text);
         if (!inner.empty()) parts.push_back(inner);
@@ -659,6 +800,13 @@ class Output {
   }
 
   void write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), file_); }
+
+  // Hands what is buffered to the destination, so that a reader at the other
+  // end of a pipe sees every result written so far.
+  void flush() { std::fflush(file_); }
+
+  // Whether a write has failed already.
+  bool failed() const { return std::ferror(file_) != 0; }
 
   // Writes `text` and a newline unless it already ends with one.
   void write_line(std::string_view text) {
@@ -817,18 +965,75 @@ int report_error(const Command& cmd, std::string_view envelope_text) {
     out.write_line(envelope_text);
     if (!out.finish()) return io_error("cannot write " + out.name());
   }
-  std::optional<Json> parsed = JsonReader(envelope_text).read();
-  std::string message = parsed ? envelope_error(*parsed) : std::string(envelope_text);
-  std::fprintf(stderr, "quendra: %s\n", message.c_str());
+  std::fprintf(stderr, "quendra: %s\n", envelope_error(envelope_text).message.c_str());
   return kExitError;
+}
+
+// The options object text `options` (as build_options writes it) with
+// `members` added at its end, where they override any earlier ones.
+std::string with_members(const std::string& options, std::string_view members) {
+  std::string out(options, 0, options.size() - 1);
+  if (out.size() > 1) out += ',';
+  out += members;
+  out += '}';
+  return out;
+}
+
+// The shrunk text of a success envelope, or nothing.
+std::optional<std::string> envelope_text_member(const Envelope& envelope) {
+  if (!envelope.ok()) return std::nullopt;
+  std::optional<Json> parsed = JsonReader(envelope.text()).read();
+  const Json* text = parsed ? parsed->find("text") : nullptr;
+  if (text == nullptr) return std::nullopt;
+  return text->text;
+}
+
+// The lines of `text`, not counting blank space at its end.
+std::size_t count_lines(std::string_view text) {
+  std::size_t end = text.find_last_not_of(" \t\r\n");
+  if (end == std::string_view::npos) return 0;
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + end, '\n'));
+}
+
+// When the input format was left to the library, a text of several lines did
+// not read as JSON, and YAML read all of it as one string, the input was most
+// likely meant as JSON and is something else: an HTML error page, JSON with
+// comments. Returns the warning that says so, or an empty text. `report` and
+// `text` come from the success envelope for `input`; the library is asked
+// again only in the rare case that the answer may be such a string.
+std::string single_string_warning(const std::string& input, const std::string& options,
+                                  const Json& report, const std::string& text) {
+  if (text_of(report, "input_format") != "yaml") return {};
+  std::size_t lines = count_lines(input);
+  if (lines < 2) return {};
+  if (text_of(report, "format") == "json") {
+    if (!text.starts_with('"')) return {};
+  } else {
+    // As YAML, a string takes one line or a literal block ("|", "|-", "|+");
+    // its compact JSON form starts with a quote.
+    std::string_view first(text.data(), std::min(text.find('\n'), text.size()));
+    bool one_line = first.size() + 1 == text.size();
+    if (!one_line && first != "|" && first != "|-" && first != "|+") return {};
+    std::optional<std::string> json = envelope_text_member(
+        Envelope(input, with_members(options, R"("format":"json","indent":0)")));
+    if (!json || !json->starts_with('"')) return {};
+  }
+  // "null" reads as JSON unless the options ask for YAML.
+  Envelope probe(kProbeDocument, options);
+  std::optional<Json> parsed = JsonReader(probe.text()).read();
+  const Json* probe_report = parsed ? parsed->find("report") : nullptr;
+  if (probe_report == nullptr || text_of(*probe_report, "input_format") != "json") return {};
+
+  LibraryError as_json =
+      envelope_error(Envelope(input, with_members(options, R"("input_format":"json")")).text());
+  return "quendra: warning: the input is not JSON (" + std::string(as_json.detail()) + "); its " +
+         std::to_string(lines) + " lines were read as a single YAML string\n";
 }
 
 int run_single(const Command& cmd, const std::string& options) {
   std::string input;
   if (!read_all(cmd.input_path, input)) return io_error("cannot read " + input_name(cmd.input_path));
   Envelope envelope(input, options);
-  input.clear();
-  input.shrink_to_fit();
   if (!envelope.ok()) return report_error(cmd, envelope.text());
 
   std::optional<Json> parsed = JsonReader(envelope.text()).read();
@@ -838,6 +1043,10 @@ int run_single(const Command& cmd, const std::string& options) {
     std::fprintf(stderr, "quendra: the library returned an envelope that cannot be read\n");
     return kExitError;
   }
+  std::string warning = single_string_warning(input, options, *report, text->text);
+  input.clear();
+  input.shrink_to_fit();
+
   Output out(cmd.output_path);
   if (!out.open()) return io_error("cannot write " + out.name());
   out.write_line(cmd.envelope ? envelope.text() : std::string_view(text->text));
@@ -845,6 +1054,7 @@ int run_single(const Command& cmd, const std::string& options) {
   // Standard output is complete before the summary starts on standard error.
   std::fflush(stdout);
   if (cmd.report) print_report(*report);
+  std::fputs(warning.c_str(), stderr);
   if (!flag_of(*report, "fits")) {
     std::fprintf(stderr, "quendra: warning: the smallest form found has %s characters, over the budget of %s\n",
                  number_of(*report, "output_chars").c_str(), number_of(*report, "max_chars").c_str());
@@ -852,17 +1062,352 @@ int run_single(const Command& cmd, const std::string& options) {
   return kExitOk;
 }
 
-// One envelope per input line, in order. Only one line is held at a time.
-int run_ndjson(const Command& cmd, const std::string& options) {
-  // Options that every line would be refused for are refused once, here.
-  {
-    Envelope check(kProbeDocument, options);
-    std::optional<Json> parsed = JsonReader(check.text()).read();
-    std::string error = parsed ? envelope_error(*parsed) : std::string();
-    if (error.starts_with("invalid options") || error.starts_with("options are not")) {
-      return report_error(cmd, check.text());
+// ---------------------------------------------------------------------------
+// Batch mode.
+
+// How every line of a batch is shrunk and written.
+struct BatchSettings {
+  std::string options;
+  bool documents = false;          // the shrunk documents instead of the envelopes
+  bool count_over_budget = false;  // for --report
+};
+
+struct BatchCounts {
+  std::size_t lines = 0;
+  std::size_t failed = 0;
+  std::size_t over_budget = 0;
+
+  void add(const BatchCounts& other) {
+    lines += other.lines;
+    failed += other.failed;
+    over_budget += other.over_budget;
+  }
+};
+
+// A run of whole input lines and what shrinking them gave.
+struct Batch {
+  std::string input;           // the lines, each ending in '\n'
+  std::size_t first_line = 0;  // the number of its first line, counted from 1
+  std::string output;          // one line for each input line
+  std::string errors;          // messages for standard error
+  BatchCounts counts;
+  bool done = false;  // shrunk and ready to be written
+};
+
+// Shrinks every line of `batch` into its output, errors and counts. A line is
+// the document as it stands between two line feeds: empty lines, a carriage
+// return before the line feed and a byte-order mark all go to the library.
+void shrink_batch(const BatchSettings& settings, Batch& batch) {
+  std::string_view rest = batch.input;
+  std::size_t number = batch.first_line;
+  for (; !rest.empty(); ++number) {
+    std::size_t end = std::min(rest.find('\n'), rest.size());
+    std::string_view document = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    Envelope envelope(document, settings.options);
+    ++batch.counts.lines;
+    if (!envelope.ok()) ++batch.counts.failed;
+    std::optional<Json> parsed;
+    if (envelope.ok() && (settings.documents || settings.count_over_budget)) {
+      parsed = JsonReader(envelope.text()).read();
+    }
+    const Json* report = parsed ? parsed->find("report") : nullptr;
+    if (report != nullptr && !flag_of(*report, "fits")) ++batch.counts.over_budget;
+    if (!settings.documents) {
+      batch.output += envelope.text();
+      batch.output += '\n';
+      continue;
+    }
+    const Json* text = parsed ? parsed->find("text") : nullptr;
+    if (text != nullptr) {
+      batch.output += text->text;
+      batch.output += '\n';
+      continue;
+    }
+    // A line without a document writes null, so that every output line still
+    // answers the input line of the same number.
+    batch.output += "null\n";
+    std::string message = "the library returned an envelope that cannot be read";
+    if (envelope.ok()) {
+      ++batch.counts.failed;
+    } else {
+      message = envelope_error(envelope.text()).message;
+    }
+    batch.errors += "quendra: line " + std::to_string(number) + ": " + message + "\n";
+  }
+}
+
+// Writes a shrunk batch: its lines to the output, its messages to standard
+// error (after the output so far, so that a terminal shows them in order).
+void write_batch(Output& out, const Batch& batch) {
+  out.write(batch.output);
+  if (!batch.errors.empty()) {
+    out.flush();
+    std::fwrite(batch.errors.data(), 1, batch.errors.size(), stderr);
+  }
+}
+
+// Reads a stream in batches of whole lines. A batch takes the lines that are
+// in memory already, up to kBatchLines lines or kBatchBytes bytes, so that a
+// slow stream is shrunk as its lines arrive and a fast one in large batches.
+class LineReader {
+ public:
+  explicit LineReader(int fd) : fd_(fd) {}
+
+  // Fills `batch` with the next lines, each ending in '\n' (added to a last
+  // line that has none), and the number of the first. Returns false at the
+  // end of the input, or when reading failed (then error() is not 0).
+  bool next(Batch& batch) {
+    batch.input.clear();
+    for (;;) {
+      std::size_t end = start_;
+      std::size_t lines = 0;
+      while (lines < kBatchLines && (lines == 0 || end - start_ < kBatchBytes)) {
+        std::size_t from = std::max(end, scanned_);
+        const void* newline = std::memchr(buffer_.data() + from, '\n', buffer_.size() - from);
+        if (newline == nullptr) {
+          scanned_ = buffer_.size();
+          break;
+        }
+        end = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer_.data()) + 1;
+        ++lines;
+      }
+      if (lines == 0 && at_end_ && error_ == 0 && start_ < buffer_.size()) {
+        end = buffer_.size();
+        lines = 1;
+      }
+      if (lines > 0) {
+        batch.input.assign(buffer_, start_, end - start_);
+        if (!batch.input.ends_with('\n')) batch.input += '\n';
+        batch.first_line = next_line_;
+        next_line_ += lines;
+        start_ = end;
+        scanned_ = std::max(scanned_, end);
+        return true;
+      }
+      if (at_end_) return false;
+      fill();
     }
   }
+
+  int error() const { return error_; }
+
+ private:
+  // Drops the lines already handed out and reads what the input has next.
+  void fill() {
+    buffer_.erase(0, start_);
+    scanned_ -= start_;
+    start_ = 0;
+    std::size_t old = buffer_.size();
+    buffer_.resize(old + kReadChunk);
+    ssize_t n;
+    do {
+      n = ::read(fd_, buffer_.data() + old, kReadChunk);
+    } while (n < 0 && errno == EINTR);
+    buffer_.resize(old + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n <= 0) at_end_ = true;
+    if (n < 0) error_ = errno;
+  }
+
+  int fd_;
+  std::string buffer_;
+  std::size_t start_ = 0;    // the first byte not handed out yet
+  std::size_t scanned_ = 0;  // no line feed stands in [start_, scanned_)
+  std::size_t next_line_ = 1;
+  bool at_end_ = false;
+  int error_ = 0;
+};
+
+// Shrinks the batches one after the other on this thread.
+BatchCounts run_batches(const BatchSettings& settings, LineReader& reader, Output& out) {
+  BatchCounts counts;
+  Batch batch;
+  while (!out.failed() && reader.next(batch)) {
+    batch.output.clear();
+    batch.errors.clear();
+    batch.counts = {};
+    shrink_batch(settings, batch);
+    write_batch(out, batch);
+    out.flush();
+    counts.add(batch.counts);
+  }
+  return counts;
+}
+
+// Shrinks batches on several worker threads. The calling thread reads, and a
+// writer thread writes the shrunk batches in input order. Between the two
+// stand at most kBatchesPerJob batches per worker, and no more than
+// kMaxBytesInFlight input bytes unless one batch alone is larger.
+class BatchPipeline {
+ public:
+  BatchPipeline(const BatchSettings& settings, Output& out, unsigned jobs)
+      : settings_(settings), out_(out), jobs_(jobs) {}
+
+  BatchCounts run(LineReader& reader) {
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < jobs_; ++i) workers.emplace_back(&BatchPipeline::work, this);
+    std::thread writer(&BatchPipeline::write, this);
+    const std::size_t max_batches = kBatchesPerJob * jobs_;
+    for (;;) {
+      std::unique_ptr<Batch> batch = spare_batch();
+      if (!reader.next(*batch)) break;
+      std::unique_lock lock(mutex_);
+      room_.wait(lock, [&] {
+        return output_failed_ || (in_flight_.size() < max_batches &&
+                                  (in_flight_.empty() ||
+                                   bytes_in_flight_ + batch->input.size() <= kMaxBytesInFlight));
+      });
+      if (output_failed_) break;
+      bytes_in_flight_ += batch->input.size();
+      queued_.push_back(batch.get());
+      in_flight_.push_back(std::move(batch));
+      lock.unlock();
+      work_ready_.notify_one();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      input_done_ = true;
+    }
+    work_ready_.notify_all();
+    batch_done_.notify_all();
+    for (std::thread& worker : workers) worker.join();
+    writer.join();
+    return counts_;
+  }
+
+ private:
+  void work() {
+    for (;;) {
+      Batch* batch;
+      bool skip;
+      {
+        std::unique_lock lock(mutex_);
+        work_ready_.wait(lock, [&] { return !queued_.empty() || input_done_; });
+        if (queued_.empty()) return;
+        batch = queued_.front();
+        queued_.pop_front();
+        skip = output_failed_;
+      }
+      if (!skip) shrink_batch(settings_, *batch);
+      {
+        std::lock_guard lock(mutex_);
+        batch->done = true;
+      }
+      batch_done_.notify_one();
+    }
+  }
+
+  void write() {
+    for (;;) {
+      std::unique_ptr<Batch> batch;
+      {
+        std::unique_lock lock(mutex_);
+        auto ready = [&] { return in_flight_.empty() ? input_done_ : in_flight_.front()->done; };
+        if (!ready()) {
+          // Whoever reads the output gets everything that is ready before
+          // this thread waits.
+          lock.unlock();
+          out_.flush();
+          lock.lock();
+          batch_done_.wait(lock, ready);
+        }
+        if (in_flight_.empty()) return;
+        batch = std::move(in_flight_.front());
+        in_flight_.pop_front();
+        bytes_in_flight_ -= batch->input.size();
+      }
+      room_.notify_one();
+      if (!output_failed_) {
+        counts_.add(batch->counts);
+        write_batch(out_, *batch);
+      }
+      bool failed = out_.failed();
+      std::lock_guard lock(mutex_);
+      if (failed && !output_failed_) {
+        output_failed_ = true;
+        room_.notify_all();
+      }
+      // A batch that held a line far longer than a batch gives its memory back.
+      if (batch->input.capacity() <= 4 * kBatchBytes &&
+          batch->output.capacity() <= 16 * kBatchBytes) {
+        spare_.push_back(std::move(batch));
+      }
+    }
+  }
+
+  // A written batch to be filled again, with the buffers it has: buffers
+  // allocated afresh for every batch make the kernel map and clear new pages
+  // every time.
+  std::unique_ptr<Batch> spare_batch() {
+    std::unique_ptr<Batch> batch;
+    {
+      std::lock_guard lock(mutex_);
+      if (!spare_.empty()) {
+        batch = std::move(spare_.back());
+        spare_.pop_back();
+      }
+    }
+    if (!batch) return std::make_unique<Batch>();
+    batch->output.clear();
+    batch->errors.clear();
+    batch->counts = {};
+    batch->done = false;
+    return batch;
+  }
+
+  const BatchSettings& settings_;
+  Output& out_;
+  const unsigned jobs_;
+
+  std::mutex mutex_;
+  std::condition_variable work_ready_;  // a batch was queued, or the input ended
+  std::condition_variable batch_done_;  // a batch was shrunk, or the input ended
+  std::condition_variable room_;        // a batch was written, or writing failed
+  std::deque<std::unique_ptr<Batch>> in_flight_;  // read and not yet written, in input order
+  std::deque<Batch*> queued_;                     // not yet taken by a worker
+  std::vector<std::unique_ptr<Batch>> spare_;     // written, to be filled again
+  std::size_t bytes_in_flight_ = 0;
+  bool input_done_ = false;
+  bool output_failed_ = false;  // set by the writer only
+  BatchCounts counts_;          // the writer's, until run() returns
+};
+
+// The text member of the envelope for `document`, when it has one.
+std::optional<std::string> shrunk_text(std::string_view document, const std::string& options) {
+  return envelope_text_member(Envelope(document, options));
+}
+
+// One envelope (or with --documents one document) per input line, in order.
+int run_ndjson(const Command& cmd) {
+  std::vector<std::string> defaults = {member("input_format", R"("json")")};
+  if (cmd.documents) defaults.push_back(member("format", R"("json")"));
+  std::string options;
+  if (std::optional<std::string> refused = build_options(cmd, defaults, options)) {
+    return report_error(cmd, *refused);
+  }
+  // Options that every line would be refused for are refused once, here.
+  Envelope check(kProbeDocument, options);
+  if (!check.ok()) {
+    if (envelope_error(check.text()).about_options()) return report_error(cmd, check.text());
+  } else {
+    // Compact text by default; YAML output needs an indent of 2 at least and
+    // keeps the library's default.
+    std::optional<Json> parsed = JsonReader(check.text()).read();
+    const Json* report = parsed ? parsed->find("report") : nullptr;
+    if (report != nullptr && text_of(*report, "format") != "yaml") {
+      defaults.insert(defaults.begin(), member("indent", "0"));
+      build_options(cmd, defaults, options);
+    }
+  }
+  if (cmd.documents) {
+    std::optional<std::string> layout = shrunk_text(kLayoutProbe, options);
+    if (layout && layout->find('\n') != std::string::npos) {
+      return usage_error(
+          "option --documents writes each document as compact JSON on one line: it cannot be "
+          "used with YAML output or an indent above 0");
+    }
+  }
+
   bool use_stdin = cmd.input_path.empty() || cmd.input_path == "-";
   std::FILE* in = use_stdin ? stdin : std::fopen(cmd.input_path.c_str(), "rb");
   if (in == nullptr) return io_error("cannot read " + input_name(cmd.input_path));
@@ -871,35 +1416,21 @@ int run_ndjson(const Command& cmd, const std::string& options) {
     if (!use_stdin) std::fclose(in);
     return io_error("cannot write " + out.name());
   }
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  std::size_t lines = 0, failed = 0, over_budget = 0;
-  ssize_t length;
-  while ((length = ::getline(&line, &capacity, in)) >= 0) {
-    std::string_view document(line, static_cast<std::size_t>(length));
-    if (document.ends_with('\n')) document.remove_suffix(1);
-    Envelope envelope(document, options);
-    out.write(envelope.text());
-    out.write("\n");
-    ++lines;
-    if (!envelope.ok()) {
-      ++failed;
-    } else if (cmd.report) {
-      std::optional<Json> parsed = JsonReader(envelope.text()).read();
-      const Json* report = parsed ? parsed->find("report") : nullptr;
-      if (report != nullptr && !flag_of(*report, "fits")) ++over_budget;
-    }
-  }
-  std::free(line);
-  bool read_ok = !std::ferror(in);
+  BatchSettings settings{options, cmd.documents, cmd.report};
+  LineReader reader(fileno(in));
+  BatchCounts counts = cmd.jobs == 1 ? run_batches(settings, reader, out)
+                                     : BatchPipeline(settings, out, cmd.jobs).run(reader);
   if (!use_stdin) std::fclose(in);
   if (!out.finish()) return io_error("cannot write " + out.name());
-  if (!read_ok) return io_error("cannot read " + input_name(cmd.input_path));
-  if (cmd.report) {
-    std::fprintf(stderr, "documents: %zu, errors: %zu, over budget: %zu\n", lines, failed,
-                 over_budget);
+  if (reader.error() != 0) {
+    errno = reader.error();
+    return io_error("cannot read " + input_name(cmd.input_path));
   }
-  return failed == 0 ? kExitOk : kExitError;
+  if (cmd.report) {
+    std::fprintf(stderr, "documents: %zu, errors: %zu, over budget: %zu\n", counts.lines,
+                 counts.failed, counts.over_budget);
+  }
+  return counts.failed == 0 ? kExitOk : kExitError;
 }
 
 }  // namespace
@@ -907,9 +1438,10 @@ int run_ndjson(const Command& cmd, const std::string& options) {
 int main(int argc, char** argv) {
   Command cmd;
   if (std::optional<int> done = parse_command_line(argc, argv, cmd)) return *done;
+  if (cmd.ndjson) return run_ndjson(cmd);
   std::string options;
-  if (std::optional<std::string> refused = build_options(cmd, options)) {
+  if (std::optional<std::string> refused = build_options(cmd, {}, options)) {
     return report_error(cmd, *refused);
   }
-  return cmd.ndjson ? run_ndjson(cmd, options) : run_single(cmd, options);
+  return run_single(cmd, options);
 }

@@ -6,6 +6,7 @@ the library's answer for the options the flag stands for.
 
 import json
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -213,12 +214,28 @@ class OutputTest(unittest.TestCase):
 class NdjsonTest(unittest.TestCase):
     def test_one_envelope_per_line_in_order(self):
         lines = ['{"a":1}', "", "not json", "[1,2,3]", "  {\"b\": [true, null]}  "]
-        status, out, err = run(["--ndjson", "--indent", "0"], "\n".join(lines))
+        status, out, err = run(["--ndjson"], "\n".join(lines))
         self.assertEqual((status, err), (1, ""))
         want = [_envelope(line, indent=0, input_format="json") for line in lines]
         self.assertEqual(out.splitlines(), want)
         self.assertEqual(json.loads(out.splitlines()[2])["error"],
                          "invalid JSON input: invalid literal at line 1, column 1")
+
+    def test_the_text_is_compact_unless_an_indent_is_given(self):
+        doc = '{"a": [1, 2]}'
+        cases = [
+            ([], {"indent": 0}),
+            (["--indent", "2"], {"indent": 2}),
+            (["--options", '{"indent": 3}'], {"indent": 3}),
+            (["--format", "yaml"], {"format": "yaml"}),
+            (["--input-format", "yaml"], {"input_format": "yaml"}),
+        ]
+        for flags, options in cases:
+            with self.subTest(flags=flags):
+                status, out, err = run(["--ndjson", *flags], doc + "\n")
+                self.assertEqual((status, err), (0, ""))
+                options.setdefault("input_format", "json")
+                self.assertEqual(out, _envelope(doc, **options) + "\n")
 
     def test_all_good_lines_exit_zero_and_report_counts(self):
         stream = "".join('{"n":%d,"s":"%s"}\n' % (i, "w " * (i * 10)) for i in range(20))
@@ -233,9 +250,145 @@ class NdjsonTest(unittest.TestCase):
         self.assertEqual(json.loads(out)["text"], "a:\n  - 1\n  - 2\n")
 
     def test_bad_options_stop_the_batch_before_any_line(self):
-        status, out, err = run(["--ndjson", "--indent", "x"], '{"a":1}\n{"b":2}\n')
-        self.assertEqual((status, out), (1, ""))
-        self.assertEqual(err, "quendra: invalid options: indent must be a non-negative integer\n")
+        for flags, message in [
+            (["--indent", "x"], "invalid options: indent must be a non-negative integer"),
+            (["--options", "[1]"], "invalid options: options must be a JSON object"),
+            (["--options", "{"], "invalid options JSON: expected string key at line 1, column 2"),
+            (["--documents", "--strategy", "x"],
+             'invalid options: array_strategy must be "sample" or "condense"'),
+        ]:
+            with self.subTest(flags=flags):
+                status, out, err = run(["--ndjson", *flags], '{"a":1}\n{"b":2}\n')
+                self.assertEqual((status, out, err), (1, "", "quendra: " + message + "\n"))
+
+    def test_every_job_count_writes_the_same_bytes(self):
+        # Blank lines, failing lines, a carriage return, a byte-order mark,
+        # lines longer than a batch and a last line without a line feed.
+        lines = []
+        for i in range(6000):
+            kind = i % 101
+            if kind == 7:
+                lines.append("")
+            elif kind == 13:
+                lines.append('{"broken": [%d' % i)
+            elif kind == 29:
+                lines.append('{"crlf": %d}\r' % i)
+            elif kind == 31:
+                lines.append('\ufeff{"bom": %d}' % i)
+            elif i in (2500, 2501):
+                lines.append(json.dumps({"long": ["x" * 1000] * 300, "i": i}))
+            else:
+                lines.append(json.dumps({"id": i, "t": "lorem ipsum " * (i % 30),
+                                         "xs": list(range(i % 40))}))
+        stream = "\n".join(lines)
+        for flags in (["--max-chars", "80"], ["--max-chars", "80", "--documents", "--report"]):
+            with self.subTest(flags=flags):
+                results = {jobs: run(["--ndjson", "--jobs", str(jobs), *flags], stream)
+                           for jobs in (1, 2, 3, 8)}
+                for jobs, result in results.items():
+                    self.assertEqual(result, results[1], "--jobs %d" % jobs)
+                status, out, err = results[1]
+                self.assertEqual(status, 1)
+                self.assertEqual(len(out.splitlines()), len(lines))
+        envelopes = run(["--ndjson", "--max-chars", "80"], stream)[1].splitlines()
+        want = [_envelope(line, max_chars=80, indent=0, input_format="json") for line in lines]
+        self.assertEqual(envelopes, want)
+
+    def test_documents_write_the_shrunk_documents(self):
+        stream = '{"a": [1,2,3,4,5,6,7,8,9,10]}\n\n{"b":\nnull\n[1, 2]'
+        status, out, err = run(["--ndjson", "--documents", "--max-chars", "24"], stream)
+        self.assertEqual(status, 1)
+        self.assertEqual(out.splitlines(), [
+            json.loads(_envelope('{"a": [1,2,3,4,5,6,7,8,9,10]}', max_chars=24, indent=0))["text"],
+            "null", "null", "null", "[1,2]"])
+        self.assertEqual(err.splitlines(), [
+            "quendra: line 2: invalid JSON input: unexpected end of input at line 1, column 1",
+            "quendra: line 3: invalid JSON input: unexpected end of input at line 1, column 6",
+        ])
+        status, out, _ = run(["--ndjson", "--documents", "--input-format", "yaml"], "a: [1, 2]\n")
+        self.assertEqual((status, out), (0, '{"a":[1,2]}\n'))
+
+    def test_usage_errors(self):
+        hint = "\nTry 'quendra --help' for more information.\n"
+        one_line = ("quendra: option --documents writes each document as compact JSON on one "
+                    "line: it cannot be used with YAML output or an indent above 0")
+        cases = [
+            (["--ndjson", "--jobs", "0"],
+             "quendra: option --jobs needs a number of threads from 1 to 1024, not '0'"),
+            (["--ndjson", "-j", "two"],
+             "quendra: option -j needs a number of threads from 1 to 1024, not 'two'"),
+            (["--ndjson", "--jobs=1025"],
+             "quendra: option --jobs needs a number of threads from 1 to 1024, not '1025'"),
+            (["--ndjson", "--jobs"], "quendra: option --jobs needs a value"),
+            (["--documents"], "quendra: option --documents needs --ndjson"),
+            (["--ndjson", "--documents", "--envelope"],
+             "quendra: options --documents and --envelope exclude each other"),
+            (["--ndjson", "--documents", "--indent", "2"], one_line),
+            (["--ndjson", "--documents", "--options", '{"indent": 1}'], one_line),
+            (["--ndjson", "--documents", "--format", "yaml"], one_line),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                self.assertEqual(run(args, '{"a":1}\n'), (2, "", message + hint))
+
+    def test_each_line_is_answered_as_it_arrives(self):
+        for jobs in ("1", "2"):
+            with self.subTest(jobs=jobs):
+                proc = subprocess.Popen([support.CLI, "--ndjson", "--documents", "--jobs", jobs],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                try:
+                    for n in range(3):
+                        proc.stdin.write(b'{"n": %d}\n' % n)
+                        proc.stdin.flush()
+                        ready, _, _ = select.select([proc.stdout], [], [], 30)
+                        self.assertTrue(ready, "no answer to line %d while the input is open" % n)
+                        self.assertEqual(proc.stdout.readline(), b'{"n":%d}\n' % n)
+                finally:
+                    proc.stdin.close()
+                    proc.stdout.close()
+                    proc.wait(timeout=60)
+
+
+class InputFormatWarningTest(unittest.TestCase):
+    HTML = "<html>\n<body>502 Bad Gateway</body>\n</html>\n"
+
+    def test_a_text_of_several_lines_read_as_one_yaml_string(self):
+        warning = ("quendra: warning: the input is not JSON (unexpected character at line 1, "
+                   "column 1); its 3 lines were read as a single YAML string\n")
+        cases = [
+            ([], self.HTML, warning),
+            (["--format", "json", "--indent", "0"], self.HTML, warning),
+            (["--format", "yaml"], self.HTML, warning),
+            (["--max-chars", "20"], self.HTML, warning),
+            ([], "|\n  one\n  two\n", warning),
+            (["--input-format", "yaml"], self.HTML, ""),
+            (["--options", '{"input_format": "yaml"}'], self.HTML, ""),
+            ([], "<html></html>\n", ""),
+            ([], "a: 1\nb: two\n", ""),
+            ([], "- x\n- y\n", ""),
+            ([], "a: |\n  one\n  two\n", ""),
+            ([], "# a comment\n42\n", ""),
+        ]
+        for flags, text, want in cases:
+            with self.subTest(flags=flags, text=text):
+                status, out, err = run(flags, text)
+                self.assertEqual(status, 0)
+                self.assertEqual(err, want)
+                expected = quendra.shrink(text, **_options(flags)).text
+                self.assertEqual(out, expected if expected.endswith("\n") else expected + "\n")
+
+
+def _options(flags):
+    """The options that the flags of InputFormatWarningTest stand for."""
+    keys = {"--format": "format", "--indent": "indent", "--max-chars": "max_chars",
+            "--input-format": "input_format"}
+    options = {}
+    for flag, value in zip(flags[::2], flags[1::2]):
+        if flag == "--options":
+            options.update(json.loads(value))
+        else:
+            options[keys[flag]] = int(value) if value.isdigit() else value
+    return options
 
 
 def _envelope(document, **options):
@@ -264,15 +417,20 @@ class ParallelTest(unittest.TestCase):
         return "\n".join(lines) + "\n"
 
     def test_every_envelope_comes_back_in_order(self):
+        # The README's recipe: parallel cuts the file into blocks at line
+        # ends, one process with --jobs 1 per job slot.
         stream = self.stream(3000)
-        args = ["--ndjson", "--max-chars", "120", "--indent", "0"]
+        args = ["--ndjson", "--max-chars", "120"]
         status, sequential, _ = run(args, stream)
         self.assertEqual(status, 1)
-        env = dict(os.environ, HOME=tempfile.gettempdir())
-        done = subprocess.run(
-            ["parallel", "--will-cite", "--pipe", "-k", "--block", "100k", support.CLI, *args],
-            input=stream.encode(), capture_output=True, env=env, timeout=300,
-        )
+        with tempfile.TemporaryDirectory() as tmp:
+            path = Path(tmp) / "docs.ndjson"
+            path.write_text(stream)
+            done = subprocess.run(
+                ["parallel", "--will-cite", "--pipepart", "-a", str(path), "--block", "-4", "-k",
+                 "--sshlogin", "2/:", support.CLI, *args, "--jobs", "1"],
+                capture_output=True, env=dict(os.environ, HOME=tmp), timeout=300,
+            )
         got = done.stdout.decode().splitlines()
         self.assertEqual(len(got), 3000)
         self.assertEqual(got, sequential.splitlines())

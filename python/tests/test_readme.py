@@ -9,8 +9,9 @@
 - ```sh blocks (set-up commands such as make and cmake) are only shown.
 
 All of them run in one scratch directory that holds a link to examples/, with
-the built command first on PATH. QUENDRA_UPDATE_README=1 writes the actual
-outputs into the README instead of comparing them.
+the directory of the built command first on PATH, as the README tells.
+QUENDRA_UPDATE_README=1 writes the actual outputs into the README instead of
+comparing them.
 """
 
 import os
@@ -85,9 +86,8 @@ class ReadmeTest(unittest.TestCase):
     def setUpClass(cls):
         cls.scratch = Path(tempfile.mkdtemp(prefix="quendra-readme-"))
         (cls.scratch / "examples").symlink_to(support.ROOT / "examples")
-        bin_dir = cls.scratch / ".bin"
-        bin_dir.mkdir()
-        (bin_dir / "quendra").symlink_to(support.CLI)
+        # As the README says: the build directory first on PATH.
+        bin_dir = Path(support.CLI).resolve().parent
         cls.env = dict(
             os.environ,
             PATH=f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}",
