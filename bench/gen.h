@@ -129,6 +129,8 @@ inline void container(Rng& rng, std::string& out, const std::string& svc, const 
   const std::string p = num(port);
   add(out, "{\"name\":\"", name, "\",\"image\":\"registry.example.com/", team, "/", svc, ":1.",
       num(rng.below(30)), ".", num(rng.below(10)), "\",\"imagePullPolicy\":\"IfNotPresent\"");
+  add(out, ",\"command\":[\"/usr/local/bin/", svc, "\",\"--config=/etc/", svc,
+      "/config.yaml\",\"--listen=0.0.0.0:", p, "\",\"--log-format=json\"]");
   add(out, ",\"ports\":[");
   for (std::size_t i = 0, n = 1 + rng.below(3); i < n; ++i) {
     if (i) out.push_back(',');
@@ -136,10 +138,17 @@ inline void container(Rng& rng, std::string& out, const std::string& svc, const 
         ",\"protocol\":\"TCP\"}");
   }
   add(out, "],\"env\":[");
-  for (std::size_t i = 0, n = 3 + rng.below(10); i < n; ++i) {
+  for (std::size_t i = 0, n = 3 + rng.below(6); i < n; ++i) {
     if (i) out.push_back(',');
     add(out, "{\"name\":\"", kEnvNames[rng.below(sizeof kEnvNames / sizeof kEnvNames[0])],
-        "\",\"value\":\"", kWords[rng.below(sizeof kWords / sizeof kWords[0])], "\"}");
+        "\",\"value\":\"");
+    if (rng.below(2)) {
+      add(out, "https://", svc, ".", team, ".svc.cluster.local:", p, "/api/v",
+          num(1 + rng.below(3)), "/", kWords[rng.below(sizeof kWords / sizeof kWords[0])]);
+    } else {
+      out += kWords[rng.below(sizeof kWords / sizeof kWords[0])];
+    }
+    out += "\"}";
   }
   add(out, "],\"resources\":{\"limits\":{\"cpu\":\"", num(100 * (1 + rng.below(20))),
       "m\",\"memory\":\"", num(128 << rng.below(5)), "Mi\"},\"requests\":{\"cpu\":\"",
@@ -163,7 +172,17 @@ inline void service(Rng& rng, std::string& out, std::size_t id) {
       rng.below(2) ? "backend" : "frontend", "\",\"env\":\"", rng.below(3) ? "prod" : "staging",
       "\",\"version\":\"v", num(rng.below(5)), ".", num(rng.below(20)), "\"}");
   add(out, ",\"annotations\":{\"deploy.example.com/revision\":\"", num(rng.below(200)),
-      "\",\"owner\":\"user", num(rng.below(5000)), "\"}}");
+      "\",\"owner\":\"user", num(rng.below(5000)), "\"");
+  // What kubectl keeps of the applied manifest: JSON inside a string.
+  add(out, ",\"kubectl.kubernetes.io/last-applied-configuration\":\"{\\\"apiVersion\\\":"
+      "\\\"apps/v1\\\",\\\"kind\\\":\\\"Deployment\\\",\\\"metadata\\\":{\\\"name\\\":\\\"",
+      svc, "\\\",\\\"namespace\\\":\\\"", team,
+      "\\\"},\\\"spec\\\":{\\\"replicas\\\":", num(1 + rng.below(6)),
+      ",\\\"template\\\":{\\\"spec\\\":{\\\"containers\\\":[{\\\"name\\\":\\\"main\\\","
+      "\\\"image\\\":\\\"registry.example.com/", team, "/", svc, "\\\"}]}}}}\\n\"");
+  add(out, ",\"description\":\"");
+  words(rng, out, 60 + rng.below(100));
+  add(out, "\"}}");
   const std::size_t port = 8000 + rng.below(1000);
   add(out, ",\"spec\":{\"replicas\":", num(1 + rng.below(6)),
       ",\"strategy\":{\"type\":\"RollingUpdate\",\"rollingUpdate\":{\"maxSurge\":\"25%\","
@@ -177,7 +196,17 @@ inline void service(Rng& rng, std::string& out, std::size_t id) {
     container(rng, out, svc, team, "sidecar", port + 100);
   }
   add(out, "],\"volumes\":[{\"name\":\"config\",\"configMap\":{\"name\":\"", svc,
-      "-config\"}}]}}},\"settings\":{");
+      "-config\"}}]}}}");
+  // The mounted configuration file, as a config map holds it: one string.
+  add(out, ",\"configMap\":{\"data\":{\"config.yaml\":\"server:\\n  listen: 0.0.0.0:", num(port),
+      "\\n  name: ", svc, "\\nlogging:\\n  level: info\\n  format: json\\nfeatures:\\n");
+  for (std::size_t i = 0, n = 20 + rng.below(40); i < n; ++i) {
+    add(out, "  ", kWords[rng.below(sizeof kWords / sizeof kWords[0])], "_", num(i), ": ",
+        rng.below(2) ? "true" : "false", "\\n");
+  }
+  add(out, "notes: |\\n  ");
+  words(rng, out, 80 + rng.below(120));
+  add(out, "\\n\"}},\"settings\":{");
   for (std::size_t i = 0, n = 4 + rng.below(10); i < n; ++i) {
     if (i) out.push_back(',');
     add(out, "\"", kSettingNames[rng.below(sizeof kSettingNames / sizeof kSettingNames[0])], "_",

@@ -28,6 +28,9 @@ namespace {
 constexpr std::uint64_t kRowSpread = 0x9E3779B97F4A7C15ull;
 // Preview lengths of the two planning attempts of a pass.
 constexpr std::array<std::size_t, 2> kPreviewHeads = {24, 12};
+// Arrays of at most this many records are planned without first checking,
+// from their keys alone, that some column could fit.
+constexpr std::size_t kScannedAnyway = 64;
 // Dropped-field entries one fitting attempt lists at most.
 constexpr std::size_t kMaxDroppedListed = 24;
 // Per-column costs are capped here so that sums of a few of them cannot wrap.
@@ -83,15 +86,13 @@ using Floors = std::array<std::size_t, N>;
 // characters followed by "…[+N chars]" when that is smaller and the string
 // is more than 16 characters longer than the head.
 template <std::size_t N>
-Floors<N> string_floors(std::string_view text, std::size_t size,
-                        const Floors<N>& heads) {
+Floors<N> string_floors(const Value& string, std::size_t size, const Floors<N>& heads) {
   Floors<N> out;
   out.fill(size);
-  // Every character measures at least 1, so the string has at most size - 2
-  // characters; short strings need no counting.
-  std::size_t shortest = *std::min_element(heads.begin(), heads.end());
-  if (size - 2 <= sat_add(shortest, 16)) return out;
-  std::size_t chars = unicode::count_chars(text);
+  const std::size_t chars = string.chars();
+  const std::size_t shortest = *std::min_element(heads.begin(), heads.end());
+  if (chars <= sat_add(shortest, 16)) return out;
+  const std::string_view text = string.text();
   for (std::size_t k = 0; k < N; ++k) {
     if (chars <= sat_add(heads[k], 16)) continue;
     std::string_view prefix = text.substr(0, unicode::byte_offset(text, heads[k]));
@@ -124,7 +125,7 @@ Floors<N> floors_at(Layout layout, const Value& value, const Meta& meta,
       return out;
     }
     case Kind::String:
-      return string_floors(value.text(), meta.size, heads);
+      return string_floors(value, meta.size, heads);
     default:
       break;
   }
@@ -148,6 +149,59 @@ std::size_t least_floor(const Value& value, const Meta& meta) {
   }
 }
 
+// Finds the column of each entry of the records of one array: the column
+// of the key at position `position` of an object under column `parent`.
+// Records mostly share their key order, so the column last seen at the same
+// place is tried before the discovery's index. While scanning, columns not
+// found are added; afterwards every entry scanned has one.
+class ColumnIndex {
+ public:
+  // Adds the columns it does not find to `discovery`.
+  explicit ColumnIndex(Discovery& discovery) : discovery_(discovery), growing_(&discovery) {}
+  // Finds columns only.
+  explicit ColumnIndex(const Discovery& discovery) : discovery_(discovery) {}
+
+  // The column of `path`, the key at `position` of an object under column
+  // `parent`, and whether it is new.
+  std::pair<std::size_t, bool> find(PathView path, std::optional<std::size_t> parent,
+                                    std::size_t position) {
+    std::size_t slot = parent ? *parent + 1 : 0;
+    if (slot >= recent_.size()) recent_.resize(slot + 1);
+    std::vector<std::size_t>& recent = recent_[slot];
+    // Columns under one parent share the parent's path, so the last
+    // segment tells them apart.
+    if (position < recent.size() && recent[position] < discovery_.columns.size() &&
+        discovery_.columns[recent[position]].path.back() == path.back()) {
+      return {recent[position], false};
+    }
+    auto [c, added] = lookup(path, parent);
+    if (position >= recent.size()) recent.resize(position + 1, kNoColumn);
+    recent[position] = c;
+    return {c, added};
+  }
+
+ private:
+  std::pair<std::size_t, bool> lookup(PathView path, std::optional<std::size_t> parent) {
+    auto found = discovery_.index.find(path);
+    if (found != discovery_.index.end()) return {found->second, false};
+    QUENDRA_CHECK(growing_ != nullptr);
+    std::size_t c = discovery_.columns.size();
+    Column col;
+    col.parent = parent;
+    col.path.assign(path.begin(), path.end());
+    growing_->columns.push_back(std::move(col));
+    growing_->index.emplace(PathView(growing_->columns.back().path), c);
+    return {c, true};
+  }
+
+  static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
+  const Discovery& discovery_;
+  Discovery* growing_ = nullptr;
+  // Per enclosing column (slot 0: the records), the column last met at
+  // each key position.
+  std::vector<std::vector<std::size_t>> recent_;
+};
+
 // The scan of the records of one array into a Discovery, computing the
 // floors of the cells for up to two preview lengths in the same pass: the
 // first is the discovery's, the second is kept aside (alternate_floors) so
@@ -163,7 +217,8 @@ class Scanner {
         discovery_(discovery),
         heads_(heads),
         keys_only_(keys_only),
-        alternate_floors_(discovery.columns.size(), 0) {
+        alternate_floors_(discovery.columns.size(), 0),
+        index_(discovery) {
     for (const Column& col : discovery.columns) {
       key_costs_.push_back(quoted(col.path.back()) + layout.key_separator());
     }
@@ -189,7 +244,11 @@ class Scanner {
       const Member& entry = entries[i];
       const Meta child = meta_of(entry.value);
       path.push_back(entry.key.text());
-      std::size_t c = column_at(path, parent, i);
+      auto [c, added] = index_.find(path, parent, i);
+      if (added) {
+        alternate_floors_.push_back(0);
+        key_costs_.push_back(quoted(path.back()) + layout_.key_separator());
+      }
       Floors<2> f;
       bool open = entry.value.is_object() && !entry.value.members().empty() &&
                   path.size() < kMaxColumnDepth;
@@ -236,38 +295,6 @@ class Scanner {
   }
 
  private:
-  // The column of `path`, the key at `position` of an object under column
-  // `parent`; appended when new. Records mostly share their key order, so
-  // the column last seen at the same place is tried before the index.
-  std::size_t column_at(PathView path, std::optional<std::size_t> parent,
-                        std::size_t position) {
-    std::size_t slot = parent ? *parent + 1 : 0;
-    if (slot >= recent_.size()) recent_.resize(slot + 1);
-    std::vector<std::size_t>& recent = recent_[slot];
-    if (position < recent.size() && recent[position] < discovery_.columns.size() &&
-        PathEq()(discovery_.columns[recent[position]].path, path)) {
-      return recent[position];
-    }
-    std::size_t c = lookup(path, parent);
-    if (position >= recent.size()) recent.resize(position + 1, kNoColumn);
-    recent[position] = c;
-    return c;
-  }
-
-  std::size_t lookup(PathView path, std::optional<std::size_t> parent) {
-    auto found = discovery_.index.find(path);
-    if (found != discovery_.index.end()) return found->second;
-    std::size_t c = discovery_.columns.size();
-    Column col;
-    col.parent = parent;
-    col.path.assign(path.begin(), path.end());
-    discovery_.index.emplace(col.path, c);
-    discovery_.columns.push_back(std::move(col));
-    alternate_floors_.push_back(0);
-    key_costs_.push_back(quoted(path.back()) + layout_.key_separator());
-    return c;
-  }
-
   // Kind counts, query hits and tokens, classification and value identity.
   void count(Column& col, const Value& value, std::size_t row) {
     switch (value.kind()) {
@@ -307,7 +334,7 @@ class Scanner {
     }
 
     if (value.is_container()) return;
-    std::uint64_t h = value_hash(value, bytes_);
+    std::uint64_t h = value_hash(value);
     ++col.scalars;
     col.fingerprint += mix(h ^ (static_cast<std::uint64_t>(row) * kRowSpread));
     if (col.value_hashes.size() < kMaxValueHashes) col.value_hashes.insert(h);
@@ -324,12 +351,8 @@ class Scanner {
   bool keys_only_;
   std::vector<std::size_t> alternate_floors_;
   std::vector<std::size_t> key_costs_;  // per column: key, colon, space
-  // Per enclosing column (slot 0: the records), the column last met at each
-  // key position.
-  std::vector<std::vector<std::size_t>> recent_;
-  static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
+  ColumnIndex index_;
   TokenSet tokens_;    // working storage for one value's tokens
-  std::string bytes_;  // one value's hashed bytes, reused
 };
 
 // The scan of an array for two preview lengths: the discovery for the
@@ -412,13 +435,40 @@ NameWords name_words(const Path& path) {
   return out;
 }
 
-// Whether the projection on `paths` keeps every entry of a record whole:
-// each key is a chosen path of its own.
-bool keeps_every_field(std::span<const Member> entries, const PathSet& paths) {
-  return std::all_of(entries.begin(), entries.end(), [&paths](const Member& entry) {
-    const std::string_view key = entry.key.text();
-    return paths.count(PathView(&key, 1)) > 0;
-  });
+// Whether the projection keeps every entry of a record whole: the column
+// of each key is kept.
+bool keeps_every_field(std::span<const Member> entries, ColumnIndex& index, Path& path,
+                       const std::vector<bool>& keep) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    path.push_back(entries[i].key.text());
+    const std::size_t c = index.find(path, std::nullopt, i).first;
+    path.pop_back();
+    if (!keep[c]) return false;
+  }
+  return true;
+}
+
+// project() with the column finder of the whole array.
+std::vector<Member> project_entries(std::span<const Member> entries,
+                                    std::optional<std::size_t> parent, Path& path,
+                                    ColumnIndex& index, const std::vector<bool>& keep,
+                                    const std::vector<bool>& open, Arena& arena, bool deep) {
+  std::vector<Member> out;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Member& entry = entries[i];
+    path.push_back(entry.key.text());
+    const std::size_t c = index.find(path, parent, i).first;
+    if (keep[c]) {
+      out.push_back(deep ? Member{entry.key, entry.value.deep_copy(arena)} : entry);
+    } else if (open[c] && entry.value.is_object()) {
+      out.push_back(Member{entry.key,
+                           Value::object(arena, project_entries(entry.value.members(), c, path,
+                                                                index, keep, open, arena,
+                                                                deep))});
+    }
+    path.pop_back();
+  }
+  return out;
 }
 
 // Whether `pattern_path` or one of its prefixes is protected by a pattern.
@@ -590,6 +640,8 @@ Scoring score_columns(const Request& request, const Path& base, const Discovery&
     profile.arrays = col.arrays;
     profile.objects = col.objects;
     profile.path = col.path;
+    const KeyFacts facts = key_facts(col.path);
+    profile.facts = &facts;
     profile.rows = n;
     profile.present = col.present;
     profile.empty = col.empty;
@@ -782,12 +834,15 @@ PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
   bool verified = false;
   Path record_path = fitter.path();
   record_path.emplace_back("*");
+  ColumnIndex index(discovery);
   while (!selection.empty()) {
-    PathSet paths;
-    PathSet prefixes;
+    // Chosen columns are kept whole; the columns enclosing them are objects
+    // cut down in turn.
+    std::vector<bool> keep(cn, false);
+    std::vector<bool> open(cn, false);
     for (std::size_t c : selection) {
-      paths.insert(columns[c].path);
-      add_prefixes(columns[c].path, prefixes);
+      keep[c] = true;
+      for (auto p = columns[c].parent; p; p = columns[*p].parent) open[*p] = true;
     }
     // Exact columns are protected while the records are analysed again.
     PathSet pinned;
@@ -812,13 +867,14 @@ PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
       const Value& item = items[i];
       if (!item.is_object()) return refused();
       Child row;
-      if (keeps_every_field(item.members(), paths) && unprotected) {
+      const bool whole = keeps_every_field(item.members(), index, work, keep);
+      if (whole && unprotected) {
         row = Child{item, meta_of(item)};
       } else {
-        row.value = keeps_every_field(item.members(), paths)
-                        ? item.deep_copy(arena)
-                        : Value::object(arena, project(item.members(), work, paths, prefixes,
-                                                       arena, !unprotected));
+        row.value = whole ? item.deep_copy(arena)
+                          : Value::object(arena, project_entries(item.members(), std::nullopt,
+                                                                 work, index, keep, open, arena,
+                                                                 !unprotected));
         row.meta = fitter.analyze(row.value, depth + 1, record_path, pinned, unprotected, arena);
       }
       std::size_t f = floor(layout, row.value, row.meta, depth + 1, head);
@@ -828,7 +884,7 @@ PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
     }
     if (total <= budget) {
       floors_total = total;
-      plan.prefixes = std::move(prefixes);
+      for (std::size_t c : selection) add_prefixes(columns[c].path, plan.prefixes);
       verified = true;
       break;
     }
@@ -860,7 +916,7 @@ PlanOutcome plan_scanned(Fitter& fitter, const Discovery& discovery,
   for (const ScoredColumn& s : scored) {
     if (s.score >= 0.8 && !plan.selected[s.column]) plan.complete = false;
   }
-  plan.discovery = discovery;
+  plan.discovery = &discovery;
   plan.scored = scoring.scored;
   plan.relevances = scoring.relevances;
   plan.slack = budget - floors_total;
@@ -887,6 +943,17 @@ bool HashSet::insert(std::uint64_t hash) {
     ++size_;
     return true;
   }
+  if (slots_.empty()) {
+    // Few distinct values stay in the inline list.
+    const std::size_t n = size_ - (has_zero_ ? 1 : 0);
+    if (std::find(small_.begin(), small_.begin() + n, hash) != small_.begin() + n) return false;
+    if (n < small_.size()) {
+      small_[n] = hash;
+      ++size_;
+      return true;
+    }
+    grow();
+  }
   // At most half full, so probes stay short and always end at a free slot.
   if (2 * (size_ + 1) > slots_.size()) grow();
   const std::size_t slot = probe(hash);
@@ -898,7 +965,11 @@ bool HashSet::insert(std::uint64_t hash) {
 
 bool HashSet::contains(std::uint64_t hash) const {
   if (hash == 0) return has_zero_;
-  return !slots_.empty() && slots_[probe(hash)] == hash;
+  if (slots_.empty()) {
+    const std::size_t n = size_ - (has_zero_ ? 1 : 0);
+    return std::find(small_.begin(), small_.begin() + n, hash) != small_.begin() + n;
+  }
+  return slots_[probe(hash)] == hash;
 }
 
 std::size_t HashSet::probe(std::uint64_t hash) const {
@@ -911,7 +982,8 @@ std::size_t HashSet::probe(std::uint64_t hash) const {
 void HashSet::grow() {
   constexpr std::size_t kFirstSlots = 64;
   std::vector<std::uint64_t> old = std::move(slots_);
-  slots_.assign(old.empty() ? kFirstSlots : 2 * old.size(), 0);
+  if (old.empty()) old.assign(small_.begin(), small_.end());
+  slots_.assign(slots_.empty() && old.size() <= small_.size() ? kFirstSlots : 2 * old.size(), 0);
   for (std::uint64_t hash : old) {
     if (hash != 0) slots_[probe(hash)] = hash;
   }
@@ -972,30 +1044,22 @@ std::uint64_t mix(std::uint64_t x) {
 }
 
 std::uint64_t value_hash(const Value& value) {
-  std::string bytes;
-  return value_hash(value, bytes);
-}
-
-std::uint64_t value_hash(const Value& value, std::string& bytes) {
-  bytes.clear();
+  SipHasher h;
   switch (value.kind()) {
     case Kind::Null:
-      bytes.push_back('\0');
+      h.update(0);
       break;
     case Kind::Bool:
-      bytes.push_back('\1');
-      bytes.push_back(value.as_bool() ? '\1' : '\0');
+      h.update(1).update(value.as_bool() ? 1 : 0);
       break;
     case Kind::Number:
     case Kind::String:
-      bytes.push_back(value.is_number() ? '\2' : '\3');
-      bytes.append(value.text());
-      bytes.push_back('\xFF');
+      h.update(value.is_number() ? 2 : 3).update(value.text()).update(0xFF);
       break;
     default:
       break;
   }
-  return siphash13(bytes);
+  return h.finish();
 }
 
 void visit(Layout layout, Discovery& discovery, std::span<const Member> entries,
@@ -1009,21 +1073,12 @@ std::size_t floor(Layout layout, const Value& value, const Meta& meta,
   return floors_at<1>(layout, value, meta, depth, {head})[0];
 }
 
-std::vector<Member> project(std::span<const Member> entries, Path& path, const PathSet& paths,
-                            const PathSet& prefixes, Arena& arena, bool deep) {
-  std::vector<Member> out;
-  for (const Member& entry : entries) {
-    path.push_back(entry.key.text());
-    if (paths.count(path) > 0) {
-      out.push_back(deep ? Member{entry.key, entry.value.deep_copy(arena)} : entry);
-    } else if (entry.value.is_object() && prefixes.count(path) > 0) {
-      out.push_back(Member{entry.key,
-                           Value::object(arena, project(entry.value.members(), path, paths,
-                                                        prefixes, arena, deep))});
-    }
-    path.pop_back();
-  }
-  return out;
+std::vector<Member> project(std::span<const Member> entries, const Discovery& discovery,
+                            const std::vector<bool>& keep, const std::vector<bool>& open,
+                            Arena& arena, bool deep) {
+  ColumnIndex index(discovery);
+  Path path;
+  return project_entries(entries, std::nullopt, path, index, keep, open, arena, deep);
 }
 
 PlanOutcome plan(Fitter& fitter, std::span<const Value> items, std::size_t budget,
@@ -1031,7 +1086,12 @@ PlanOutcome plan(Fitter& fitter, std::span<const Value> items, std::size_t budge
                  const std::optional<Query>& query) {
   Scan scanned = scan(fitter.request().layout, query, items, depth, {head, head});
   std::optional<Scoring> scoring;
-  return plan_scanned(fitter, scanned.discovery, scoring, items, budget, depth, first, head);
+  // The plan refers to the scan, so the scan goes with it.
+  auto discovery = std::make_unique<Discovery>(std::move(scanned.discovery));
+  PlanOutcome outcome =
+      plan_scanned(fitter, *discovery, scoring, items, budget, depth, first, head);
+  if (outcome.plan) outcome.plan->own_discovery = std::move(discovery);
+  return outcome;
 }
 
 void discount_redundant(const Discovery& discovery, std::vector<ScoredColumn>& scored,
@@ -1153,7 +1213,7 @@ Fitted execute(Fitter& fitter, Plan&& plan, std::size_t depth) {
   // Dropped fields: for each left-out column the unit that disappeared, the
   // outermost enclosing object of which nothing was kept or else the field.
   const Path& base = fitter.path();
-  const Discovery& discovery = plan.discovery;
+  const Discovery& discovery = *plan.discovery;
   std::vector<DroppedField> dropped;
   PathSet reported;
   for (const ScoredColumn& s : plan.scored) {
@@ -1219,9 +1279,11 @@ std::optional<Fitted> condense(Fitter& fitter, std::span<const Value> items,
     return std::nullopt;
   }
   // Likewise when not even one column would fit: a walk over the keys tells,
-  // sparing the scan of the values.
-  if (no_column_fits(request.layout, items, budget, depth)) {
-    return std::nullopt;
+  // sparing the scan of the values. Planning would decline too, so the walk
+  // is only worth it where records are many for the budget.
+  if (items.size() > kScannedAnyway || SizeModel{request.layout, depth, items.size()}.skeleton() >
+                                           budget / 4) {
+    if (no_column_fits(request.layout, items, budget, depth)) return std::nullopt;
   }
   // With a query, a second pass plans again without its relevance.
   const std::size_t passes = request.options.arguments ? 2 : 1;

@@ -7,6 +7,7 @@
 #ifndef QUENDRA_CONDENSE_H_
 #define QUENDRA_CONDENSE_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -41,8 +42,11 @@ class HashSet {
   std::size_t probe(std::uint64_t hash) const;
   void grow();
 
-  std::vector<std::uint64_t> slots_;  // power-of-two table; 0 is free
-  bool has_zero_ = false;             // 0 is held apart
+  // The first few hashes (not 0) go to small_; once it is full they all move
+  // to slots_, a power-of-two table where 0 marks a free slot.
+  std::array<std::uint64_t, 8> small_{};
+  std::vector<std::uint64_t> slots_;
+  bool has_zero_ = false;  // 0 is held apart
   std::size_t size_ = 0;
 };
 
@@ -87,11 +91,18 @@ inline constexpr std::size_t kMaxCellTokens = 256;
 // Objects whose path within the record has this many keys are not opened.
 inline constexpr std::size_t kMaxColumnDepth = 4;
 
-// The scan of one array: its columns in order of first appearance.
+// The scan of one array: its columns in order of first appearance. The
+// index views the columns' paths, so a discovery is moved, never copied.
 struct Discovery {
+  Discovery() = default;
+  Discovery(Discovery&&) = default;
+  Discovery& operator=(Discovery&&) = default;
+  Discovery(const Discovery&) = delete;
+  Discovery& operator=(const Discovery&) = delete;
+
   std::vector<Column> columns;
   std::optional<Query> query;  // the request's query, when relevance counts
-  std::unordered_map<Path, std::size_t, PathHash, PathEq> index;  // path -> column
+  std::unordered_map<PathView, std::size_t, PathHash, PathEq> index;  // path -> column
 };
 
 // A candidate column and its score.
@@ -102,7 +113,8 @@ struct ScoredColumn {
 
 // A chosen set of columns with the records cut down to it, ready to fill.
 struct Plan {
-  Discovery discovery;
+  const Discovery* discovery = nullptr;     // the scan planned from
+  std::unique_ptr<Discovery> own_discovery;  // that scan, when the plan keeps it
   // Every candidate column with its final score, best first.
   std::vector<ScoredColumn> scored;
   // One record per item, item order, with its analysis. A record that keeps
@@ -179,8 +191,6 @@ std::uint64_t mix(std::uint64_t x);
 // or the text followed by 0xFF for a number or string.
 // REQUIRES: `value` is not an array or object.
 std::uint64_t value_hash(const Value& value);
-// As above, using `bytes` as scratch space for the hashed bytes.
-std::uint64_t value_hash(const Value& value, std::string& bytes);
 
 // What condensing asks of the pruner that meets a record array: the
 // request, the attempt's counters and key path, analyses of cut-down
@@ -258,14 +268,14 @@ void visit(Layout layout, Discovery& discovery, std::span<const Member> entries,
 std::size_t floor(Layout layout, const Value& value, const Meta& meta,
                   std::size_t depth, std::size_t head);
 
-// The members of `entries` whose key path (`path` plus the key) is in
-// `paths`, copied whole, and those whose path is in `prefixes` with an
-// object value, cut down recursively; record order kept. `path` is
-// extended and restored during the call.
-// Objects cut down are made in `arena`; with `deep`, whole entries are deep
-// copies there too.
-std::vector<Member> project(std::span<const Member> entries, Path& path, const PathSet& paths,
-                            const PathSet& prefixes, Arena& arena, bool deep = false);
+// The members `entries` of a record of the array scanned into `discovery`
+// whose column is marked in `keep`, copied whole, and those whose column is
+// marked in `open` with an object value, cut down recursively; record order
+// kept. Objects cut down are made in `arena`; with `deep`, whole entries are
+// deep copies there too.
+std::vector<Member> project(std::span<const Member> entries, const Discovery& discovery,
+                            const std::vector<bool>& keep, const std::vector<bool>& open,
+                            Arena& arena, bool deep = false);
 
 // One planning attempt for the analysed array of objects `items` at `depth`
 // under `budget`, scanned with `query`: refused (not uniform, checked only

@@ -81,6 +81,44 @@ constexpr std::array<std::span<const std::string_view>, 15> kTables = {
     kLinkWords,       kTimeWords,    kNoiseWords,      kImageWords,
     kStructuralWords, kWrapperWords, kNameQualifiers};
 
+// Every vocabulary word once, sorted, with the vocabularies it is in as
+// bits (bit v for Vocabulary v), so that one search answers for all of them.
+struct VocabularyWord {
+  std::string_view word;
+  std::uint16_t tables = 0;
+};
+constexpr std::size_t kAllWords = [] {
+  std::size_t n = 0;
+  for (std::span<const std::string_view> table : kTables) n += table.size();
+  return n;
+}();
+struct MergedVocabulary {
+  std::array<VocabularyWord, kAllWords> words{};
+  std::size_t size = 0;
+};
+constexpr MergedVocabulary kMerged = [] {
+  std::array<VocabularyWord, kAllWords> all{};
+  std::size_t n = 0;
+  for (std::size_t t = 0; t < kTables.size(); ++t) {
+    for (std::string_view w : kTables[t]) all[n++] = {w, static_cast<std::uint16_t>(1u << t)};
+  }
+  std::sort(all.begin(), all.end(),
+            [](const VocabularyWord& a, const VocabularyWord& b) { return a.word < b.word; });
+  MergedVocabulary merged;
+  for (const VocabularyWord& w : all) {
+    if (merged.size > 0 && merged.words[merged.size - 1].word == w.word) {
+      merged.words[merged.size - 1].tables |= w.tables;
+    } else {
+      merged.words[merged.size++] = w;
+    }
+  }
+  return merged;
+}();
+
+constexpr std::uint16_t bit(Vocabulary table) {
+  return static_cast<std::uint16_t>(1u << static_cast<unsigned>(table));
+}
+
 struct Tier {
   Vocabulary table;
   double prior;
@@ -184,12 +222,15 @@ void append_lower(std::string& out, char32_t cp) {
   }
 }
 
-TierMatch tier_of_word(std::string_view word) {
+// The first tier whose bit is in `tables`.
+TierMatch tier_of_tables(std::uint16_t tables) {
   for (const Tier& tier : kTiers) {
-    if (in_vocabulary(word, tier.table)) return {true, tier.prior};
+    if (tables & bit(tier.table)) return {true, tier.prior};
   }
   return {false, kUnmatchedPrior};
 }
+
+TierMatch tier_of_word(std::string_view word) { return tier_of_tables(vocabularies_of(word)); }
 
 // The segments name_prior, exact and role look at, and the key among them:
 // the whole path, less a trailing "$..." segment when there is a parent.
@@ -208,9 +249,8 @@ KeyChoice choose_key(std::span<const std::string_view> path) {
 }
 
 // A segment names something when it has a word that is not a wrapper word.
-bool is_named(std::string_view segment) {
+bool is_named(std::string_view segment, std::string& word) {
   WordReader reader(segment);
-  std::string word;
   while (reader.next(word)) {
     if (!in_vocabulary(word, Vocabulary::Wrapper)) return true;
   }
@@ -243,14 +283,16 @@ std::string_view longest_suffix_word(std::string_view joined) {
   return best;
 }
 
-// The tier stage of name_prior for a key with words `kw`.
-TierMatch tier_stage(std::span<const std::string> kw, std::string_view joined,
-                     bool date_like) {
+// The tier stage of name_prior for a key with words `kw` (in the
+// vocabularies `tables`, the last of them in `last_tables`), when it
+// matches.
+TierMatch tier_stage(std::span<const std::string> kw, std::uint16_t tables,
+                     std::uint16_t last_tables, std::string_view joined) {
   if (!kw.empty()) {
     const std::string& last = kw.back();
-    TierMatch m = tier_of_word(last);
+    TierMatch m = tier_of_tables(last_tables);
     if (m.matched) {
-      if (kw.size() >= 2 && in_vocabulary(last, Vocabulary::Name)) {
+      if (kw.size() >= 2 && (last_tables & bit(Vocabulary::Name))) {
         if (last == "login") {
           m.prior = 0.55;
         } else {
@@ -263,14 +305,14 @@ TierMatch tier_stage(std::span<const std::string> kw, std::string_view joined,
       }
       return m;
     }
-    m = tier_of(kw);
+    m = tier_of_tables(tables);
     if (m.matched) return m;
     if (kw.size() == 1 && joined.size() >= 6) {
       const std::string_view suffix = longest_suffix_word(joined);
       if (!suffix.empty()) return tier_of_word(suffix);
     }
   }
-  return {false, date_like ? 0.55 : 0.5};
+  return {false, kUnmatchedPrior};
 }
 
 }  // namespace
@@ -342,10 +384,16 @@ std::vector<std::string> words(std::string_view text) {
   return out;
 }
 
+std::uint16_t vocabularies_of(std::string_view word) {
+  const VocabularyWord* begin = kMerged.words.data();
+  const VocabularyWord* end = begin + kMerged.size;
+  const VocabularyWord* found = std::lower_bound(
+      begin, end, word, [](const VocabularyWord& w, std::string_view x) { return w.word < x; });
+  return found != end && found->word == word ? found->tables : 0;
+}
+
 bool in_vocabulary(std::string_view word, Vocabulary table) {
-  const std::span<const std::string_view> entries =
-      kTables[static_cast<std::size_t>(table)];
-  return std::binary_search(entries.begin(), entries.end(), word);
+  return (vocabularies_of(word) & bit(table)) != 0;
 }
 
 bool any(std::span<const std::string> words, Vocabulary table) {
@@ -355,10 +403,46 @@ bool any(std::span<const std::string> words, Vocabulary table) {
 }
 
 TierMatch tier_of(std::span<const std::string> words) {
-  for (const Tier& tier : kTiers) {
-    if (any(words, tier.table)) return {true, tier.prior};
+  std::uint16_t tables = 0;
+  for (const std::string& w : words) tables |= vocabularies_of(w);
+  return tier_of_tables(tables);
+}
+
+KeyFacts key_facts(std::span<const std::string_view> path) {
+  KeyFacts f;
+  const KeyChoice choice = choose_key(path);
+  std::string word;
+  for (std::size_t i = 0; i + 1 < path.size() && !f.under_noise; ++i) {
+    WordReader reader(path[i]);
+    while (reader.next(word)) {
+      if (in_vocabulary(word, Vocabulary::Noise)) {
+        f.under_noise = true;
+        break;
+      }
+    }
   }
-  return {false, kUnmatchedPrior};
+  f.internal = std::any_of(choice.considered.begin(), choice.considered.end(), is_internal);
+  append_words(choice.key, f.words);
+  std::uint16_t last_tables = 0;
+  for (const std::string& w : f.words) {
+    last_tables = vocabularies_of(w);
+    f.tables |= last_tables;
+  }
+  const std::string joined = join_words(f.words);
+  f.joined_noise = in_vocabulary(joined, Vocabulary::Noise);
+  for (std::size_t i = 0; i + 1 < choice.considered.size(); ++i) {
+    const std::string_view segment = choice.considered[i];
+    if (!is_named(segment, word)) continue;
+    f.named_parent = true;
+    f.group += f.group.empty() ? "group:" : "/";
+    f.group += segment;
+  }
+  f.tier = tier_stage(f.words, f.tables, last_tables, joined);
+  if (!path.empty()) {
+    WordReader reader(path.back());
+    while (!f.state && reader.next(word)) f.state = in_vocabulary(word, Vocabulary::State);
+  }
+  return f;
 }
 
 bool looks_numeric(std::string_view text) {
@@ -407,45 +491,39 @@ ValueTraits classify(const Value& value) {
   return {looks_numeric(s), looks_date(s), looks_id(s)};
 }
 
+namespace {
+
+// The facts of the profile's key path: those it carries, or else new ones
+// in `local`.
+const KeyFacts& facts_of(const FieldProfile& p, std::optional<KeyFacts>& local) {
+  if (p.facts != nullptr) return *p.facts;
+  return local.emplace(key_facts(p.path));
+}
+
+}  // namespace
+
 NamePrior name_prior(const FieldProfile& p) {
-  const KeyChoice choice = choose_key(p.path);
+  std::optional<KeyFacts> local;
+  const KeyFacts& f = facts_of(p, local);
 
   // Anything under a noise segment (links, avatars, schemas...) is noise.
-  std::string word;
-  for (std::size_t i = 0; i + 1 < p.path.size(); ++i) {
-    WordReader reader(p.path[i]);
-    while (reader.next(word)) {
-      if (in_vocabulary(word, Vocabulary::Noise)) return {kInternalPrior, true};
-    }
-  }
-  for (std::string_view segment : choice.considered) {
-    if (is_internal(segment)) return {kInternalPrior, true};
-  }
+  if (f.under_noise || f.internal) return {kInternalPrior, true};
 
-  const std::vector<std::string> kw = words(choice.key);
-  const std::string joined = join_words(kw);
-  if (any(kw, Vocabulary::Noise) || in_vocabulary(joined, Vocabulary::Noise)) {
+  const std::vector<std::string>& kw = f.words;
+  if ((f.tables & bit(Vocabulary::Noise)) || f.joined_noise) {
     // A link is worth keeping unless it points at an image.
     const bool plain_link =
-        any(kw, Vocabulary::Link) && !any(kw, Vocabulary::Image);
+        (f.tables & bit(Vocabulary::Link)) && !(f.tables & bit(Vocabulary::Image));
     if (!plain_link) return {kNoisePrior, true};
   }
-  if (any(kw, Vocabulary::Structural)) return {kStructurePrior, true};
+  if (f.tables & bit(Vocabulary::Structural)) return {kStructurePrior, true};
 
-  bool named_parent = false;
-  for (std::size_t i = 0; i + 1 < choice.considered.size(); ++i) {
-    if (is_named(choice.considered[i])) {
-      named_parent = true;
-      break;
-    }
-  }
-
-  const TierMatch tier = tier_stage(kw, joined, p.date_like);
+  const TierMatch tier = f.tier.matched ? f.tier : TierMatch{false, p.date_like ? 0.55 : 0.5};
   double prior = tier.prior;
 
+  const bool ident = (f.tables & bit(Vocabulary::Identifier)) != 0;
   if (!kw.empty()) {
-    const bool link = any(kw, Vocabulary::Link);
-    const bool ident = any(kw, Vocabulary::Identifier);
+    const bool link = (f.tables & bit(Vocabulary::Link)) != 0;
     if (link && p.strings == p.present && p.scalars >= 3 &&
         10 * p.distinct >= 9 * p.scalars) {
       prior = std::max(prior, 0.8);
@@ -458,21 +536,17 @@ NamePrior name_prior(const FieldProfile& p) {
       if (p.avg_size > 16 || p.id_like) prior -= 0.1;
     }
   }
-  if (named_parent) prior *= any(kw, Vocabulary::Identifier) ? 0.6 : 0.88;
+  if (f.named_parent) prior *= ident ? 0.6 : 0.88;
   return {prior, tier.matched || p.date_like};
 }
 
 double HeuristicScorer::score(const FieldProfile& p) const {
-  const auto [prior, decisive] = name_prior(p);
-  bool state = false;
-  if (!p.path.empty()) {
-    WordReader reader(p.path.back());
-    std::string word;
-    while (!state && reader.next(word)) {
-      state = in_vocabulary(word, Vocabulary::State);
-    }
-  }
-
+  std::optional<KeyFacts> local;
+  const KeyFacts& facts = facts_of(p, local);
+  FieldProfile with_facts = p;
+  with_facts.facts = &facts;
+  const auto [prior, decisive] = name_prior(with_facts);
+  const bool state = facts.state;
   if (p.present > 0 && p.empty == p.present) return std::min(prior * 0.03, 0.05);
 
   const double present = static_cast<double>(std::max<std::uint64_t>(p.present, 1));
@@ -527,28 +601,21 @@ bool HeuristicScorer::exact(const FieldProfile& p) const {
   if (p.present == 0 || p.avg_size > 300 || p.numbers + p.strings != p.present) {
     return false;
   }
-  const std::vector<std::string> kw = words(choose_key(p.path).key);
-  if (any(kw, Vocabulary::Identifier) && !p.constant) return true;
+  std::optional<KeyFacts> local;
+  const KeyFacts& f = facts_of(p, local);
+  if ((f.tables & bit(Vocabulary::Identifier)) && !p.constant) return true;
   const bool unique = p.scalars >= 3 && 10 * p.distinct >= 9 * p.scalars;
-  return unique && (p.id_like || any(kw, Vocabulary::Link));
+  return unique && (p.id_like || (f.tables & bit(Vocabulary::Link)));
 }
 
 std::optional<std::string> HeuristicScorer::role(const FieldProfile& p) const {
-  const KeyChoice choice = choose_key(p.path);
-  std::string group;
-  for (std::size_t i = 0; i + 1 < choice.considered.size(); ++i) {
-    const std::string_view segment = choice.considered[i];
-    if (!is_named(segment)) continue;
-    group += group.empty() ? "group:" : "/";
-    group += segment;
-  }
-  if (!group.empty()) return group;
-
-  const std::vector<std::string> kw = words(choice.key);
-  if (any(kw, Vocabulary::Identifier)) return "identity";
-  if (any(kw, Vocabulary::Title)) return "title";
-  if (any(kw, Vocabulary::Time)) return "time";
-  if (any(kw, Vocabulary::Link)) return "link";
+  std::optional<KeyFacts> local;
+  const KeyFacts& f = facts_of(p, local);
+  if (!f.group.empty()) return f.group;
+  if (f.tables & bit(Vocabulary::Identifier)) return "identity";
+  if (f.tables & bit(Vocabulary::Title)) return "title";
+  if (f.tables & bit(Vocabulary::Time)) return "time";
+  if (f.tables & bit(Vocabulary::Link)) return "link";
   return std::nullopt;
 }
 

@@ -75,6 +75,9 @@ enum class Vocabulary : std::uint8_t {
   NameQualifier,
 };
 
+// The vocabularies that hold `word`, byte for byte: bit v for Vocabulary v.
+std::uint16_t vocabularies_of(std::string_view word);
+
 // True when `word` is, byte for byte, an entry of `table`.
 bool in_vocabulary(std::string_view word, Vocabulary table);
 
@@ -115,6 +118,23 @@ struct ValueTraits {
 };
 ValueTraits classify(const Value& value);
 
+// What the heuristic scorer reads from a field's key path, worked out once
+// for all of its questions about the field.
+struct KeyFacts {
+  std::vector<std::string> words;  // of the key (see name_prior)
+  std::uint16_t tables = 0;        // vocabularies of any of those words
+  bool joined_noise = false;       // the words joined are a noise word
+  bool under_noise = false;        // a segment above the key has a noise word
+  bool internal = false;           // a segment is internal ("_links")
+  bool named_parent = false;       // a segment above the key names something
+  bool state = false;              // the last segment has a state word
+  std::string group;               // the role of a field under named segments
+  TierMatch tier;                  // the tier the key's words match
+};
+
+// The facts of the key path `path` (the key last).
+KeyFacts key_facts(std::span<const std::string_view> path);
+
 // Describes one field to a scorer: one key of one object (rows = present = 1)
 // or one column across the records of an array. Borrowed for one call.
 struct FieldProfile {
@@ -143,6 +163,9 @@ struct FieldProfile {
   bool numeric = false;        // every value is numeric-looking
   bool date_like = false;      // every value is date-like
   bool id_like = false;        // the values look like opaque identifiers
+  // key_facts(path), when the caller has them; else the scorer works them
+  // out.
+  const KeyFacts* facts = nullptr;
 };
 
 // Prior importance of a field judged by its key path, and whether that

@@ -150,6 +150,15 @@ Request::Request(const Options& opts, Layout out)
       query(opts.arguments ? Query::from_text(*opts.arguments) : std::nullopt),
       text(opts.text_settings()) {}
 
+const Request::KeyInfo& Request::key_info(std::string_view key) const {
+  auto found = key_infos_.find(key);
+  if (found != key_infos_.end()) return found->second;
+  KeyInfo info;
+  info.facts = key_facts(std::span<const std::string_view>(&key, 1));
+  if (query) info.name_relevance = query->name_match(words(key));
+  return key_infos_.emplace(key, std::move(info)).first->second;
+}
+
 Pruner::Pruner(const Request& request, Arena& arena) : request_(&request), arena_(&arena) {}
 
 Meta leaf_meta(const Value& value, bool protected_) {
@@ -611,8 +620,10 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object, std::size_t bu
     }
     const Value& value = members[j].value;
     const std::string_view key = members[j].key.text();
+    const Request::KeyInfo& info = request().key_info(key);
     FieldProfile profile;
     profile.path = std::span<const std::string_view>(&key, 1);
+    profile.facts = &info.facts;
     profile.rows = 1;
     profile.present = 1;
     count_kind(value, profile);
@@ -620,7 +631,7 @@ std::vector<std::size_t> Pruner::select_keys(const Value& object, std::size_t bu
     bool scalar = !value.is_container();
     profile.scalars = profile.distinct = scalar ? 1 : 0;
     if (q) {
-      profile.name_relevance = q->name_match(words(key));
+      profile.name_relevance = info.name_relevance;
       if (value.is_number() || value.is_string()) {
         TokenSet tokens;
         value_tokens(value.text(), tokens);

@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -177,6 +178,18 @@ struct Request {
   std::vector<Pattern> patterns;  // protect entries, option order
   std::optional<Query> query;     // absent without arguments or terms
   TextSettings text;
+
+  // What the scorer and the query make of a key standing alone, worked out
+  // once per distinct key of the call: objects of one shape ask about the
+  // same keys over and over.
+  struct KeyInfo {
+    KeyFacts facts;
+    double name_relevance = 0;  // of the key's words to the query
+  };
+  const KeyInfo& key_info(std::string_view key) const;
+
+ private:
+  mutable std::unordered_map<std::string_view, KeyInfo> key_infos_;
 };
 
 // How the spare room of a share-out is accounted after each child: a child

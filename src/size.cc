@@ -42,10 +42,6 @@ inline std::uint64_t load_le64(const unsigned char* p) {
   return m;
 }
 
-void append_le64(std::string& out, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 }  // namespace
 
 std::uint64_t siphash(std::string_view bytes, std::uint64_t k0, std::uint64_t k1,
@@ -82,10 +78,11 @@ std::size_t overhead(std::size_t k, std::size_t d, Layout layout) {
 }
 
 std::size_t digits(std::size_t n) {
+  // Comparisons, not divisions: this runs for every string analysed.
   std::size_t count = 1;
-  while (n >= 10) {
-    n /= 10;
+  for (std::size_t bound = 10; n >= bound; bound *= 10) {
     ++count;
+    if (bound > SIZE_MAX / 10) break;
   }
   return count;
 }
@@ -154,22 +151,61 @@ std::uint64_t siphash13(std::string_view bytes) {
   return siphash(bytes, 0, 0, 1, 3);
 }
 
+void SipHasher::block(std::uint64_t m) {
+  SipState s{v0_, v1_, v2_, v3_};
+  s.v3 ^= m;
+  s.round();
+  s.v0 ^= m;
+  v0_ = s.v0;
+  v1_ = s.v1;
+  v2_ = s.v2;
+  v3_ = s.v3;
+}
+
+SipHasher& SipHasher::update(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t n = bytes.size();
+  // Complete a started block byte by byte, then take whole blocks.
+  while (n > 0 && length_ % 8 != 0) {
+    update(*p++);
+    --n;
+  }
+  for (; n >= 8; n -= 8, p += 8) {
+    block(load_le64(p));
+    length_ += 8;
+  }
+  while (n > 0) {
+    update(*p++);
+    --n;
+  }
+  return *this;
+}
+
+std::uint64_t SipHasher::finish() {
+  SipState s{v0_, v1_, v2_, v3_};
+  const std::uint64_t last = tail_ | static_cast<std::uint64_t>(length_ & 0xFF) << 56;
+  s.v3 ^= last;
+  s.round();
+  s.v0 ^= last;
+  s.v2 ^= 0xFF;
+  for (int r = 0; r < 3; ++r) s.round();
+  return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
+
 std::uint64_t shape_of(const Value& value) {
-  std::string bytes(kind_name(value.kind()));
-  bytes.push_back('\xFF');
+  SipHasher h;
+  h.update(kind_name(value.kind())).update(0xFF);
   if (value.is_object()) {
     std::vector<std::string_view> keys;
     keys.reserve(value.members().size());
     for (const Member& m : value.members()) keys.push_back(m.key.text());
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    append_le64(bytes, keys.size());
-    for (std::string_view key : keys) {
-      bytes.append(key);
-      bytes.push_back('\xFF');
-    }
+    std::uint64_t count = keys.size();
+    for (int i = 0; i < 8; ++i) h.update(static_cast<unsigned char>(count >> (8 * i)));
+    for (std::string_view key : keys) h.update(key).update(0xFF);
   }
-  return siphash13(bytes);
+  return h.finish();
 }
 
 }  // namespace quendra

@@ -92,6 +92,33 @@ std::uint64_t siphash(std::string_view bytes, std::uint64_t k0,
 // SipHash-1-3 of `bytes` with both key halves 0.
 std::uint64_t siphash13(std::string_view bytes);
 
+// siphash13 of the concatenation of the pieces given to update(), without
+// making it.
+class SipHasher {
+ public:
+  SipHasher& update(std::string_view bytes);
+  SipHasher& update(unsigned char byte) {
+    tail_ |= static_cast<std::uint64_t>(byte) << (8 * (length_ % 8));
+    if (++length_ % 8 == 0) flush();
+    return *this;
+  }
+  std::uint64_t finish();
+
+ private:
+  void block(std::uint64_t m);
+  void flush() {
+    block(tail_);
+    tail_ = 0;
+  }
+
+  std::uint64_t v0_ = 0x736f6d6570736575ull;
+  std::uint64_t v1_ = 0x646f72616e646f6dull;
+  std::uint64_t v2_ = 0x6c7967656e657261ull;
+  std::uint64_t v3_ = 0x7465646279746573ull;
+  std::uint64_t tail_ = 0;  // bytes not yet in a block, little-endian
+  std::size_t length_ = 0;
+};
+
 // Shape hash: equal exactly when two values are of the same kind and, for
 // objects, have the same set of member keys (order and repetition ignored).
 // SipHash-1-3 of the kind name, 0xFF, and for objects the number of distinct

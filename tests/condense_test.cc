@@ -321,12 +321,13 @@ TEST(CondenseVisit, CapsAndQueryHits) {
 }
 
 TEST(CondenseProject, KeepsChosenPathsInRecordOrder) {
-  Value record = Parse(R"({"b":1,"u":{"n":"x","e":"y","z":{"q":1}},"a":2,"u":{"e":3},"w":{"n":1}})");
-  PathSet paths = {{"a"}, {"b"}, {"u", "n"}};
-  PathSet prefixes = {{"a"}, {"b"}, {"u"}, {"u", "n"}};
-  Path path;
-  Value projected = obj(project(record.members(), path, paths, prefixes, test_arena()));
-  EXPECT_TRUE(path.empty());
+  Value records = Parse(R"([{"b":1,"u":{"n":"x","e":"y","z":{"q":1}},"a":2,"u":{"e":3},"w":{"n":1}}])");
+  Discovery d = Scan(records, Options(), 0);
+  std::vector<bool> keep(d.columns.size(), false);
+  std::vector<bool> open(d.columns.size(), false);
+  for (const Path& p : {Path{"a"}, Path{"b"}, Path{"u", "n"}}) keep[d.index.at(p)] = true;
+  open[d.index.at(Path{"u"})] = true;
+  Value projected = obj(project(records.items()[0].members(), d, keep, open, test_arena()));
   EXPECT_EQ(Render(projected, 0), R"({"b":1,"u":{"n":"x"},"a":2,"u":{}})");
 }
 
@@ -485,7 +486,7 @@ TEST(CondensePlan, RelevanceOfNamesAndValues) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(PathText(c.path));
-    EXPECT_DOUBLE_EQ(plan.relevances[plan.discovery.index.at(c.path)], c.relevance);
+    EXPECT_DOUBLE_EQ(plan.relevances[plan.discovery->index.at(c.path)], c.relevance);
   }
 }
 
