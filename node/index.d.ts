@@ -7,8 +7,10 @@
  * checks them and answers a bad one with a QuendraError.
  */
 export interface Options {
-  /** Budget: characters (Unicode scalar values) of the rendered output. Default 10000. */
+  /** Budget of the rendered output, counted in budget_unit. Default 10000. */
   max_chars?: number;
+  /** What the budget counts: "chars" (Unicode scalar values, the default), "bytes" (UTF-8) or "utf16" (UTF-16 code units, as String.prototype.length counts). */
+  budget_unit?: "chars" | "bytes" | "utf16";
   /** Spaces per nesting level; 0 gives compact JSON (YAML uses at least 2). Default 2. */
   indent?: number;
   /** Output format; "auto" (the default) is the input's format. */
@@ -58,11 +60,11 @@ export interface DroppedField {
 
 /** What shrinking did: the library's report, one member per counter. */
 export interface Report {
-  /** Characters of the whole document rendered in the output format. */
+  /** The whole document rendered in the output format, measured in the budget unit. */
   readonly input_chars: number;
-  /** Characters of `text`. */
+  /** `text` measured in the budget unit. */
   readonly output_chars: number;
-  /** The budget. */
+  /** The budget, in the budget unit. */
   readonly max_chars: number;
   /** The output format used. */
   readonly format: "json" | "yaml";

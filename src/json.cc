@@ -413,14 +413,21 @@ Result<Value, ParseError> parse(std::string_view text, Arena& arena) {
 
 template <typename Out>
 void Escaped<Out>::append(const char* p, std::size_t n) {
-  if (count_) chars_ += unicode::count_chars(std::string_view(p, n));
+  if (count_) {
+    chars_ += unicode::count_chars(std::string_view(p, n));
+    bytes_ += n;
+    astral_ += unicode::count_astral(std::string_view(p, n));
+  }
   escape_into(out_, p, n);
 }
 
 template <typename Out>
 void Escaped<Out>::append(std::size_t count, char c) {
   // Only spaces of indentation come this way: nothing to escape.
-  if (count_) chars_ += count;
+  if (count_) {
+    chars_ += count;
+    bytes_ += count;
+  }
   out_.append(count, c);
 }
 
@@ -430,7 +437,11 @@ void Escaped<Out>::push_back(char c) {
     append(&c, 1);
     return;
   }
-  if (count_) chars_ += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  if (count_) {
+    chars_ += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    astral_ += static_cast<unsigned char>(c) >= 0xF0;
+    ++bytes_;
+  }
   out_.push_back(c);
 }
 

@@ -99,7 +99,10 @@ class Escaped {
   void append(std::size_t count, char c);
   void push_back(char c);
 
+  // What it was given: characters, bytes, and scalar values above U+FFFF.
   std::size_t chars() const { return chars_; }
+  std::size_t bytes() const { return bytes_; }
+  std::size_t astral() const { return astral_; }
   bool counting() const { return count_; }
   Out& out() { return out_; }
 
@@ -107,6 +110,8 @@ class Escaped {
   Out& out_;
   bool count_;
   std::size_t chars_ = 0;
+  std::size_t bytes_ = 0;
+  std::size_t astral_ = 0;  // scalar values above U+FFFF
 };
 
 // Appends the text of `value` standing at nesting level `depth` in `layout`

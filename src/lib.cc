@@ -55,25 +55,27 @@ std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth
   return total;
 }
 
-// The bytes of the JSON text of `value` at `depth` in `layout`, whose
-// characters are `chars`: every character is one byte but those of
-// non-ASCII text.
-std::size_t json_bytes(const Value& value, std::size_t chars) {
-  std::size_t extra = 0;
+// The measure in `unit` of the JSON text of `value`, whose characters are
+// `chars`. Every character of the text is one byte and one UTF-16 unit but
+// those of the texts of strings, keys and numbers, which are added here.
+std::size_t json_measure(const Value& value, std::size_t chars, BudgetUnit unit) {
+  if (unit == BudgetUnit::Chars) return chars;
   struct Walk {
-    std::size_t& extra;
+    BudgetUnit unit;
+    std::size_t extra = 0;
+    void text(std::string_view t, std::size_t text_chars) {
+      extra += unit == BudgetUnit::Bytes ? t.size() - text_chars : unicode::count_astral(t);
+    }
     void operator()(const Value& v) {
       switch (v.kind()) {
-        case Kind::Number:
-          extra += v.text().size() - unicode::count_chars(v.text());
-          break;
-        case Kind::String: extra += v.text().size() - v.chars(); break;
+        case Kind::Number: text(v.text(), unicode::count_chars(v.text())); break;
+        case Kind::String: text(v.text(), v.chars()); break;
         case Kind::Array:
           for (const Value& item : v.items()) (*this)(item);
           break;
         case Kind::Object:
           for (const Member& m : v.members()) {
-            extra += m.key.text().size() - m.key.chars();
+            text(m.key.text(), m.key.chars());
             (*this)(m.value);
           }
           break;
@@ -81,8 +83,19 @@ std::size_t json_bytes(const Value& value, std::size_t chars) {
       }
     }
   };
-  Walk{extra}(value);
-  return sat_add(chars, extra);
+  Walk walk{unit};
+  walk(value);
+  return sat_add(chars, walk.extra);
+}
+
+// The measure in `unit` of a text of `chars` characters.
+std::size_t text_measure(std::string_view text, std::size_t chars, BudgetUnit unit) {
+  switch (unit) {
+    case BudgetUnit::Bytes: return text.size();
+    case BudgetUnit::Utf16: return chars + unicode::count_astral(text);
+    case BudgetUnit::Chars: break;
+  }
+  return chars;
 }
 
 // Whether the text of `value` in this layout is small enough to write.
@@ -250,12 +263,15 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   // The document as it is: JSON is measured without writing it and written
   // only when it fits; YAML is written straight into the envelope and
   // counted as it goes, and that envelope is dropped when it does not fit.
+  const BudgetUnit unit = options.budget_unit;
   if (format == Format::Json) {
-    o.input_chars = o.output_chars = size::of(document, layout);
+    const std::size_t chars = size::of(document, layout);
+    o.input_chars = o.output_chars = json_measure(document, chars, unit);
     if (o.input_chars <= options.max_chars) {
-      if (o.input_chars > kMaxRenderChars) return too_large();
+      if (chars > kMaxRenderChars) return too_large();
       // Escaping at most doubles each byte.
-      Buffer out(kTextStart.size() + 2 * json_bytes(document, o.input_chars) + report_bound(o.stats));
+      Buffer out(kTextStart.size() + 2 * json_measure(document, chars, BudgetUnit::Bytes) +
+                 report_bound(o.stats));
       out.append(kTextStart);
       json::Escaped<Buffer> text(out);
       json::write_value(text, document, layout);
@@ -268,7 +284,9 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
     out.append(kTextStart);
     json::Escaped<Buffer> text(out, /*count=*/true);
     yaml::write(text, document, layout.indent);
-    o.input_chars = o.output_chars = text.chars();
+    o.input_chars = o.output_chars = unit == BudgetUnit::Bytes   ? text.bytes()
+                                     : unit == BudgetUnit::Utf16 ? text.chars() + text.astral()
+                                                                 : text.chars();
     if (o.input_chars <= options.max_chars) {
       append_report(out, o);
       return out;
@@ -279,12 +297,13 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   auto found = budget_search(document, request, format, arena);
   if (!found.ok()) return found.error();
   Attempt& a = found.value().attempt;
-  o.output_chars = a.chars;
+  o.output_chars = a.measure;
   o.stats = std::move(a.stats);
   o.pruned = true;
   o.fits = found.value().fits;
   if (format == Format::Json) {
-    Buffer out(kTextStart.size() + 2 * json_bytes(a.value, a.chars) + report_bound(o.stats));
+    Buffer out(kTextStart.size() + 2 * json_measure(a.value, a.chars, BudgetUnit::Bytes) +
+               report_bound(o.stats));
     out.append(kTextStart);
     json::Escaped<Buffer> text(out);
     json::write_value(text, a.value, layout);
@@ -332,6 +351,8 @@ Result<SearchResult, Error> budget_search(Value& document, const Request& reques
   Path path;
   const Meta meta = Pruner(request, analysis_arena).analyze_at(document, 0, path, false);
 
+  const BudgetUnit unit = request.options.budget_unit;
+  bool apart = format == Format::Yaml;
   std::size_t b = max_chars;
   std::optional<std::size_t> lower, upper;
   std::optional<Attempt> fit, over;
@@ -344,14 +365,20 @@ Result<SearchResult, Error> budget_search(Value& document, const Request& reques
     a.stats = std::move(pruner.stats);
     if (format == Format::Json) {
       a.chars = size::of(a.value, request.layout);
+      a.measure = json_measure(a.value, a.chars, unit);
     } else {
       a.text = yaml::render(a.value, request.layout.indent);
       a.chars = unicode::count_chars(a.text);
+      a.measure = text_measure(a.text, a.chars, unit);
     }
-    const std::size_t c = a.chars;
+    const std::size_t c = a.measure;
+    // Once the measure of a text differs from its characters, the engine's
+    // sizes no longer stand for it, so a fitting attempt with room to spare
+    // is followed by a larger budget, as YAML's always are.
+    if (c != a.chars) apart = true;
     if (c <= max_chars) {
-      if (!fit || c > fit->chars) fit = std::move(a);
-      if (!(format == Format::Yaml && max_chars - c > max_chars / 200)) break;
+      if (!fit || c > fit->measure) fit = std::move(a);
+      if (!(apart && max_chars - c > max_chars / 200)) break;
       if (upper) {
         if (*upper <= b + 1) break;
         lower = b;
@@ -364,7 +391,7 @@ Result<SearchResult, Error> budget_search(Value& document, const Request& reques
         b = grown;
       }
     } else {
-      if (!over || c < over->chars) over = std::move(a);
+      if (!over || c < over->measure) over = std::move(a);
       if (lower) {
         if (b <= *lower + 1) break;
         upper = b;

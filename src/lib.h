@@ -33,7 +33,8 @@ struct Attempt {
   Value value;
   Stats stats;
   std::string text;  // YAML only
-  std::size_t chars = 0;
+  std::size_t chars = 0;    // characters of the text
+  std::size_t measure = 0;  // the text in the request's budget unit
 };
 
 struct SearchResult {
@@ -41,7 +42,8 @@ struct SearchResult {
   bool fits = false;
 };
 
-// Fits `document` to the request's max_chars in output format `format` by
+// Fits `document` to the request's max_chars (in its budget unit) in output
+// format `format` by
 // adjusting the engine's internal budget over at most 24 attempts. The
 // analysis of `document` is kept in its nodes, its records in
 // `analysis_arena`. Returns the largest fitting attempt, or else the smallest

@@ -32,6 +32,9 @@ constexpr Choice<Format> kFormats[] = {{"auto", Format::Auto},
                                        {"json", Format::Json},
                                        {"yaml", Format::Yaml},
                                        {"yml", Format::Yaml, true}};
+constexpr Choice<BudgetUnit> kBudgetUnits[] = {{"chars", BudgetUnit::Chars},
+                                               {"bytes", BudgetUnit::Bytes},
+                                               {"utf16", BudgetUnit::Utf16}};
 constexpr Choice<ArrayStrategy> kStrategies[] = {{"sample", ArrayStrategy::Sample},
                                                  {"condense", ArrayStrategy::Condense}};
 constexpr Choice<ScorerKind> kScorers[] = {
@@ -162,6 +165,7 @@ struct Key {
 // Every option key and how its value is read.
 constexpr Key kKeys[] = {
     {"max_chars", word<&Options::max_chars>},
+    {"budget_unit", choice<&Options::budget_unit, kBudgetUnits>},
     {"indent", word<&Options::indent>},
     {"format", choice<&Options::format, kFormats>},
     {"input_format", choice<&Options::input_format, kFormats>},

@@ -18,10 +18,14 @@ namespace quendra {
 // Document formats. Output uses auto to mean "the format the input was read in".
 enum class Format : unsigned char { Auto = 0, Json = 1, Yaml = 2 };
 enum class ArrayStrategy : unsigned char { Sample = 0, Condense = 1 };
+// What the budget counts in the rendered output: characters (Unicode scalar
+// values), UTF-8 bytes, or UTF-16 code units.
+enum class BudgetUnit : unsigned char { Chars = 0, Bytes = 1, Utf16 = 2 };
 
 struct Options {
   // Budget and layout.
-  std::size_t max_chars = 10000;  // characters of the rendered output
+  std::size_t max_chars = 10000;  // the budget of the rendered output, in budget_unit
+  BudgetUnit budget_unit = BudgetUnit::Chars;
   std::size_t indent = 2;         // spaces per nesting level; 0 is compact JSON
   Format format = Format::Auto;   // output format
   Format input_format = Format::Auto;

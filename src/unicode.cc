@@ -65,6 +65,12 @@ std::size_t count_chars(std::string_view text) {
   return count;
 }
 
+std::size_t count_astral(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text) count += static_cast<unsigned char>(c) >= 0xF0;
+  return count;
+}
+
 char32_t decode(std::string_view text, std::size_t& pos) {
   auto c = static_cast<unsigned char>(text[pos]);
   if (c < 0x80) {

@@ -19,6 +19,10 @@ bool valid_utf8(std::string_view text);
 // not continuation bytes (10xxxxxx).
 std::size_t count_chars(std::string_view text);
 
+// Number of scalar values above U+FFFF in valid UTF-8 text (those UTF-16
+// writes as two units): the lead bytes 0xF0 to 0xF4.
+std::size_t count_astral(std::string_view text);
+
 // Decodes the scalar value starting at byte `pos` of valid UTF-8 text and
 // advances `pos` past it. REQUIRES: pos < text.size().
 char32_t decode(std::string_view text, std::size_t& pos);

@@ -50,6 +50,13 @@ static void check(const char* name, const char* input, const char* options, cons
   "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,"                 \
   "\"protected_omitted\":0,\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}"
 
+#define SMILE "\xf0\x9f\x98\x80"
+#define SMILES5 SMILE SMILE SMILE SMILE SMILE
+#define SMILES SMILES5 SMILES5 SMILES5 SMILES5
+#define PARTY "\xf0\x9f\x8e\x89"
+#define ROCKET "\xf0\x9f\x9a\x80"
+#define SPARKLES "\xe2\x9c\xa8"
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: c_host path/to/libquendra.so\n");
@@ -114,6 +121,29 @@ int main(int argc, char** argv) {
         "{\"ok\":false,\"error\":\"invalid JSON input: expected ',' or ']' at line 1, column 6\"}");
   check("quoted message", "{}", "{\"a\\\"\\u0001\":1}",
         "{\"ok\":false,\"error\":\"invalid options: unknown option: a\\\"\\u0001\"}");
+
+  /* Budgets in UTF-8 bytes and UTF-16 code units. */
+  check("unit refused", "{}", "{\"budget_unit\":\"utf-16\"}",
+        "{\"ok\":false,\"error\":\"invalid options: budget_unit must be \\\"chars\\\", "
+        "\\\"bytes\\\" or \\\"utf16\\\"\"}");
+  check("bytes fit", "[\"\xe6\x97\xa5\xe6\x9c\xac\"]", "{\"indent\":0,\"max_chars\":10,\"budget_unit\":\"bytes\"}",
+        "{\"ok\":true,\"text\":\"[\\\"\xe6\x97\xa5\xe6\x9c\xac\\\"]\"," REPORT0("10", "10", "10", "json", "json"));
+  check("bytes overflow", "[\"\xe6\x97\xa5\xe6\x9c\xac\"]",
+        "{\"indent\":0,\"max_chars\":9,\"budget_unit\":\"bytes\"}",
+        "{\"ok\":true,\"text\":\"[\\\"\xe6\x97\xa5\xe6\x9c\xac\\\"]\",\"report\":{\"input_chars\":10,"
+        "\"output_chars\":10,\"max_chars\":9,\"format\":\"json\",\"input_format\":\"json\","
+        "\"pruned\":true,\"fits\":false,\"strings_truncated\":0,\"arrays_sampled\":0,"
+        "\"items_omitted\":0,\"objects_trimmed\":0,\"keys_omitted\":0,\"containers_collapsed\":0,"
+        "\"arrays_condensed\":0,\"protected_omitted\":0,\"field_decisions\":[],"
+        "\"fields_dropped\":0,\"dropped_fields\":[]}}");
+  check("utf16 astral", "{\"greeting\":\"hi " SMILES " there\",\"tags\":[\"" PARTY "\",\"" ROCKET "\",\"" SPARKLES "\"]}",
+        "{\"indent\":0,\"max_chars\":50,\"budget_unit\":\"utf16\"}",
+        "{\"ok\":true,\"text\":\"{\\\"greeting\\\":\\\"\xe2\x80\xa6[+29 chars]\\\",\\\"tags\\\":[\\\"" PARTY
+        "\\\",\\\"" ROCKET "\\\",\\\"" SPARKLES "\\\"]}\",\"report\":{\"input_chars\":87,\"output_chars\":50,"
+        "\"max_chars\":50,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,\"fits\":true,"
+        "\"strings_truncated\":1,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0,"
+        "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0,"
+        "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}");
 
   dlclose(lib);
   if (failures) {

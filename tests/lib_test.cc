@@ -206,6 +206,9 @@ TEST(ShrinkProperties, GeneratedDocuments) {
       R"({"max_chars":%,"array_strategy":"condense","arguments":"name url","explain":true})",
       R"({"max_chars":%,"format":"yaml"})",
       R"({"max_chars":%,"indent":0,"protect":["id"],"max_samples":1,"keep_last_item":false})",
+      R"({"max_chars":%,"budget_unit":"bytes"})",
+      R"({"indent":0,"max_chars":%,"budget_unit":"utf16","array_strategy":"condense"})",
+      R"({"max_chars":%,"format":"yaml","budget_unit":"Bytes"})",
   };
   const std::size_t budgets[] = {0, 40, 200, 1000, 5000};
   int pruned = 0;

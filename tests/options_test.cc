@@ -44,6 +44,11 @@ TEST(OptionsBuild, RefusesWithExactMessages) {
        R"(field_scorer must be one of ["heuristic", "compact", "key_order"])"},
       {R"({"protect": ["a", 1]})", "protect must be a list of strings"},
       {R"({"protect": {}})", "protect must be a list of strings"},
+      {R"({"budget_unit": "utf-16"})", R"(budget_unit must be "chars", "bytes" or "utf16")"},
+      {R"({"budget_unit": "utf8"})", R"(budget_unit must be "chars", "bytes" or "utf16")"},
+      {R"({"budget_unit": " bytes"})", R"(budget_unit must be "chars", "bytes" or "utf16")"},
+      {R"({"budget_unit": 8})", R"(budget_unit must be "chars", "bytes" or "utf16")"},
+      {R"({"budget_unit": "bytes", "x": 1})", "unknown option: x"},
       {R"({"format": "yaml", "indent": 1})", "YAML indent must be at least 2"},
       {R"({"indent": 0, "format": "YAML"})", "YAML indent must be at least 2"},
   };
@@ -62,10 +67,12 @@ TEST(OptionsBuild, AcceptsAndNormalises) {
   EXPECT_TRUE(o.keep_last_item);
   EXPECT_EQ(o.string_head_chars, 500u);
   EXPECT_EQ(o.min_partial_chars, 40u);
+  EXPECT_EQ(o.budget_unit, BudgetUnit::Chars);
   EXPECT_FALSE(o.arguments.has_value());
 
   ASSERT_EQ(build(R"({"max_chars": 0, "format": "YML", "field_scorer": "Key-Order",
-                      "array_strategy": "CONDENSE", "max_samples": 18446744073709551615})",
+                      "array_strategy": "CONDENSE", "max_samples": 18446744073709551615,
+                      "budget_unit": "UTF16"})",
                   &o),
             "ok");
   EXPECT_EQ(o.max_chars, 0u);
@@ -73,6 +80,7 @@ TEST(OptionsBuild, AcceptsAndNormalises) {
   EXPECT_EQ(o.field_scorer, ScorerKind::KeyOrder);
   EXPECT_EQ(o.array_strategy, ArrayStrategy::Condense);
   EXPECT_EQ(o.max_samples, 18446744073709551615u);
+  EXPECT_EQ(o.budget_unit, BudgetUnit::Utf16);
 
   ASSERT_EQ(build(R"({"protect": ["a"], "protect": "/", "max_chars": 5, "max_chars": 7})", &o), "ok");
   EXPECT_EQ(o.protect, std::vector<std::string>{"/"});

@@ -143,8 +143,20 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
     const Value* f = field(key);
     return f != nullptr && f->as_bool();
   };
+  // The budget's unit, as the options name it.
+  std::string unit = "chars";
+  if (auto opts = json::parse(options, arena); opts.ok()) {
+    for (const Member& m : opts.value().members()) {
+      if (m.key.text() != "budget_unit" || !m.value.is_string()) continue;
+      unit.clear();
+      for (char c : m.value.text()) unit.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+  }
+  const std::size_t measure = unit == "bytes"   ? text.size()
+                              : unit == "utf16" ? unicode::count_chars(text) + unicode::count_astral(text)
+                                                : unicode::count_chars(text);
   if (report.members().size() != 18) return "report has not 18 members";
-  if (num("output_chars") != unicode::count_chars(text)) return "output_chars is not the text's length";
+  if (num("output_chars") != measure) return "output_chars is not the text's measure";
   if (flag("fits") != (num("output_chars") <= num("max_chars"))) return "fits disagrees with sizes";
   if (!flag("pruned") && num("output_chars") != num("input_chars")) return "unpruned text changed size";
   if (str("format") == "json") {

@@ -75,7 +75,11 @@ budget, and say what was left out. Reads FILE, or standard input when FILE is
 absent or "-", and prints the shrunk document followed by a newline.
 
 Budget and layout:
-      --max-chars N               character budget of the output (10000)
+      --max-chars N               budget of the output, in the budget unit
+                                  (10000)
+      --budget-unit U             what the budget counts: chars (Unicode
+                                  characters), bytes (UTF-8) or utf16 (UTF-16
+                                  code units, as JavaScript's length) (chars)
       --indent N                  spaces per nesting level, 0 gives compact
                                   JSON (2)
       --format F                  output format: auto, json or yaml; auto
@@ -521,6 +525,7 @@ struct OptionFlag {
 // message refuses anything that is not a non-negative integer.
 constexpr OptionFlag kOptionFlags[] = {
     {"--max-chars", "max_chars", FlagValue::Json},
+    {"--budget-unit", "budget_unit", FlagValue::String},
     {"--indent", "indent", FlagValue::Json},
     {"--format", "format", FlagValue::String},
     {"--input-format", "input_format", FlagValue::String},
@@ -869,14 +874,32 @@ void print_field_decisions(const Json& decisions) {
   }
 }
 
-// Prints the human summary of a success envelope's report to standard error.
-void print_report(const Json& report) {
+// What the report's counts of text are in, for the budget unit that
+// `options` (the object sent to the library) names last.
+std::string unit_words(std::string_view options) {
+  std::string unit = "chars";
+  if (std::optional<Json> parsed = JsonReader(options).read()) {
+    for (const auto& [key, value] : parsed->members) {
+      if (key != "budget_unit" || value.kind != Json::Kind::String) continue;
+      unit = value.text;
+      for (char& c : unit) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+  }
+  if (unit == "bytes") return "bytes";
+  if (unit == "utf16") return "UTF-16 code units";
+  return "characters";
+}
+
+// Prints the human summary of a success envelope's report to standard error;
+// its counts of text are `units`.
+void print_report(const Json& report, const std::string& units) {
   auto n = [&](std::string_view key) { return number_of(report, key); };
   auto nonzero = [&](std::string_view key) { return n(key) != "0"; };
 
-  std::fprintf(stderr, "input:   %s characters of %s\n", n("input_chars").c_str(),
+  std::fprintf(stderr, "input:   %s %s of %s\n", n("input_chars").c_str(), units.c_str(),
                text_of(report, "input_format").c_str());
-  std::fprintf(stderr, "output:  %s characters of %s, budget %s: %s\n", n("output_chars").c_str(),
+  std::fprintf(stderr, "output:  %s %s of %s, budget %s: %s\n", n("output_chars").c_str(),
+               units.c_str(),
                text_of(report, "format").c_str(), n("max_chars").c_str(),
                !flag_of(report, "pruned") ? "fits unchanged"
                : flag_of(report, "fits")  ? "fits"
@@ -1053,11 +1076,13 @@ int run_single(const Command& cmd, const std::string& options) {
   if (!out.finish()) return io_error("cannot write " + out.name());
   // Standard output is complete before the summary starts on standard error.
   std::fflush(stdout);
-  if (cmd.report) print_report(*report);
+  const std::string units = unit_words(options);
+  if (cmd.report) print_report(*report, units);
   std::fputs(warning.c_str(), stderr);
   if (!flag_of(*report, "fits")) {
-    std::fprintf(stderr, "quendra: warning: the smallest form found has %s characters, over the budget of %s\n",
-                 number_of(*report, "output_chars").c_str(), number_of(*report, "max_chars").c_str());
+    std::fprintf(stderr, "quendra: warning: the smallest form found has %s %s, over the budget of %s\n",
+                 number_of(*report, "output_chars").c_str(), units.c_str(),
+                 number_of(*report, "max_chars").c_str());
   }
   return kExitOk;
 }

@@ -52,6 +52,8 @@ class FlagsTest(unittest.TestCase):
         cases = [
             (["--indent", "0"], {"indent": 0}),
             (["--indent=0"], {"indent": 0}),
+            (["--budget-unit", "bytes"], {"budget_unit": "bytes"}),
+            (["--budget-unit=UTF16"], {"budget_unit": "utf16"}),
             (["--format", "yaml"], {"format": "yaml"}),
             (["--input-format", "yaml"], {"input_format": "yaml"}),
             (["--strategy", "condense"], {"array_strategy": "condense"}),
@@ -187,6 +189,13 @@ class OutputTest(unittest.TestCase):
         self.assertEqual(
             err, "quendra: warning: the smallest form found has 13 characters, over the budget of 3\n"
         )
+        # The summary counts in the budget's unit, however the unit was given.
+        for flags, words in ((["--budget-unit", "bytes"], "16 bytes"),
+                             (["--options", '{"budget_unit": "UTF16"}'], "13 UTF-16 code units")):
+            with self.subTest(flags=flags):
+                status, _, err = run(["--indent", "0", "--max-chars", "3", *flags], '{"a":["é😀"]}')
+                self.assertEqual(status, 0)
+                self.assertIn(f"the smallest form found has {words}, over", err)
 
     def test_explain_table(self):
         api = str(support.ROOT / "examples" / "api.json")

@@ -5,7 +5,7 @@
 // keep its libquendra.so, and run
 //
 //   compare_builds OLD/libquendra.so NEW/libquendra.so [--count N] [--seed S]
-//                  [--out DIR] [--corpus FILE]...
+//                  [--out DIR] [--corpus FILE]... [--budget-units]
 //
 // Documents come from a seeded generator: random JSON values, arrays of
 // records sharing their keys, web-API pages, texts with sentences, lines and
@@ -13,7 +13,8 @@
 // from a generated document, plus hand-written YAML features), and broken
 // input. Options cover every key, budgets from 0 to above the document's
 // size, protect patterns and queries made of the document's own keys and
-// words, and invalid values. Each --corpus file is also sent with a spread of
+// words, and invalid values (with --budget-units, budgets in bytes and UTF-16
+// units too, for builds that both know them). Each --corpus file is also sent with a spread of
 // option sets. On a difference the request and both envelopes go to DIR
 // (default ./compare-diffs) and the exit status is 1.
 #include <dlfcn.h>
@@ -338,7 +339,8 @@ constexpr const char* kYamlDocs[] = {
     "<html><body>Not found</body></html>\n",
 };
 
-std::string options(Rng& rng, std::size_t doc_chars, const std::vector<std::string>& words) {
+std::string options(Rng& rng, std::size_t doc_chars, const std::vector<std::string>& words,
+                    bool budget_units) {
   std::string out = "{";
   auto member = [&](const std::string& key, const std::string& value) {
     if (out.size() > 1) out.push_back(',');
@@ -353,6 +355,8 @@ std::string options(Rng& rng, std::size_t doc_chars, const std::vector<std::stri
                                                                  rng.pick(kShares))
                                       : rng.pick(kFixed);
   if (!rng.chance(3)) member("max_chars", std::to_string(budget));
+  static constexpr const char* kUnits[] = {"\"chars\"", "\"bytes\"", "\"utf16\"", "\"Bytes\""};
+  if (budget_units && rng.chance(50)) member("budget_unit", rng.pick(kUnits));
   static constexpr const char* kIndents[] = {"0", "0", "0", "2", "2", "2", "4", "3", "1"};
   if (rng.chance(85)) member("indent", rng.pick(kIndents));
   static constexpr const char* kFormats[] = {"\"json\"", "\"yaml\"", "\"auto\"", "\"YML\""};
@@ -449,8 +453,18 @@ int main(int argc, char** argv) {
   std::uint64_t seed = 1;
   std::string out_dir = "compare-diffs";
   std::vector<std::string> corpus;
-  for (int i = 3; i + 1 < argc; i += 2) {
+  bool budget_units = false;
+  for (int i = 3; i < argc; i += 2) {
     std::string_view flag = argv[i];
+    if (flag == "--budget-units") {
+      budget_units = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "compare_builds: %s needs a value\n", argv[i]);
+      return 2;
+    }
     if (flag == "--count") {
       count = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (flag == "--seed") {
@@ -515,13 +529,15 @@ int main(int argc, char** argv) {
       }
     }
     std::vector<std::string> words = words_of(doc);
-    check(n, doc, options(rng, count_chars(doc), words));
+    check(n, doc, options(rng, count_chars(doc), words, budget_units));
   }
   for (const std::string& path : corpus) {
     std::ifstream in(path, std::ios::binary);
     std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> words = words_of(doc);
-    for (int k = 0; k < 40; ++k, ++n) check(n, doc, options(rng, count_chars(doc), words));
+    for (int k = 0; k < 40; ++k, ++n) {
+      check(n, doc, options(rng, count_chars(doc), words, budget_units));
+    }
   }
   std::printf("compare_builds: %zu requests (%zu pruned, %zu errors), %zu differ; %.2f s old, %.2f s new\n",
               n, pruned, errors, differ, old_seconds, new_seconds);
