@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
 #include "json.h"
 #include "protect.h"
 #include "tree.h"
@@ -129,6 +135,101 @@ TEST(ProtectPattern, CompilesAndMatches) {
   EXPECT_FALSE(matches(p[3], Path{"users", "*", "email"}));
   EXPECT_TRUE(matches(p[3], Path{"users", "0", "email"}));
   EXPECT_FALSE(matches(p[1], Path{}));
+}
+
+}  // namespace
+}  // namespace quendra
+
+namespace quendra {
+namespace {
+
+// The text of running `command`.
+std::string output_of(const std::string& command) {
+  std::string out;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+// The default the command's help gives for `flag`: the parenthesis that
+// ends the flag's description, which may run over several lines.
+std::string help_default(const std::string& help, const std::string& flag) {
+  std::istringstream lines(help);
+  std::string line, block;
+  bool in_block = false;
+  while (std::getline(lines, line)) {
+    const std::size_t text = line.find_first_not_of(' ');
+    if (in_block && text != std::string::npos && text >= 30) {
+      block += ' ' + line.substr(text);
+      continue;
+    }
+    if (in_block) break;
+    if (text != std::string::npos && line.compare(text, flag.size() + 1, flag + " ") == 0) {
+      block = line;
+      in_block = true;
+    }
+  }
+  const std::size_t close = block.rfind(')');
+  const std::size_t open = block.rfind('(', close);
+  if (close == std::string::npos || open == std::string::npos) return "<none>";
+  return block.substr(open + 1, close - open - 1);
+}
+
+// The default the README's options table gives for `key`.
+std::string readme_default(const std::string& readme, const std::string& key) {
+  const std::string start = "| `" + key + "` |";
+  const std::size_t row = readme.find(start);
+  if (row == std::string::npos) return "<none>";
+  std::size_t cell = readme.find('|', row + start.size());  // end of the flag cell
+  std::size_t end = readme.find('|', cell + 1);
+  std::string value = readme.substr(cell + 1, end - cell - 1);
+  value.erase(0, value.find_first_not_of(' '));
+  value.erase(value.find_last_not_of(' ') + 1);
+  return value;
+}
+
+// The help of the command and the README's table state the defaults that
+// the options record holds.
+TEST(OptionsDefaults, HelpAndReadmeAgreeWithTheRecord) {
+  const Options o;
+  auto word = [](std::size_t n) { return std::to_string(n); };
+  auto choice = [](auto value, std::initializer_list<const char*> names) {
+    return std::string(names.begin()[static_cast<std::size_t>(value)]);
+  };
+  const struct {
+    std::string key, flag, value, help_value;
+  } rows[] = {
+      {"max_chars", "--max-chars", word(o.max_chars), word(o.max_chars)},
+      {"budget_unit", "--budget-unit", choice(o.budget_unit, {"chars", "bytes", "utf16"}), ""},
+      {"indent", "--indent", word(o.indent), word(o.indent)},
+      {"format", "--format", choice(o.format, {"auto", "json", "yaml"}), ""},
+      {"input_format", "--input-format", choice(o.input_format, {"auto", "json", "yaml"}), ""},
+      {"array_strategy", "--strategy", choice(o.array_strategy, {"sample", "condense"}), ""},
+      {"field_scorer", "--scorer", std::string(kScorerNames[static_cast<std::size_t>(o.field_scorer)]),
+       ""},
+      {"max_samples", "--max-samples", word(o.max_samples), ""},
+      {"keep_last_item", "--keep-last-item", o.keep_last_item ? "true" : "false",
+       o.keep_last_item ? "on" : "off"},
+      {"min_partial_chars", "--min-partial-chars", word(o.min_partial_chars), ""},
+      {"string_head_chars", "--string-head-chars", word(o.string_head_chars), ""},
+      {"string_section_chars", "--string-section-chars", word(o.string_section_chars), ""},
+      {"string_min_section_chars", "--string-min-section-chars",
+       word(o.string_min_section_chars), ""},
+      {"explain", "--explain,", o.explain ? "true" : "false", o.explain ? "on" : "off"},
+  };
+  std::ifstream file(QUENDRA_README);
+  const std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string help = output_of(std::string(QUENDRA_CLI) + " --help");
+  ASSERT_FALSE(readme.empty());
+  ASSERT_FALSE(help.empty());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.key);
+    EXPECT_EQ(readme_default(readme, row.key), row.value);
+    EXPECT_EQ(help_default(help, row.flag), row.help_value.empty() ? row.value : row.help_value);
+  }
 }
 
 }  // namespace
