@@ -151,12 +151,17 @@ Request::Request(const Options& opts, Layout out)
       text(opts.text_settings()) {}
 
 const Request::KeyInfo& Request::key_info(std::string_view key) const {
-  auto found = key_infos_.find(key);
-  if (found != key_infos_.end()) return found->second;
-  KeyInfo info;
-  info.facts = key_facts(std::span<const std::string_view>(&key, 1));
-  if (query) info.name_relevance = query->name_match(words(key));
-  return key_infos_.emplace(key, std::move(info)).first->second;
+  auto make = [&](KeyInfo& info) -> const KeyInfo& {
+    info.facts = key_facts(std::span<const std::string_view>(&key, 1));
+    info.name_relevance = query ? query->name_match(words(key)) : 0;
+    return info;
+  };
+  // Once full, the memory is not even searched: the keys of a call that
+  // has this many are mostly asked about once.
+  if (key_infos_.size() >= kKeyInfos) return make(unremembered_);
+  auto [at, added] = key_infos_.try_emplace(key);
+  if (added) make(at->second);
+  return at->second;
 }
 
 Pruner::Pruner(const Request& request, Arena& arena) : request_(&request), arena_(&arena) {}

@@ -181,7 +181,7 @@ struct Request {
 
   // What the scorer and the query make of a key standing alone, worked out
   // once per distinct key of the call: objects of one shape ask about the
-  // same keys over and over.
+  // same keys over and over. The answer stays valid until the next call.
   struct KeyInfo {
     KeyFacts facts;
     double name_relevance = 0;  // of the key's words to the query
@@ -189,7 +189,11 @@ struct Request {
   const KeyInfo& key_info(std::string_view key) const;
 
  private:
+  // The first kKeyInfos distinct keys are remembered; keys beyond them are
+  // rarely asked about twice (one object with a million keys).
+  static constexpr std::size_t kKeyInfos = 4096;
   mutable std::unordered_map<std::string_view, KeyInfo> key_infos_;
+  mutable KeyInfo unremembered_;
 };
 
 // How the spare room of a share-out is accounted after each child: a child
