@@ -68,7 +68,7 @@ std::size_t json_measure(const Value& value, std::size_t chars, BudgetUnit unit)
     }
     void operator()(const Value& v) {
       switch (v.kind()) {
-        case Kind::Number: text(v.text(), unicode::count_chars(v.text())); break;
+        case Kind::Number: text(v.text(), v.text().size()); break;
         case Kind::String: text(v.text(), v.chars()); break;
         case Kind::Array:
           for (const Value& item : v.items()) (*this)(item);

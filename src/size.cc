@@ -116,7 +116,7 @@ std::size_t scalar(const Value& value) {
     case Kind::Bool:
       return value.as_bool() ? 4 : 5;
     case Kind::Number:
-      return unicode::count_chars(value.text());
+      return value.text().size();
     case Kind::String:
       return value.json_size();
     case Kind::Array:

@@ -72,7 +72,7 @@ std::size_t string_marker_size(std::size_t n);
 inline constexpr std::size_t kShortestStringMarker = 13;
 
 namespace size {
-// Size of a null (4), a bool (4 or 5) or a number (characters of its text).
+// Size of a null (4), a bool (4 or 5) or a number (bytes of its ASCII text).
 // REQUIRES: `value` is not a string, array or object.
 std::size_t scalar(const Value& value);
 

@@ -83,7 +83,8 @@ class Value {
   static Value null() { return Value(); }
   static Value boolean(bool b) { return Value(Kind::Bool, b ? kTrue : 0, 0, nullptr); }
   // A number whose text `text` is written back unchanged; views `text`,
-  // which must outlive the value.
+  // which must outlive the value. Its characters are its bytes.
+  // REQUIRES: `text` is ASCII, as the text of a JSON number always is.
   static Value number(std::string_view text);
   // A number with a copy of `text` in `arena`.
   static Value number(Arena& arena, std::string_view text);
