@@ -48,10 +48,16 @@ test: unit sanitize pytest installtest fuzz tsan leaks
 
 .PHONY: pytest installtest
 
-# The Python binding, the command and the README's examples, against the build.
+# The Python binding, the command and the README's examples, against the build,
+# run by Debian's python3, which sees Dask and mypy; then the package as users
+# install it: a new virtual environment of `python3`, `pip install ./python`.
+PYTHON           ?= /usr/bin/python3
+PYTEST_PACKAGES   = python3-venv python3-dask python3-mypy
+
 pytest: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PYTEST_PACKAGES)"
 	QUENDRA_LIBRARY=$(abspath $(BUILD))/libquendra.so QUENDRA_CLI=$(abspath $(BUILD))/quendra \
-	  PYTHONPATH=$(CURDIR)/python python3 -m unittest discover -s python/tests -v
+	  PYTHONPATH=$(CURDIR)/python $(PYTHON) -m unittest discover -s python/tests -v
 
 # Installs into a temporary prefix and builds a consumer with find_package and pkg-config.
 installtest: build
@@ -84,4 +90,4 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench python/build
