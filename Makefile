@@ -59,9 +59,11 @@ pytest: build
 	QUENDRA_LIBRARY=$(abspath $(BUILD))/libquendra.so QUENDRA_CLI=$(abspath $(BUILD))/quendra \
 	  PYTHONPATH=$(CURDIR)/python $(PYTHON) -m unittest discover -s python/tests -v
 
-# Installs into a temporary prefix and builds a consumer with find_package and pkg-config.
+# Installs into a temporary prefix and builds a consumer with find_package and
+# pkg-config; then, as root, the same against an install into /usr/local.
 installtest: build
 	tests/install/run.sh $(BUILD)
+	tests/install/system.sh $(BUILD)
 
 # Fuzzing: each libFuzzer target (built with clang and the address and
 # undefined-behaviour sanitizers) runs FUZZ_SECONDS from fuzz/corpus.
