@@ -49,7 +49,7 @@ test: unit sanitize pytest installtest fuzz tsan leaks
 .PHONY: pytest installtest
 
 # The Python binding, the command and the README's examples, against the build,
-# run by Debian's python3, which sees Dask and mypy; then the package as users
+# run by Debian's python3, which sees Dask and mypy, and the package as users
 # install it: a new virtual environment of `python3`, `pip install ./python`.
 PYTHON           ?= /usr/bin/python3
 PYTEST_PACKAGES   = python3-venv python3-dask python3-mypy
