@@ -6,16 +6,18 @@ Generates N web-API-like JSON documents of about 1 kB (one repository record
 each, in the style of bench/gen.h), then times, in rounds that take turns so
 that a busy machine slows all of them alike:
 
-  loop          [quendra.shrink(d, **options) for d in docs]
+  loop          [quendra.shrink(d, **options).text for d in docs]
   loop-before   the same with the binding of --before REV (git), if given
-  many-1        quendra.shrink_many(docs, workers=1, **options)
-  many          quendra.shrink_many(docs, **options)   (one thread per CPU)
+  many-1        quendra.shrink_many(docs, workers=1, **options), then each .text
+  many          the same on one thread per CPU
   cli           quendra --ndjson, one process, the documents as NDJSON on stdin
   cli-parallel  GNU parallel --pipe -k over one quendra --ndjson per CPU
 
 and prints documents per second and microseconds per document (wall clock,
 best round), CPU microseconds per document (all threads and child processes,
-best round) and how many times faster `many` is than each mode. Every mode's envelopes are checked to be the same.
+best round) and how many times faster `many` is than each mode. The Python
+modes read each result's text; the commands write envelopes. Every mode's
+envelopes are checked to be the same.
 
 Usage: bench/python_batch.py [--build DIR] [--docs N] [--rounds R] [--before REV]
 """
@@ -99,10 +101,19 @@ def main():
     stream = ("\n".join(docs) + "\n").encode()
     cpus = os.cpu_count() or 1
 
+    def envelopes(results):
+        """The envelopes, for comparing the modes, after reading each text:
+        every Python mode ends with the shrunk texts in hand."""
+        out = []
+        for result in results:
+            assert isinstance(result.text, str)
+            out.append(result.envelope)
+        return out
+
     modes = {
-        "loop": lambda: [quendra.shrink(d, **OPTIONS).envelope for d in docs],
-        "many-1": lambda: [r.envelope for r in quendra.shrink_many(docs, workers=1, **OPTIONS)],
-        "many": lambda: [r.envelope for r in quendra.shrink_many(docs, **OPTIONS)],
+        "loop": lambda: envelopes(quendra.shrink(d, **OPTIONS) for d in docs),
+        "many-1": lambda: envelopes(quendra.shrink_many(docs, workers=1, **OPTIONS)),
+        "many": lambda: envelopes(quendra.shrink_many(docs, **OPTIONS)),
     }
     tmp = tempfile.mkdtemp(prefix="quendra-bench-")
     if args.before:
@@ -113,7 +124,7 @@ def main():
                                 check=True, capture_output=True).stdout
         (old / "quendra" / "__init__.py").write_bytes(source)
         before = load_binding("quendra_before", old)
-        modes["loop-before"] = lambda: [before.shrink(d, **OPTIONS).envelope for d in docs]
+        modes["loop-before"] = lambda: envelopes(before.shrink(d, **OPTIONS) for d in docs)
     flags = ["--ndjson"] + [f"--{k.replace('_', '-')}={v}" for k, v in OPTIONS.items()]
 
     def run_cli(command):

@@ -201,24 +201,39 @@ class Result:
     ``text`` is the shrunk document (JSON or YAML text), ``report`` a
     :class:`Report` of what was done, ``value`` the text read back as Python
     objects (JSON output only) and ``envelope`` the library's raw answer.
-    The report and the value are read from the envelope when first used.
+    Each is read from the envelope when first used, so that a batch of calls
+    does only the library's work while the threads share the GIL.
     """
 
-    __slots__ = ("text", "envelope", "_report", "_report_start")
+    __slots__ = ("envelope", "_text", "_report_start", "_report")
 
-    text: str
     envelope: str
 
-    def __init__(self, text: str, envelope: str, report_start: int) -> None:
-        self.text = text
+    def __init__(self, envelope: str) -> None:
         self.envelope = envelope
+        self._text: Optional[str] = None
+        self._report_start = 0
         self._report: Optional[Report] = None
-        self._report_start = report_start
+
+    def _read_text(self) -> str:
+        text, end = _scanstring(self.envelope, len(_OK_PREFIX))
+        if not self.envelope.startswith(_REPORT_PREFIX, end):
+            raise QuendraError(f"unexpected answer from the library: {self.envelope[:80]}")
+        self._text, self._report_start = text, end + len(_REPORT_PREFIX)
+        return text
+
+    @property
+    def text(self) -> str:
+        """The shrunk document: JSON without a final newline, or YAML ending in one."""
+        text = self._text
+        return text if text is not None else self._read_text()
 
     @property
     def report(self) -> Report:
         """The envelope's report as a :class:`Report`."""
         if self._report is None:
+            if self._text is None:
+                self._read_text()
             members = json.loads(self.envelope[self._report_start:-1])
             self._report = Report.from_dict(members)
         return self._report
@@ -251,23 +266,17 @@ class Result:
     def __hash__(self) -> int:
         return hash(self.envelope)
 
-    def __getstate__(self) -> Tuple[str, str, int]:
-        return (self.text, self.envelope, self._report_start)
+    def __getstate__(self) -> str:
+        return self.envelope
 
-    def __setstate__(self, state: Tuple[str, str, int]) -> None:
-        self.text, self.envelope, self._report_start = state
-        self._report = None
+    def __setstate__(self, envelope: str) -> None:
+        self.__init__(envelope)  # type: ignore[misc]
 
 
 def _result(envelope: str, index: Optional[int] = None) -> Result:
-    """Reads an envelope: the Result, or QuendraError for an error envelope.
-
-    Only the text is unescaped here; the report waits until it is asked for.
-    """
+    """Reads an envelope: the Result, or QuendraError for an error envelope."""
     if envelope.startswith(_OK_PREFIX):
-        text, end = _scanstring(envelope, len(_OK_PREFIX))
-        if envelope.startswith(_REPORT_PREFIX, end):
-            return Result(text, envelope, end + len(_REPORT_PREFIX))
+        return Result(envelope)
     parsed = json.loads(envelope)
     if not parsed["ok"]:
         raise QuendraError(parsed["error"], index)
