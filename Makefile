@@ -83,14 +83,22 @@ test: unit sanitize pytest installtest nodetest fuzz tsan leaks
 
 .PHONY: pytest installtest
 
-# The Python binding, the command and the README's examples, against the build.
-pytest: build
-	QUENDRA_LIBRARY=$(abspath $(BUILD))/libquendra.so QUENDRA_CLI=$(abspath $(BUILD))/quendra \
-	  PYTHONPATH=$(CURDIR)/python python3 -m unittest discover -s python/tests -v
+# The Python binding, the command and the README's examples, against the build,
+# run by Debian's python3, which sees Dask and mypy, and the package as users
+# install it: a new virtual environment of `python3`, `pip install ./python`.
+PYTHON           ?= /usr/bin/python3
+PYTEST_PACKAGES   = python3-venv python3-dask python3-mypy
 
-# Installs into a temporary prefix and builds a consumer with find_package and pkg-config.
+pytest: build
+	$(call apt_install,$(PYTEST_PACKAGES))
+	QUENDRA_LIBRARY=$(abspath $(BUILD))/libquendra.so QUENDRA_CLI=$(abspath $(BUILD))/quendra \
+	  PYTHONPATH=$(CURDIR)/python $(PYTHON) -m unittest discover -s python/tests -v
+
+# Installs into a temporary prefix and builds a consumer with find_package and
+# pkg-config; then, as root, the same against an install into /usr/local.
 installtest: build
 	tests/install/run.sh $(BUILD)
+	tests/install/system.sh $(BUILD)
 
 # The Node.js package in node/: npm ci installs its development dependencies
 # and builds the addon (incrementally, into node/build), node --test runs its
@@ -151,5 +159,5 @@ benchrun: bench
 	python3 bench/compare.py --build build-bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench \
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench python/build \
 	  node/build node/node_modules node/vendor

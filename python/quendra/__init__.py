@@ -5,20 +5,24 @@ A thin ctypes binding of the quendra shared library::
     >>> import quendra
     >>> result = quendra.shrink(big_json_text, max_chars=2000)
     >>> result.text            # the shrunk document, JSON or YAML text
+    >>> result.value           # the same, read back as Python objects (JSON output)
     >>> result.report.items_omitted
+    >>> quendra.shrink_many(documents, max_chars=500)   # many documents on threads
 
-Options are the library's option keys, given as keyword arguments
+Options are keyword arguments, declared with their types in :class:`Options`
 (``max_chars``, ``indent``, ``format``, ``input_format``, ``field_scorer``,
 ``array_strategy``, ``max_samples``, ``keep_last_item``, ``string_head_chars``,
 ``string_section_chars``, ``string_min_section_chars``, ``min_partial_chars``,
-``explain``, ``protect``, ``arguments``). The library validates them; a bad
-option, like a bad document, raises :class:`QuendraError` with the library's
-message.
+``explain``, ``protect``, ``arguments``). Only the options given are sent to
+the library. A keyword that names no option raises :class:`TypeError` at the
+call; a bad value, like a bad document, raises :class:`QuendraError` with the
+library's message.
 
 The library is looked up in this order: the path in the environment variable
-``QUENDRA_LIBRARY``; a ``libquendra.so`` next to this package; the system's
-dynamic loader (``libquendra.so.0``). Calls release the GIL and may run in
-several threads at once.
+``QUENDRA_LIBRARY``; a ``libquendra.so`` inside this package (where
+``pip install`` puts it) or next to it; the system's dynamic loader
+(``libquendra.so.0``). Calls release the GIL and may run in several threads
+at once.
 """
 
 from __future__ import annotations
@@ -26,33 +30,99 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import dataclasses
+import difflib
 import json
 import os
+import sys
 import threading
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, List, Optional, Tuple, Union
+from typing import (
+    TYPE_CHECKING,
+    Any,
+    Callable,
+    Dict,
+    Iterable,
+    List,
+    Literal,
+    Optional,
+    Sequence,
+    Tuple,
+    TypedDict,
+    Union,
+    overload,
+)
+
+if sys.version_info >= (3, 11):
+    from typing import Unpack
+elif TYPE_CHECKING:
+    from typing_extensions import Unpack
+
+__version__ = "0.2.1"
 
 __all__ = [
     "DroppedField",
     "FieldDecision",
+    "Options",
     "QuendraError",
     "Report",
     "Result",
+    "__version__",
     "library_version",
     "shrink",
+    "shrink_many",
     "shrink_value",
 ]
 
 _LIBRARY_NAMES = ("libquendra.so", "libquendra.so.0")
 
+Document = Union[str, bytes, bytearray, memoryview]
+
+
+class Options(TypedDict, total=False):
+    """The library's options: each is an optional keyword argument of
+    :func:`shrink`, :func:`shrink_value` and :func:`shrink_many`.
+
+    The string types list the canonical spellings; the library also takes
+    them in any ASCII case (and ``field_scorer`` with ``-`` for ``_``). Values
+    go to the library unchanged, and it checks them.
+    """
+
+    max_chars: int
+    indent: int
+    format: Literal["auto", "json", "yaml", "yml"]
+    input_format: Literal["auto", "json", "yaml", "yml"]
+    field_scorer: Literal["heuristic", "compact", "key_order"]
+    array_strategy: Literal["sample", "condense"]
+    max_samples: int
+    keep_last_item: bool
+    string_head_chars: int
+    string_section_chars: int
+    string_min_section_chars: int
+    min_partial_chars: int
+    explain: bool
+    protect: Union[str, Sequence[str]]
+    arguments: Any
+
+
+_OPTION_NAMES = frozenset(Options.__annotations__)
+
 
 class QuendraError(Exception):
-    """The library answered with an error envelope; ``message`` is its text."""
+    """The library answered with an error envelope; ``message`` is its text.
 
-    def __init__(self, message: str) -> None:
+    From :func:`shrink_many`, ``index`` is the position of the document that
+    failed; it is None otherwise.
+    """
+
+    def __init__(self, message: str, index: Optional[int] = None) -> None:
         super().__init__(message)
         self.message = message
+        self.index = index
+
+    def __reduce__(self) -> Tuple[Any, ...]:
+        return (type(self), (self.message, self.index))
 
 
 @dataclass(frozen=True)
@@ -97,25 +167,120 @@ class Report:
     dropped_fields: Tuple[DroppedField, ...]
 
     @classmethod
-    def from_dict(cls, report: dict) -> "Report":
+    def from_dict(cls, report: Dict[str, Any]) -> "Report":
         """Builds the record from the envelope's "report" object."""
-        names = {f.name for f in dataclasses.fields(cls)}
-        fields = {key: value for key, value in report.items() if key in names}
+        fields = {key: value for key, value in report.items() if key in _REPORT_MEMBERS}
         fields["field_decisions"] = tuple(FieldDecision(**d) for d in report["field_decisions"])
         fields["dropped_fields"] = tuple(DroppedField(**d) for d in report["dropped_fields"])
-        return cls(**fields)
+        missing = _REPORT_MEMBERS - fields.keys()
+        if missing:
+            raise QuendraError(f"the library's report lacks {', '.join(sorted(missing))}")
+        # Filling the instance's dictionary directly skips the frozen
+        # dataclass's per-field __setattr__, which costs more than the parse.
+        record = object.__new__(cls)
+        record.__dict__.update(fields)
+        return record
 
 
-@dataclass(frozen=True)
+_REPORT_MEMBERS = frozenset(f.name for f in dataclasses.fields(Report))
+
+# The json module's own string reader (in C): reads a JSON string from the
+# character after its opening quote, returns the text and the end index.
+_scanstring: Callable[[str, int], Tuple[str, int]] = json.decoder.scanstring  # type: ignore[attr-defined]
+
+# A success envelope starts with these characters, then the text as a JSON
+# string, then the report object: the library writes its members in this
+# fixed order and without spaces.
+_OK_PREFIX = '{"ok":true,"text":"'
+_REPORT_PREFIX = ',"report":'
+
+
 class Result:
-    """A successful shrink: the rendered ``text``, its ``report`` and the raw ``envelope``."""
+    """A successful shrink.
 
-    text: str
-    report: Report
+    ``text`` is the shrunk document (JSON or YAML text), ``report`` a
+    :class:`Report` of what was done, ``value`` the text read back as Python
+    objects (JSON output only) and ``envelope`` the library's raw answer.
+    Each is read from the envelope when first used, so that a batch of calls
+    does only the library's work while the threads share the GIL.
+    """
+
+    __slots__ = ("envelope", "_text", "_report_start", "_report")
+
     envelope: str
+
+    def __init__(self, envelope: str) -> None:
+        self.envelope = envelope
+        self._text: Optional[str] = None
+        self._report_start = 0
+        self._report: Optional[Report] = None
+
+    def _read_text(self) -> str:
+        text, end = _scanstring(self.envelope, len(_OK_PREFIX))
+        if not self.envelope.startswith(_REPORT_PREFIX, end):
+            raise QuendraError(f"unexpected answer from the library: {self.envelope[:80]}")
+        self._text, self._report_start = text, end + len(_REPORT_PREFIX)
+        return text
+
+    @property
+    def text(self) -> str:
+        """The shrunk document: JSON without a final newline, or YAML ending in one."""
+        text = self._text
+        return text if text is not None else self._read_text()
+
+    @property
+    def report(self) -> Report:
+        """The envelope's report as a :class:`Report`."""
+        if self._report is None:
+            if self._text is None:
+                self._read_text()
+            members = json.loads(self.envelope[self._report_start:-1])
+            self._report = Report.from_dict(members)
+        return self._report
+
+    @property
+    def value(self) -> Any:
+        """The shrunk document as Python objects (dicts, lists, str, int, float, bool, None).
+
+        Raises ValueError when the output is YAML: ask for ``format="json"``
+        to get values from a YAML input.
+        """
+        if self.report.format != "json":
+            raise ValueError(
+                f'Result.value reads JSON output, and this result is {self.report.format}; '
+                'shrink with format="json" to get values'
+            )
+        return json.loads(self.text)
 
     def __str__(self) -> str:
         return self.text
+
+    def __repr__(self) -> str:
+        return f"Result(text={self.text!r}, report={self.report!r})"
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Result):
+            return NotImplemented
+        return self.envelope == other.envelope
+
+    def __hash__(self) -> int:
+        return hash(self.envelope)
+
+    def __getstate__(self) -> str:
+        return self.envelope
+
+    def __setstate__(self, envelope: str) -> None:
+        self.__init__(envelope)  # type: ignore[misc]
+
+
+def _result(envelope: str, index: Optional[int] = None) -> Result:
+    """Reads an envelope: the Result, or QuendraError for an error envelope."""
+    if envelope.startswith(_OK_PREFIX):
+        return Result(envelope)
+    parsed = json.loads(envelope)
+    if not parsed["ok"]:
+        raise QuendraError(parsed["error"], index)
+    raise QuendraError(f"unexpected answer from the library: {envelope[:80]}", index)
 
 
 class _Library:
@@ -132,25 +297,41 @@ class _Library:
             ctypes.POINTER(ctypes.c_size_t),
         ]
         lib.quendra_shrink.restype = ctypes.c_void_p
-        lib.quendra_free.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
-        lib.quendra_free.restype = None
-        lib.quendra_version.argtypes = []
-        lib.quendra_version.restype = ctypes.c_char_p
+        # Freeing and the version are quick: called through a PyDLL handle
+        # they keep the GIL, which spares a thread switch per document when
+        # several threads shrink at once. Only quendra_shrink releases it.
+        quick = ctypes.PyDLL(path)
+        for handle in (lib, quick):
+            handle.quendra_free.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
+            handle.quendra_free.restype = None
+            handle.quendra_version.argtypes = []
+            handle.quendra_version.restype = ctypes.c_char_p
         self._lib = lib
+        self._quick = quick
 
-    def shrink(self, document: bytes, options: bytes) -> bytes:
-        """Calls quendra_shrink and returns the envelope bytes, freeing the library's buffer."""
+    def caller(self, options: bytes) -> Callable[[bytes], str]:
+        """A function that shrinks one UTF-8 document under ``options`` and
+        returns the envelope text. It keeps its own length cell, so one
+        caller must serve one thread at a time."""
+        shrink = self._lib.quendra_shrink
+        free = self._quick.quendra_free
+        string_at = ctypes.string_at
         length = ctypes.c_size_t(0)
-        pointer = self._lib.quendra_shrink(
-            document, len(document), options, len(options), ctypes.byref(length)
-        )
-        try:
-            return ctypes.string_at(pointer, length.value)
-        finally:
-            self._lib.quendra_free(pointer, length.value)
+        length_ref = ctypes.byref(length)
+        options_len = len(options)
+
+        def call(document: bytes) -> str:
+            pointer = shrink(document, len(document), options, options_len, length_ref)
+            n = length.value
+            try:
+                return string_at(pointer, n).decode("utf-8")
+            finally:
+                free(pointer, n)
+
+        return call
 
     def version(self) -> str:
-        return self._lib.quendra_version().decode("ascii")
+        return str(self._quick.quendra_version().decode("ascii"))
 
 
 def find_library(package_dir: Optional[Path] = None) -> str:
@@ -180,6 +361,8 @@ _load_lock = threading.Lock()
 
 def _library() -> _Library:
     """Loads the library on first use."""
+    if _loaded:
+        return _loaded[0]
     with _load_lock:
         if not _loaded:
             path = find_library()
@@ -188,7 +371,8 @@ def _library() -> _Library:
             except OSError as error:
                 raise QuendraError(
                     f"cannot load the quendra library ({path}): {error}; "
-                    "set QUENDRA_LIBRARY to the path of libquendra.so"
+                    "install the package with pip, or set QUENDRA_LIBRARY to the path of "
+                    "libquendra.so"
                 ) from None
         return _loaded[0]
 
@@ -198,47 +382,133 @@ def library_version() -> str:
     return _library().version()
 
 
-def _options_text(options: dict) -> bytes:
+def _options_text(function: str, options: Dict[str, Any]) -> bytes:
+    """The options as the library's JSON object; TypeError for a keyword that names no option."""
+    if not options:
+        return b"{}"
+    unknown = options.keys() - _OPTION_NAMES
+    if unknown:
+        name = min(unknown)
+        close = difflib.get_close_matches(name, sorted(_OPTION_NAMES), n=1)
+        hint = f"; did you mean '{close[0]}'?" if close else ""
+        raise TypeError(f"{function}() got an unexpected keyword argument '{name}'{hint}")
     try:
         return json.dumps(options, ensure_ascii=False, allow_nan=False).encode("utf-8")
     except (TypeError, ValueError) as error:
         raise QuendraError(f"options cannot be written as JSON: {error}") from None
 
 
-def shrink(document: Union[str, bytes], **options: Any) -> Result:
+def _document_bytes(document: Document) -> bytes:
+    if isinstance(document, str):
+        return document.encode("utf-8", "surrogatepass")
+    if isinstance(document, bytes):
+        return document
+    if isinstance(document, (bytearray, memoryview)):
+        return bytes(document)
+    raise TypeError(f"document must be str or bytes, not {type(document).__name__}")
+
+
+def shrink(document: Document, **options: Unpack[Options]) -> Result:
     """Shrinks a JSON or YAML document so that its rendered text fits ``max_chars``.
 
     ``document`` is text, or bytes that the library checks to be UTF-8.
-    Keyword arguments are the library's options, for example
+    Keyword arguments are the library's options (:class:`Options`), for example
     ``shrink(text, max_chars=2000, array_strategy="condense", protect=["id"])``.
     Returns a :class:`Result`; a result that cannot be brought within the
     budget is still returned, with ``report.fits`` false. Raises
-    :class:`QuendraError` when the library answers with an error (bad options,
-    unreadable document).
+    :class:`QuendraError` when the library answers with an error (bad option
+    value, unreadable document) and TypeError for an unknown keyword.
     """
-    if isinstance(document, str):
-        data = document.encode("utf-8", "surrogatepass")
-    elif isinstance(document, (bytes, bytearray, memoryview)):
-        data = bytes(document)
-    else:
-        raise TypeError(f"document must be str or bytes, not {type(document).__name__}")
-    envelope = _library().shrink(data, _options_text(options)).decode("utf-8")
-    parsed = json.loads(envelope)
-    if not parsed["ok"]:
-        raise QuendraError(parsed["error"])
-    return Result(text=parsed["text"], report=Report.from_dict(parsed["report"]), envelope=envelope)
+    call = _library().caller(_options_text("shrink", dict(options)))
+    return _result(call(_document_bytes(document)))
 
 
-def shrink_value(value: Any, **options: Any) -> Result:
+def shrink_value(value: Any, **options: Unpack[Options]) -> Result:
     """Shrinks a Python value (dicts, lists, strings, numbers, booleans, None).
 
     The value is written as JSON with the standard :mod:`json` module (non-finite
     floats are refused with :class:`QuendraError`) and shrunk like
-    :func:`shrink`; ``json.loads(result.text)`` gives the shrunk value back
-    when the output format is JSON.
+    :func:`shrink`; ``result.value`` gives the shrunk value back when the
+    output format is JSON.
     """
+    request = _options_text("shrink_value", dict(options))
     try:
         text = json.dumps(value, ensure_ascii=False, allow_nan=False)
     except (TypeError, ValueError) as error:
         raise QuendraError(f"value cannot be written as JSON: {error}") from None
-    return shrink(text, **options)
+    return _result(_library().caller(request)(text.encode("utf-8", "surrogatepass")))
+
+
+@overload
+def shrink_many(
+    documents: Iterable[Document],
+    *,
+    workers: Optional[int] = ...,
+    errors: Literal["raise"] = ...,
+    **options: Unpack[Options],
+) -> List[Result]: ...
+
+
+@overload
+def shrink_many(
+    documents: Iterable[Document],
+    *,
+    workers: Optional[int] = ...,
+    errors: Literal["return"],
+    **options: Unpack[Options],
+) -> List[Union[Result, QuendraError]]: ...
+
+
+def shrink_many(
+    documents: Iterable[Document],
+    *,
+    workers: Optional[int] = None,
+    errors: str = "raise",
+    **options: Unpack[Options],
+) -> Any:
+    """Shrinks many documents under the same options, on a pool of threads.
+
+    Returns a list with one :class:`Result` per document, in input order,
+    equal to what :func:`shrink` gives for each. ``workers`` is the number of
+    threads (default: the number of CPUs; 1 runs every call in the calling
+    thread). The options are checked and written once for the whole batch.
+
+    With ``errors="raise"`` (the default) every document is shrunk, and then
+    the :class:`QuendraError` of the first document that failed, in input
+    order, is raised; its ``index`` is that document's position. With
+    ``errors="return"`` nothing is raised for a document: the list holds the
+    QuendraError in its place.
+    """
+    if errors not in ("raise", "return"):
+        raise ValueError(f'errors must be "raise" or "return", not {errors!r}')
+    request = _options_text("shrink_many", dict(options))
+    batch = [_document_bytes(document) for document in documents]
+    library = _library()
+    results: List[Any] = [None] * len(batch)
+
+    def work(start: int, stop: int) -> None:
+        call = library.caller(request)
+        for i in range(start, stop):
+            try:
+                results[i] = _result(call(batch[i]), i)
+            except QuendraError as error:
+                results[i] = error
+
+    threads = workers if workers is not None else (os.cpu_count() or 1)
+    if threads < 1:
+        raise ValueError(f"workers must be at least 1, not {threads}")
+    if threads == 1 or len(batch) <= 1:
+        work(0, len(batch))
+    else:
+        # Several chunks per thread even out documents of different sizes;
+        # a chunk at a time keeps the pool's own work per document small.
+        chunk = max(1, min(256, -(-len(batch) // (threads * 8))))
+        starts = range(0, len(batch), chunk)
+        with ThreadPoolExecutor(max_workers=min(threads, len(starts))) as pool:
+            for _ in pool.map(lambda s: work(s, min(s + chunk, len(batch))), starts):
+                pass
+    if errors == "raise":
+        for item in results:
+            if isinstance(item, QuendraError):
+                raise item
+    return results

@@ -3,13 +3,15 @@
 import dataclasses
 import json
 import os
+import pickle
+import re
 import tempfile
 import threading
 import unittest
 from pathlib import Path
 from unittest import mock
 
-import support  # noqa: F401  (sets up the import path and library)
+import support
 import quendra
 
 SMALL_ENVELOPE = (
@@ -85,7 +87,6 @@ class ShrinkTest(unittest.TestCase):
             ('{"a":1', {}, "invalid JSON input: expected ',' or '}' at line 1, column 7"),
             ("", {}, "invalid JSON input: unexpected end of input at line 1, column 1"),
             (b"\xff", {}, "input is not valid UTF-8"),
-            ("{}", {"bogus": 1}, "invalid options: unknown option: bogus"),
             ("{}", {"max_chars": -1}, "invalid options: max_chars must be a non-negative integer"),
             ("{}", {"format": "xml"}, 'invalid options: format must be "auto", "json" or "yaml"'),
             ("{}", {"format": "yaml", "indent": 1}, "invalid options: YAML indent must be at least 2"),
@@ -97,8 +98,164 @@ class ShrinkTest(unittest.TestCase):
                 self.assertEqual(caught.exception.message, message)
                 self.assertEqual(str(caught.exception), message)
 
-    def test_library_version(self):
-        self.assertEqual(quendra.library_version(), "0.2.1")
+    def test_versions_agree(self):
+        cmake = (support.ROOT / "CMakeLists.txt").read_text()
+        project = re.search(r"project\(quendra VERSION (\S+)", cmake).group(1)
+        self.assertEqual(quendra.__version__, project)
+        self.assertEqual(quendra.library_version(), project)
+
+
+# A valid value of every option, for checking that each declared option is
+# one the library takes and that it reaches the library unchanged.
+OPTION_VALUES = {
+    "max_chars": 300,
+    "indent": 3,
+    "format": "YAML",
+    "input_format": "json",
+    "field_scorer": "compact",
+    "array_strategy": "condense",
+    "max_samples": 1,
+    "keep_last_item": False,
+    "string_head_chars": 20,
+    "string_section_chars": 10,
+    "string_min_section_chars": 4,
+    "min_partial_chars": 10,
+    "explain": True,
+    "protect": ["id"],
+    "arguments": {"q": ["owner", 3]},
+}
+
+
+def raw_envelope(document, options_json):
+    """The library's answer for an options text written by hand."""
+    return quendra._library().caller(options_json.encode())(document.encode())
+
+
+class OptionsTest(unittest.TestCase):
+    def test_each_declared_option_reaches_the_library(self):
+        self.assertEqual(set(OPTION_VALUES), set(quendra.Options.__annotations__))
+        doc = json.dumps(records(12))
+        for name, value in OPTION_VALUES.items():
+            with self.subTest(option=name):
+                want = raw_envelope(doc, json.dumps({name: value}))
+                self.assertTrue(want.startswith('{"ok":true'), want)
+                self.assertEqual(quendra.shrink(doc, **{name: value}).envelope, want)
+        self.assertEqual(quendra.shrink(doc).envelope, raw_envelope(doc, "{}"))
+        self.assertEqual(
+            quendra.shrink(doc, **OPTION_VALUES).envelope,
+            raw_envelope(doc, json.dumps(OPTION_VALUES)),
+        )
+
+    def test_a_misspelt_keyword_is_a_type_error_at_the_call(self):
+        calls = [
+            ("shrink", lambda **kw: quendra.shrink("[]", **kw)),
+            ("shrink_value", lambda **kw: quendra.shrink_value([], **kw)),
+            ("shrink_many", lambda **kw: quendra.shrink_many(["[]", "{"], **kw)),
+        ]
+        cases = [
+            ({"max_char": 10}, "'max_char'; did you mean 'max_chars'?"),
+            ({"indent": 0, "Indent": 2}, "'Indent'; did you mean 'indent'?"),
+            ({"bogus": 1}, "'bogus'"),
+        ]
+        for function, call in calls:
+            for options, tail in cases:
+                with self.subTest(function=function, options=options):
+                    with self.assertRaises(TypeError) as caught:
+                        call(**options)
+                    self.assertEqual(
+                        str(caught.exception),
+                        f"{function}() got an unexpected keyword argument {tail}",
+                    )
+
+    def test_values_are_left_to_the_library_to_check(self):
+        cases = [
+            ({"max_chars": "10"}, "invalid options: max_chars must be a non-negative integer"),
+            ({"keep_last_item": 1}, "invalid options: keep_last_item must be a boolean"),
+            ({"protect": [1]}, "invalid options: protect must be a list of strings"),
+        ]
+        for options, message in cases:
+            with self.subTest(options=options):
+                with self.assertRaises(quendra.QuendraError) as caught:
+                    quendra.shrink("[]", **options)
+                self.assertEqual(caught.exception.message, message)
+        with self.assertRaises(quendra.QuendraError) as caught:
+            quendra.shrink("[]", arguments=float("inf"))
+        self.assertTrue(caught.exception.message.startswith("options cannot be written as JSON"))
+
+
+class ResultTest(unittest.TestCase):
+    def test_value_reads_json_output_back(self):
+        result = quendra.shrink(WORDS, max_chars=60, indent=0)
+        self.assertEqual(result.value, json.loads(result.text))
+        self.assertEqual(result.value[-1], "w099")
+        self.assertEqual(quendra.shrink("a: [1, 2]\n", format="json").value, {"a": [1, 2]})
+        yaml = quendra.shrink("a: [1, 2]\n")
+        with self.assertRaises(ValueError) as caught:
+            yaml.value
+        self.assertIn('format="json"', str(caught.exception))
+
+    def test_report_is_read_from_the_envelope(self):
+        result = quendra.shrink_value(records(30), max_chars=900, array_strategy="condense",
+                                      explain=True)
+        self.assertEqual(
+            result.report, quendra.Report.from_dict(json.loads(result.envelope)["report"])
+        )
+
+    def test_results_survive_pickling(self):
+        for result in (quendra.shrink(WORDS, max_chars=60), quendra.shrink("a: 1\n")):
+            copy = pickle.loads(pickle.dumps(result))
+            self.assertEqual((copy.text, copy.envelope, copy.report),
+                             (result.text, result.envelope, result.report))
+        error = pickle.loads(pickle.dumps(quendra.QuendraError("bad", 3)))
+        self.assertEqual((error.message, error.index), ("bad", 3))
+
+
+def mixed_documents():
+    """Documents of different sizes and kinds, with bytes among them."""
+    docs = []
+    for n in range(60):
+        doc = json.dumps(records(n % 9)) if n % 3 else "items:\n" + "  - x\n" * n
+        docs.append(doc.encode() if n % 4 == 1 else doc)
+    return docs
+
+
+class ShrinkManyTest(unittest.TestCase):
+    def test_results_come_in_input_order_and_equal_shrink(self):
+        docs = mixed_documents()
+        options = {"max_chars": 250, "indent": 0}
+        want = [quendra.shrink(doc, **options).envelope for doc in docs]
+        for workers in (None, 1, 2, 5):
+            with self.subTest(workers=workers):
+                got = quendra.shrink_many(iter(docs), workers=workers, **options)
+                self.assertEqual([r.envelope for r in got], want)
+                self.assertEqual([r.text for r in got], [json.loads(e)["text"] for e in want])
+        self.assertEqual(quendra.shrink_many([]), [])
+
+    def test_the_first_failing_document_is_raised_after_all_ran(self):
+        docs = ['{"a":1}', "[1,", "{}", b"\xff", "[2]"]
+        for workers in (1, 3):
+            with self.subTest(workers=workers):
+                with self.assertRaises(quendra.QuendraError) as caught:
+                    quendra.shrink_many(docs, workers=workers)
+                self.assertEqual(caught.exception.index, 1)
+                self.assertEqual(caught.exception.message,
+                                 "invalid JSON input: unexpected end of input at line 1, column 4")
+                got = quendra.shrink_many(docs, workers=workers, errors="return")
+                self.assertEqual([type(r).__name__ for r in got],
+                                 ["Result", "QuendraError", "Result", "QuendraError", "Result"])
+                self.assertEqual((got[3].index, got[3].message), (3, "input is not valid UTF-8"))
+                self.assertEqual(got[4].text, "[\n  2\n]")
+        with self.assertRaises(quendra.QuendraError) as caught:
+            quendra.shrink_many(["[]", "[]"], max_chars=-1)
+        self.assertEqual(caught.exception.index, 0)
+
+    def test_bad_arguments(self):
+        for kwargs in ({"workers": 0}, {"errors": "ignore"}):
+            with self.subTest(kwargs=kwargs):
+                with self.assertRaises(ValueError):
+                    quendra.shrink_many(["[]"], **kwargs)
+        with self.assertRaises(TypeError):
+            quendra.shrink_many(["[]", 3])
 
 
 class ShrinkValueTest(unittest.TestCase):

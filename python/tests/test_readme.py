@@ -4,8 +4,9 @@
   continues on the next line) each followed by its expected output, standard
   output and standard error together.
 - A ```c block is compiled against the built library and run; a ```python
-  block is run with the binding. When a ```text block follows directly, it is
-  the expected output.
+  block is run with the binding by this interpreter, or skipped when a module
+  it imports is missing here (Dask, say). When a ```text block follows
+  directly, it is the expected output.
 - ```sh blocks (set-up commands such as make and cmake) are only shown.
 
 All of them run in one scratch directory that holds a link to examples/, with
@@ -14,10 +15,12 @@ QUENDRA_UPDATE_README=1 writes the actual outputs into the README instead of
 comparing them.
 """
 
+import importlib.util
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 from dataclasses import dataclass
@@ -81,6 +84,16 @@ def output_lines(text):
     return lines
 
 
+def missing_modules(block):
+    """The top-level modules that a Python block imports and this interpreter lacks."""
+    names = []
+    for line in block.lines:
+        match = re.match(r"(?:import|from)\s+(\w+)", line)
+        if match and importlib.util.find_spec(match.group(1)) is None:
+            names.append(match.group(1))
+    return list(dict.fromkeys(names))
+
+
 class ReadmeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -140,6 +153,9 @@ class ReadmeTest(unittest.TestCase):
                         self.check(command.expected, actual, command.output_start)
             elif block.lang in ("c", "python"):
                 with self.subTest(block=f"{block.lang} at line {block.start}"):
+                    missing = missing_modules(block) if block.lang == "python" else []
+                    if missing:
+                        self.skipTest(f"{', '.join(missing)} not installed for {sys.executable}")
                     actual = output_lines(self.run_program(block))
                     expected = self.following_text(blocks, k)
                     if expected is not None:
@@ -150,7 +166,7 @@ class ReadmeTest(unittest.TestCase):
         if block.lang == "python":
             path = self.scratch / "example.py"
             path.write_text(source, encoding="utf-8")
-            return self.run_shell(f"python3 {path}")
+            return self.run_shell(f"{sys.executable} {path}")
         path = self.scratch / "example.c"
         path.write_text(source, encoding="utf-8")
         lib_dir = Path(support.LIBRARY).resolve().parent
