@@ -10,8 +10,8 @@ A thin ctypes binding of the quendra shared library::
     >>> quendra.shrink_many(documents, max_chars=500)   # many documents on threads
 
 Options are keyword arguments, declared with their types in :class:`Options`
-(``max_chars``, ``indent``, ``format``, ``input_format``, ``field_scorer``,
-``array_strategy``, ``max_samples``, ``keep_last_item``, ``string_head_chars``,
+(``max_chars``, ``budget_unit``, ``indent``, ``format``, ``input_format``,
+``field_scorer``, ``array_strategy``, ``max_samples``, ``keep_last_item``, ``string_head_chars``,
 ``string_section_chars``, ``string_min_section_chars``, ``min_partial_chars``,
 ``explain``, ``protect``, ``arguments``). Only the options given are sent to
 the library. A keyword that names no option raises :class:`TypeError` at the
@@ -90,6 +90,7 @@ class Options(TypedDict, total=False):
     """
 
     max_chars: int
+    budget_unit: Literal["chars", "bytes", "utf16"]
     indent: int
     format: Literal["auto", "json", "yaml", "yml"]
     input_format: Literal["auto", "json", "yaml", "yml"]

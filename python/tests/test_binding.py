@@ -109,6 +109,7 @@ class ShrinkTest(unittest.TestCase):
 # one the library takes and that it reaches the library unchanged.
 OPTION_VALUES = {
     "max_chars": 300,
+    "budget_unit": "bytes",
     "indent": 3,
     "format": "YAML",
     "input_format": "json",
