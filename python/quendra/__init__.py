@@ -11,9 +11,9 @@ A thin ctypes binding of the quendra shared library::
 
 Options are keyword arguments, declared with their types in :class:`Options`
 (``max_chars``, ``budget_unit``, ``indent``, ``format``, ``input_format``,
-``field_scorer``, ``array_strategy``, ``max_samples``, ``keep_last_item``, ``string_head_chars``,
-``string_section_chars``, ``string_min_section_chars``, ``min_partial_chars``,
-``explain``, ``protect``, ``arguments``). Only the options given are sent to
+``field_scorer``, ``array_strategy``, ``max_samples``, ``keep_last_item``,
+``string_head_chars``, ``string_section_chars``, ``string_min_section_chars``,
+``min_partial_chars``, ``explain``, ``protect``, ``arguments``). Only the options given are sent to
 the library. A keyword that names no option raises :class:`TypeError` at the
 call; a bad value, like a bad document, raises :class:`QuendraError` with the
 library's message.
