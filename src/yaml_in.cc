@@ -406,9 +406,10 @@ std::optional<BlockHeader> block_header(std::string_view text, std::size_t start
 // holding more than spaces). A line of at most that many spaces is empty.
 // Folding joins two adjacent lines that do not start with white space with a
 // space, or with one line feed per empty line between them; chomping decides
-// how many of the final line breaks remain.
+// how many of the final line breaks remain. When the lines end the text, a
+// last line of spaces without a line break ends as if it had one.
 void decode_block(std::string_view raw, bool folded, Chomp chomp,
-                  std::size_t indent, std::string& out) {
+                  std::size_t indent, bool ends_text, std::string& out) {
   for (std::size_t i = 0; indent == std::string_view::npos && i < raw.size();) {
     std::size_t spaces = 0;
     while (i + spaces < raw.size() && raw[i + spaces] == ' ') ++spaces;
@@ -429,6 +430,7 @@ void decode_block(std::string_view raw, bool folded, Chomp chomp,
     bool has_break = end < raw.size();
     i = has_break ? skip_break(raw, end) : end;
     std::size_t spaces = line.find_first_not_of(' ');
+    if (!has_break && ends_text && spaces == std::string_view::npos) has_break = true;
     if (spaces == std::string_view::npos && line.size() <= indent) {
       if (has_break) ++breaks;
       continue;
@@ -667,9 +669,9 @@ class Loader {
   std::string string_of(const Node& n) const {
     if (!n.is_block()) return std::string(text_of(n));
     std::string out;
-    out.reserve(n.len());  // the value is never longer than its lines
+    out.reserve(n.len() + 1);  // the value is at most its lines and a line break
     decode_block(text_.substr(n.a(), n.len()), n.folded(), n.chomp(),
-                 std::string_view::npos, out);
+                 std::string_view::npos, n.a() + n.len() == text_.size(), out);
     return out;
   }
 
@@ -1021,7 +1023,8 @@ std::optional<std::string_view> Loader::block_text(fy_token* token, std::string_
     indent = raw_spaces - kept_spaces;
   }
   std::string decoded;
-  decode_block(raw, folded, header->chomp, indent, decoded);
+  decode_block(raw, folded, header->chomp, indent,
+               raw.data() + raw.size() == text_.data() + text_.size(), decoded);
   scratch_ = std::move(decoded);
   return std::string_view(scratch_);
 }

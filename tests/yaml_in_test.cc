@@ -94,7 +94,10 @@ TEST(YamlRead, ScalarTexts) {
       {"header after a quoted key holding an indicator", "\"a > #b\": |-\n  x\n",
        R"({"a > #b":"x"})"},
       {"blank blocks", "a: |+\n\n\nb: |\n\n\nc: 1", R"({"a":"\n\n","b":"","c":1})"},
-      {"spaces beyond the indentation", "a: |\n  x\n     ", R"({"a":"x\n   "})"},
+      // yaml-test-suite L24T/01 and JEF9/02: a last line of spaces ends with a break.
+      {"last line of spaces", "foo: |\n  x\n   ", R"({"foo":"x\n \n"})"},
+      {"kept last line of spaces", "- |+\n   ", R"(["\n"])"},
+      {"stripped last line of spaces", "a: |-\n  x\n     ", R"({"a":"x\n   "})"},
       {"double-quoted escapes and folding",
        "a: \"x\\\"\\\"y\"\nb: \"a\\\n   b\"\nc: \"a\n\n  b\"\nd: \"\\N\\_\\L\\P\\/\"",
        "{\"a\":\"x\\\"\\\"y\",\"b\":\"ab\",\"c\":\"a\\nb\",\"d\":\"\u0085\u00a0\u2028\u2029/\"}"},
