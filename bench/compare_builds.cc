@@ -4,7 +4,7 @@
 // around any change that must not change an output: build the old tree once,
 // keep its libquendra.so, and run
 //
-//   compare_builds OLD/libquendra.so NEW/libquendra.so [--count N] [--seed S]
+//   build-bench/bench/compare_builds OLD/libquendra.so NEW/libquendra.so [--count N] [--seed S]
 //                  [--out DIR] [--corpus FILE]... [--budget-units]
 //
 // Documents come from a seeded generator: random JSON values, arrays of
