@@ -1,8 +1,9 @@
 // Invariants that every shrink must satisfy, whatever the input: checked by
-// the pipeline tests, the property tests and the fuzz targets.
+// the property tests, the hostile-input tests and the fuzz targets.
 #ifndef QUENDRA_TESTS_SHRINK_CHECK_H_
 #define QUENDRA_TESTS_SHRINK_CHECK_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,94 +15,170 @@
 
 namespace quendra::testing {
 
-// Whether `out` is `in` or a string of the system's markers and pieces of
-// `in`, in their own order.
-inline bool derived_text(std::string_view out, std::string_view in) {
-  static constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
+// N when `text` is `prefix`, a decimal number N and `suffix`.
+inline std::optional<std::size_t> marker_count(std::string_view text, std::string_view prefix,
+                                               std::string_view suffix) {
+  if (!text.starts_with(prefix) || !text.ends_with(suffix) ||
+      text.size() <= prefix.size() + suffix.size()) {
+    return std::nullopt;
+  }
+  std::size_t n = 0;
+  for (char c : text.substr(prefix.size(), text.size() - prefix.size() - suffix.size())) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return n;
+}
+
+// The length of the text marker ("…[+N chars]", "…[+N lines, M chars]" or
+// "…[+N sections, M chars]") that starts `s`, or 0.
+inline std::size_t text_marker_length(std::string_view s) {
+  if (!s.starts_with("\u2026[+")) return 0;
+  const std::size_t close = s.find(']');
+  if (close == std::string_view::npos) return 0;
+  const std::string_view marker = s.substr(0, close + 1);
+  if (marker_count(marker, "\u2026[+", " chars]")) return marker.size();
+  for (std::string_view middle : {" lines, ", " sections, "}) {
+    const std::size_t at = marker.find(middle);
+    if (at != std::string_view::npos && marker_count(marker.substr(0, at), "\u2026[+", "") &&
+        marker_count(marker.substr(at), middle, " chars]")) {
+      return marker.size();
+    }
+  }
+  return 0;
+}
+
+// Whether `out` is `source`, or pieces of it in order with text markers
+// between and after them.
+inline bool string_derived(std::string_view out, std::string_view source) {
   std::size_t from = 0;
-  std::size_t pos = 0;
-  while (pos <= out.size()) {
-    std::size_t mark = out.find(kEllipsis, pos);
-    std::string_view piece = out.substr(pos, mark == std::string_view::npos ? out.npos : mark - pos);
-    if (!piece.empty()) {
-      std::size_t at = in.find(piece, from);
-      if (at == std::string_view::npos) return false;
-      from = at + piece.size();
+  auto found = [&](std::string_view piece) {
+    const std::size_t at = piece.empty() ? from : source.find(piece, from);
+    if (at == std::string_view::npos) return false;
+    from = at + piece.size();
+    return true;
+  };
+  std::size_t start = 0;
+  for (std::size_t at = 0; at < out.size();) {
+    if (std::size_t len = text_marker_length(out.substr(at))) {
+      if (!found(out.substr(start, at - start))) return false;
+      start = at += len;
+    } else {
+      ++at;
     }
-    if (mark == std::string_view::npos) break;
-    // A marker "…[+N chars]", "…[+N lines, M chars]", "…[+N sections, M chars]",
-    // or an ellipsis of the source itself.
-    std::size_t end = mark + kEllipsis.size();
-    if (end < out.size() && out[end] == '[') {
-      std::size_t close = out.find(']', end);
-      if (close != std::string_view::npos) end = close + 1;
-    }
-    if (end == mark + kEllipsis.size()) {
-      std::size_t at = in.find(kEllipsis, from);
-      if (at == std::string_view::npos) return false;
-      from = at + kEllipsis.size();
-    }
-    pos = end;
   }
-  return true;
+  return found(out.substr(start));
 }
 
-inline bool is_marker_text(std::string_view s, std::string_view tail) {
-  static constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
-  return s.size() > tail.size() && s.substr(s.size() - tail.size()) == tail &&
-         (s.substr(0, kEllipsis.size()) == kEllipsis || tail == " keys omitted");
-}
+// The items and keys that the markers of a shrunk value stand for.
+struct Omitted {
+  std::size_t items = 0;
+  std::size_t keys = 0;
+};
 
-// "" when every part of `out` comes from `in` (kept members and items exist in
-// the input in their order; strings are their source or pieces of it),
-// otherwise the first offending path.
-inline std::string invented(const Value& out, const Value& in, const std::string& path = "") {
-  if (out.kind() == Kind::String && in.kind() == Kind::String) {
-    return derived_text(out.text(), in.text()) ? "" : path + ": string not derived";
-  }
-  if (out.kind() == Kind::String && in.is_container()) {
-    // A container may collapse to nothing but its markers only inside a
-    // container; a string in place of a container is invented.
-    return path + ": container became a string";
+// "" when `out` holds nothing that `in` does not: kept items and members in
+// their order, markers for what was left out (condensed records lose members
+// without one), strings that are their source or pieces of it. Otherwise the
+// path of the first difference. Adds what the markers count to `omitted`.
+inline std::string derived(const Value& out, const Value& in, Omitted& omitted,
+                           const std::string& path = "") {
+  if (in.is_string()) {
+    return out.is_string() && string_derived(out.text(), in.text()) ? "" : path + ": string";
   }
   if (out.kind() != in.kind()) return path + ": kind changed";
-  if (out.is_array()) {
-    std::size_t j = 0;
+  if (in.is_array()) {
+    std::size_t next = 0;
     for (const Value& item : out.items()) {
-      if (item.is_string() && is_marker_text(item.text(), " items omitted]")) {
-        bool source_holds = false;
-        for (std::size_t k = j; k < in.items().size() && !source_holds; ++k) {
-          source_holds = in.items()[k].is_string() && in.items()[k].text() == item.text();
-        }
-        if (!source_holds) continue;
-      }
-      while (j < in.items().size() && !invented(item, in.items()[j], path + "/*").empty()) ++j;
-      if (j == in.items().size()) return path + ": array item not found in order";
-      ++j;
-    }
-    return "";
-  }
-  if (out.is_object()) {
-    std::size_t j = 0;
-    for (const Member& m : out.members()) {
-      if (is_marker_text(m.key.text(), " keys omitted") && m.value.is_string() &&
-          m.value.text() == "\xE2\x80\xA6") {
+      std::optional<std::size_t> gap;
+      if (item.is_string()) gap = marker_count(item.text(), "\u2026[", " items omitted]");
+      // A source item may itself read like a marker.
+      if (gap && !(next < in.items().size() && in.items()[next].is_string() &&
+                   in.items()[next].text() == item.text())) {
+        next += *gap;
+        omitted.items += *gap;
         continue;
       }
-      while (j < in.members().size() &&
-             (in.members()[j].key.text() != m.key.text() ||
-              !invented(m.value, in.members()[j].value, path + "/" + std::string(m.key.text()))
-                   .empty())) {
-        ++j;
+      if (next >= in.items().size()) return path + ": more items than the source";
+      if (std::string why = derived(item, in.items()[next], omitted, path + "/*"); !why.empty()) {
+        return why;
       }
-      if (j == in.members().size()) {
-        return path + "/" + std::string(m.key.text()) + ": member not found in order";
+      ++next;
+    }
+    return next == in.items().size() ? "" : path + ": items unaccounted for";
+  }
+  if (in.is_object()) {
+    std::size_t next = 0;
+    const std::span<const Member> members = out.members();
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const Member& m = members[i];
+      if (i + 1 == members.size() && m.value.is_string() && m.value.text() == "\u2026") {
+        if (auto n = marker_count(m.key.text(), "", " keys omitted")) {
+          omitted.keys += *n;
+          return i + *n <= in.members().size() ? "" : path + ": more keys omitted than left";
+        }
       }
-      ++j;
+      bool found = false;
+      while (!found && next < in.members().size()) {
+        const Member& candidate = in.members()[next++];
+        Omitted inner;
+        if (candidate.key == m.key && derived(m.value, candidate.value, inner).empty()) {
+          omitted.items += inner.items;
+          omitted.keys += inner.keys;
+          found = true;
+        }
+      }
+      if (!found) return path + "/" + std::string(m.key.text()) + ": member not in the source";
     }
     return "";
   }
   return out == in ? "" : path + ": scalar changed";
+}
+
+// An envelope read back: the error, or the text and a summary of the report:
+// its format when not JSON, "unfit" when over budget, "whole" when not
+// pruned, then the nonzero counters; the dropped fields as "path:items"
+// joined by spaces, and the field decisions as "path score", "dropped" when
+// left out and the relevance when not 0, joined by commas.
+struct Shrunk {
+  std::string error, text, summary, dropped, decisions;
+};
+
+inline Shrunk run(std::string_view doc, std::string_view options) {
+  Arena arena;
+  const std::string envelope = shrink(doc, options);
+  const Value v = json::parse(envelope, arena).value();
+  const std::span<const Member> m = v.members();
+  if (!m[0].value.as_bool()) return {std::string(m[1].value.text()), "", "", "", ""};
+  Shrunk s{"", std::string(m[1].value.text()), "", "", ""};
+  auto add = [](std::string& to, std::string_view part) {
+    if (!part.empty()) to += (to.empty() ? "" : " ") + std::string(part);
+  };
+  auto field = [](const Value& record, std::string_view key) {
+    for (const Member& f : record.members()) {
+      if (f.key.text() == key) return f.value.is_bool() ? std::string(f.value.as_bool() ? "kept" : "dropped")
+                                                        : std::string(f.value.text());
+    }
+    return std::string();
+  };
+  for (const Member& f : m[2].value.members()) {
+    const std::string_view key = f.key.text();
+    if (key == "format" && f.value.text() != "json") add(s.summary, f.value.text());
+    if (key == "fits" && !f.value.as_bool()) add(s.summary, "unfit");
+    if (key == "pruned" && !f.value.as_bool()) add(s.summary, "whole");
+    if (f.value.is_number() && f.value.text() != "0" && !key.ends_with("_chars")) {
+      add(s.summary, std::string(key) + "=" + std::string(f.value.text()));
+    }
+    for (const Value& d : f.value.is_array() ? f.value.items() : std::span<const Value>()) {
+      if (key == "dropped_fields") add(s.dropped, field(d, "path") + ":" + field(d, "items"));
+      if (key == "field_decisions") {
+        std::string decision = field(d, "path") + " " + field(d, "score");
+        if (field(d, "kept") == "dropped") decision += " dropped";
+        if (field(d, "relevance") != "0.000") decision += " relevance " + field(d, "relevance");
+        s.decisions += (s.decisions.empty() ? "" : ", ") + decision;
+      }
+    }
+  }
+  return s;
 }
 
 // Returns "" when every invariant holds for the envelope of (doc, options),
@@ -125,24 +202,17 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   if (v.members().size() != 3) return "bad success envelope";
   const std::string_view text = v.members()[1].value.text();
   const Value& report = v.members()[2].value;
-  auto field = [&](std::string_view key) -> const Value* {
+  auto field = [&](std::string_view key) -> std::string_view {
     for (const Member& m : report.members()) {
-      if (m.key.text() == key) return &m.value;
+      if (m.key.text() == key) return m.value.is_bool() ? (m.value.as_bool() ? "true" : "false") : m.value.text();
     }
-    return nullptr;
+    return {};
   };
-  auto num = [&](std::string_view key) -> std::size_t {
-    const Value* f = field(key);
-    return f ? std::stoull(std::string(f->text())) : ~std::size_t{0};
+  auto num = [&](std::string_view key) {
+    const std::string_view f = field(key);
+    return f.empty() ? ~0ull : std::stoull(std::string(f));
   };
-  auto str = [&](std::string_view key) -> std::string_view {
-    const Value* f = field(key);
-    return f ? f->text() : std::string_view();
-  };
-  auto flag = [&](std::string_view key) {
-    const Value* f = field(key);
-    return f != nullptr && f->as_bool();
-  };
+  auto flag = [&](std::string_view key) { return field(key) == "true"; };
   // The budget's unit, as the options name it.
   std::string unit = "chars";
   if (auto opts = json::parse(options, arena); opts.ok()) {
@@ -159,12 +229,12 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   if (num("output_chars") != measure) return "output_chars is not the text's measure";
   if (flag("fits") != (num("output_chars") <= num("max_chars"))) return "fits disagrees with sizes";
   if (!flag("pruned") && num("output_chars") != num("input_chars")) return "unpruned text changed size";
-  if (str("format") == "json") {
+  if (field("format") == "json") {
     if (!json::parse(text, arena).ok()) return "text is not JSON";
   } else if (auto y = yaml_in::parse(text, arena); !y.ok()) {
     // Objects may repeat keys; written as YAML they stay repeated, which a
     // YAML reader refuses. Anything else is a broken output.
-    if (y.error().to_string().rfind("invalid YAML input: duplicated key in mapping", 0) != 0) {
+    if (!y.error().to_string().starts_with("invalid YAML input: duplicated key in mapping")) {
       return "text is not YAML: " + y.error().to_string();
     }
   }
