@@ -1,13 +1,7 @@
 'use strict';
-// Paths and small helpers shared by the tests.
-const path = require('path');
+// Paths shared by the tests.
+const path = require('node:path');
 
 const packageDir = path.resolve(__dirname, '..');
-const root = path.dirname(packageDir);
-
-module.exports = {
-  packageDir,
-  root,
-  readme: path.join(root, 'README.md'),
-  example: (name) => path.join(root, 'examples', name),
-};
+const readme = path.join(packageDir, '..', 'README.md');
+module.exports = { packageDir, readme, example: (name) => path.join(packageDir, '..', 'examples', name) };

@@ -1,11 +1,5 @@
-"""The package as a user installs it: a new virtual environment of the
-machine's python3, `pip install ./python` with pip's defaults and no index,
-then `import quendra` with no environment variable. Also the wheel that
-`pip wheel` writes for other machines, and the sdist of the build backend.
-
-The first build compiles the library (the build tree stays in
-python/build/native, so later builds only relink).
-"""
+"""The package as users get it: `pip install ./python` (pip's defaults, no index) into a new
+virtual environment of the machine's python3, the wheel of `pip wheel`, the backend's sdist."""
 
 import base64
 import hashlib
@@ -22,88 +16,60 @@ from pathlib import Path
 import support
 import quendra
 
-PYTHON = shutil.which("python3") or sys.executable
-ONE_LINER = "import quendra; print(quendra.shrink('[1,2,3,4,5,6,7,8,9]', max_chars=10).text)"
+BASE = f"quendra-{quendra.__version__}"
 
 
-def user_env():
-    """The environment of a user's shell: none of the test run's settings."""
-    return {k: v for k, v in os.environ.items()
-            if not k.startswith("QUENDRA_") and k not in ("PYTHONPATH", "VIRTUAL_ENV")}
-
-
-def run(command, cwd=support.ROOT):
-    done = subprocess.run([str(c) for c in command], cwd=cwd, env=user_env(),
-                          capture_output=True, text=True, timeout=1200)
+def run(*command, cwd=support.ROOT):
+    """Runs a command as a user's shell would: none of the test run's settings."""
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("QUENDRA_") and k not in ("PYTHONPATH", "VIRTUAL_ENV")}
+    done = subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True, timeout=1200)
     if done.returncode != 0:
         raise AssertionError(f"{command} failed:\n{done.stdout}\n{done.stderr}")
     return done.stdout
 
 
-class PipInstallTest(unittest.TestCase):
+class PackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = Path(tempfile.mkdtemp(prefix="quendra-pip-"))
-        cls.venv = cls.tmp / "venv"
-        run([PYTHON, "-m", "venv", cls.venv])
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
+        run(shutil.which("python3") or sys.executable, "-m", "venv", cls.tmp / "venv")
 
     def test_install_then_import_with_no_setting(self):
-        run([self.venv / "bin" / "pip", "install", "./python"])
-        python = self.venv / "bin" / "python"
-        self.assertEqual(run([python, "-c", ONE_LINER]), '[\n  "…[9 items omitted]"\n]\n')
-        loaded = run([python, "-c", "import quendra; print(quendra._library().path, "
-                      "quendra.__version__ == quendra.library_version())"], cwd=self.tmp)
-        site = run([python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"])
-        self.assertEqual(loaded.split(), [str(Path(site.strip()) / "quendra" / "libquendra.so"),
-                                          "True"])
+        run(self.tmp / "venv/bin/pip", "install", "./python")
+        said = run(self.tmp / "venv/bin/python", "-c", "import quendra, sysconfig; print("
+                   "quendra.shrink('[1,2,3,4,5,6,7,8,9]', max_chars=10).text, "
+                   "quendra.__version__ == quendra.library_version(), quendra._library().path, "
+                   "sysconfig.get_path('platlib'), sep='\\n')", cwd=self.tmp).splitlines()
+        self.assertEqual(said[:5], ["[", '  "…[9 items omitted]"', "]", "True",
+                                    str(Path(said[-1]) / "quendra" / "libquendra.so")])
 
-    def test_wheel_for_other_machines(self):
-        dist = self.tmp / "dist"
-        run([self.venv / "bin" / "pip", "wheel", "./python", "-w", dist])
-        wheels = list(dist.glob("*.whl"))
-        self.assertEqual([w.name for w in wheels],
-                         [f"quendra-{quendra.__version__}-py3-none-linux_x86_64.whl"])
-        with zipfile.ZipFile(wheels[0]) as wheel:
-            names = wheel.namelist()
-            info = f"quendra-{quendra.__version__}.dist-info"
-            self.assertTrue({"quendra/__init__.py", "quendra/py.typed", "quendra/libquendra.so",
-                             f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD"} <= set(names))
-            record = wheel.read(f"{info}/RECORD").decode().splitlines()
-            self.assertEqual(sorted(line.split(",")[0] for line in record), sorted(names))
-            for line in record:
-                name, digest, size = line.split(",")
-                if name.endswith("RECORD"):
-                    continue
-                data = wheel.read(name)
-                want = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
-                self.assertEqual((digest, size), ("sha256=" + want.decode(), str(len(data))))
-            self.assertIn("Root-Is-Purelib: false", wheel.read(f"{info}/WHEEL").decode())
+    def test_wheel_holds_the_library_and_a_true_record(self):
+        run(self.tmp / "venv/bin/pip", "wheel", "./python", "-w", self.tmp / "dist")
+        with zipfile.ZipFile(self.tmp / "dist" / f"{BASE}-py3-none-linux_x86_64.whl") as wheel:
+            info = f"{BASE}.dist-info/"
+            self.assertIn("Root-Is-Purelib: false", wheel.read(info + "WHEEL").decode())
             self.assertTrue(wheel.read("quendra/libquendra.so").startswith(b"\x7fELF"))
+            record = [line.split(",") for line in wheel.read(info + "RECORD").decode().split()]
+            self.assertEqual(sorted(name for name, _, _ in record), sorted(wheel.namelist()))
+            self.assertTrue({"quendra/__init__.py", "quendra/py.typed", info + "METADATA"}
+                            <= set(wheel.namelist()))
+            for name, digest, size in record:
+                if name != info + "RECORD":
+                    sha = base64.urlsafe_b64encode(hashlib.sha256(wheel.read(name)).digest())
+                    self.assertEqual((digest, size), ("sha256=" + sha.decode().rstrip("="),
+                                                      str(len(wheel.read(name)))))
 
-
-class SdistTest(unittest.TestCase):
-    def test_sdist_holds_the_library_sources(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            name = run([PYTHON, "-c", f"import quendra_build; print(quendra_build.build_sdist({tmp!r}))"],
-                       cwd=support.ROOT / "python").strip()
-            base = f"quendra-{quendra.__version__}"
-            self.assertEqual(name, base + ".tar.gz")
-            with tarfile.open(Path(tmp) / name) as sdist:
-                names = set(sdist.getnames())
-                sdist.extractall(tmp)
-            sources = {f"{base}/native/src/{p.name}" for p in (support.ROOT / "src").iterdir()}
-            self.assertTrue(sources <= names)
-            self.assertTrue({f"{base}/PKG-INFO", f"{base}/pyproject.toml",
-                             f"{base}/quendra_build.py", f"{base}/quendra/__init__.py",
-                             f"{base}/native/CMakeLists.txt"} <= names)
-            found = run([PYTHON, "-c", "import quendra_build; print(quendra_build._native_source())"],
-                        cwd=Path(tmp) / base)
-            self.assertEqual(found.strip(), str(Path(tmp).resolve() / base / "native"))
-
-
-if __name__ == "__main__":
-    unittest.main()
+    def test_sdist_builds_from_its_own_sources(self):
+        name = run(sys.executable, "-c", f"import quendra_build; print(quendra_build.build_sdist("
+                   f"{str(self.tmp)!r}))", cwd=support.ROOT / "python").strip()
+        with tarfile.open(self.tmp / name) as sdist:
+            self.assertTrue({f"{BASE}/native/src/{p.name}" for p in (support.ROOT / "src").iterdir()}
+                            | {f"{BASE}/{p}" for p in ("PKG-INFO", "pyproject.toml",
+                                                       "quendra/__init__.py", "native/CMakeLists.txt")}
+                            <= set(sdist.getnames()))
+            sdist.extractall(self.tmp)
+        found = run(sys.executable, "-c", "import quendra_build; print(quendra_build._native_source())",
+                    cwd=self.tmp / BASE)
+        self.assertEqual(found.strip(), str(self.tmp.resolve() / BASE / "native"))
