@@ -98,7 +98,6 @@ pytest: build
 # pkg-config; then, as root, the same against an install into /usr/local.
 installtest: build
 	tests/install/run.sh $(BUILD)
-	tests/install/system.sh $(BUILD)
 
 # The Node.js package in node/: npm ci installs its development dependencies
 # and builds the addon (incrementally, into node/build), node --test runs its

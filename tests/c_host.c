@@ -91,12 +91,10 @@ int main(int argc, char** argv) {
   q_free((uint8_t*)1, 0);
   q_free(NULL, 10);
   uint8_t* zeros = q_alloc(64);
-  for (int i = 0; i < 64; ++i) {
-    if (zeros[i] != 0) {
-      fprintf(stderr, "FAIL alloc not zero-filled\n");
-      ++failures;
-      break;
-    }
+  static const uint8_t kZeros[64];
+  if (memcmp(zeros, kZeros, 64) != 0) {
+    fprintf(stderr, "FAIL alloc not zero-filled\n");
+    ++failures;
   }
   q_free(zeros, 64);
 
@@ -110,15 +108,9 @@ int main(int argc, char** argv) {
         "{\"ok\":false,\"error\":\"invalid JSON input: unexpected end of input at line 1, column 1\"}");
   check("null options", "{}", NULL,
         "{\"ok\":false,\"error\":\"invalid options JSON: unexpected end of input at line 1, column 1\"}");
-  check("options array", "{}", "[]",
-        "{\"ok\":false,\"error\":\"invalid options: options must be a JSON object\"}");
   check("bad input utf8", "\xff", "[]", "{\"ok\":false,\"error\":\"input is not valid UTF-8\"}");
-  check("bad options utf8", "{}", "{\"\xc0\xaf\":1}",
-        "{\"ok\":false,\"error\":\"options are not valid UTF-8\"}");
   check("options before input", "[1,", "{\"max_chars\":-1}",
         "{\"ok\":false,\"error\":\"invalid options: max_chars must be a non-negative integer\"}");
-  check("json looking", "[1, 2", "{}",
-        "{\"ok\":false,\"error\":\"invalid JSON input: expected ',' or ']' at line 1, column 6\"}");
   check("quoted message", "{}", "{\"a\\\"\\u0001\":1}",
         "{\"ok\":false,\"error\":\"invalid options: unknown option: a\\\"\\u0001\"}");
 

@@ -40,21 +40,18 @@ std::size_t count(const Shrunk& s, const std::string& key) {
 TEST(HostileNesting, RefusedBeforeAnyRecursion) {
   const std::size_t deep = 100000;
   struct Case {
-    std::string doc;
-    const char* options;
+    std::string doc, options;
     const char* error;
   } const kCases[] = {
-      {repeat("[", deep) + repeat("]", deep), "{}", "invalid JSON input: nesting too deep at line 1, column 514"},
       {repeat("{\"a\":", deep) + "1" + repeat("}", deep), "{}",
        "invalid JSON input: nesting too deep at line 1, column 2566"},
       {repeat("[{\"k\":", deep), "{}", "invalid JSON input: nesting too deep at line 1, column 1538"},
       {repeat("{a: ", deep) + "1" + repeat("}", deep), R"({"input_format":"yaml"})",
        "invalid YAML input: nesting deeper than 512 levels"},
       {repeat("- ", deep) + "x\n", "{}", "invalid YAML input: nesting deeper than 512 levels"},
-      {"{}", "[", "invalid options JSON: unexpected end of input at line 1, column 2"},
+      {"{}", repeat("[", deep), "invalid options JSON: nesting too deep at line 1, column 514"},
   };
   for (const Case& c : kCases) EXPECT_EQ(shrunk(c.doc, c.options).error, c.error);
-  EXPECT_EQ(shrunk("{}", repeat("[", deep)).error, "invalid options JSON: nesting too deep at line 1, column 514");
 }
 
 TEST(HostileNesting, DeepestAcceptedDocumentsShrink) {
@@ -73,9 +70,8 @@ TEST(HostileNesting, DeepestAcceptedDocumentsShrink) {
 
 TEST(HostileSize, ObjectOfManyKeysKeepsALeadingRun) {
   const std::size_t n = kHuge ? 1000000 : 10000;
-  std::string doc = "{";
-  for (std::size_t i = 0; i < n; ++i) doc += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i);
-  const Shrunk s = shrunk(doc + "}", R"({"max_chars":3000,"indent":0})");
+  const std::string doc = list("{", n, [](std::size_t i) { return "\"k" + std::to_string(i) + "\":" + std::to_string(i); });
+  const Shrunk s = shrunk(doc, R"({"max_chars":3000,"indent":0})");
   const std::span<const Member> kept = parse(s.text).members();
   ASSERT_GE(kept.size(), 2u);
   EXPECT_EQ(kept.size() - 1 + count(s, "keys_omitted"), n);
@@ -88,9 +84,8 @@ TEST(HostileSize, ObjectOfManyKeysKeepsALeadingRun) {
 
 TEST(HostileSize, ArrayOfManyItemsKeepsFirstAndLast) {
   const std::size_t n = kHuge ? 1000000 : 10000;
-  std::string doc = "[";
-  for (std::size_t i = 0; i < n; ++i) doc += (i ? "," : "") + std::to_string(i);
-  const Shrunk s = shrunk(doc + "]", R"({"max_chars":2000,"indent":0})");
+  const Shrunk s = shrunk(list("[", n, [](std::size_t i) { return std::to_string(i); }),
+                         R"({"max_chars":2000,"indent":0})");
   const std::span<const Value> items = parse(s.text).items();
   ASSERT_GE(items.size(), 3u);
   EXPECT_EQ(items.front().text(), "0");

@@ -52,11 +52,6 @@ TEST(Pipeline, ReportsTheFirstFailingStep) {
 }
 
 TEST(ShrinkExamples, ExactOutputs) {
-  auto list = [](std::string_view head, std::size_t n, auto item) {
-    std::string doc(head);
-    for (std::size_t i = 0; i < n; ++i) doc += (i ? "," : "") + item(i);
-    return doc + (head == "[" ? "]" : "}");
-  };
   const std::string hundred = list("[", 100, [](std::size_t i) { return "\"" + std::string(4, 'a' + i % 26) + "\""; });
   const std::string s100(100, 'a');
   struct Case {

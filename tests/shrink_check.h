@@ -4,6 +4,7 @@
 #define QUENDRA_TESTS_SHRINK_CHECK_H_
 
 #include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 
@@ -18,56 +19,31 @@ namespace quendra::testing {
 // N when `text` is `prefix`, a decimal number N and `suffix`.
 inline std::optional<std::size_t> marker_count(std::string_view text, std::string_view prefix,
                                                std::string_view suffix) {
-  if (!text.starts_with(prefix) || !text.ends_with(suffix) ||
-      text.size() <= prefix.size() + suffix.size()) {
+  if (!text.starts_with(prefix) || !text.ends_with(suffix) || text.size() <= prefix.size() + suffix.size()) {
     return std::nullopt;
   }
-  std::size_t n = 0;
-  for (char c : text.substr(prefix.size(), text.size() - prefix.size() - suffix.size())) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + static_cast<std::size_t>(c - '0');
-  }
-  return n;
-}
-
-// The length of the text marker ("…[+N chars]", "…[+N lines, M chars]" or
-// "…[+N sections, M chars]") that starts `s`, or 0.
-inline std::size_t text_marker_length(std::string_view s) {
-  if (!s.starts_with("\u2026[+")) return 0;
-  const std::size_t close = s.find(']');
-  if (close == std::string_view::npos) return 0;
-  const std::string_view marker = s.substr(0, close + 1);
-  if (marker_count(marker, "\u2026[+", " chars]")) return marker.size();
-  for (std::string_view middle : {" lines, ", " sections, "}) {
-    const std::size_t at = marker.find(middle);
-    if (at != std::string_view::npos && marker_count(marker.substr(0, at), "\u2026[+", "") &&
-        marker_count(marker.substr(at), middle, " chars]")) {
-      return marker.size();
-    }
-  }
-  return 0;
+  const std::string_view digits = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+  if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  return std::stoull(std::string(digits));
 }
 
 // Whether `out` is `source`, or pieces of it in order with text markers
-// between and after them.
+// ("…[+N chars]", "…[+N lines, M chars]", "…[+N sections, M chars]") between
+// and after them.
 inline bool string_derived(std::string_view out, std::string_view source) {
-  std::size_t from = 0;
-  auto found = [&](std::string_view piece) {
-    const std::size_t at = piece.empty() ? from : source.find(piece, from);
-    if (at == std::string_view::npos) return false;
-    from = at + piece.size();
-    return true;
+  static const std::regex kMarker("\u2026\\[\\+[0-9]+( (lines|sections), [0-9]+)? chars\\]");
+  std::size_t from = 0, start = 0;
+  auto found = [&](std::size_t begin, std::size_t end) {
+    const std::size_t at = source.find(out.substr(begin, end - begin), from);
+    from = at + (end - begin);
+    return at != std::string_view::npos;
   };
-  std::size_t start = 0;
-  for (std::size_t at = 0; at < out.size();) {
-    if (std::size_t len = text_marker_length(out.substr(at))) {
-      if (!found(out.substr(start, at - start))) return false;
-      start = at += len;
-    } else {
-      ++at;
-    }
+  using Markers = std::regex_iterator<std::string_view::const_iterator>;
+  for (Markers it(out.begin(), out.end(), kMarker), end; it != end; ++it) {
+    if (!found(start, static_cast<std::size_t>(it->position()))) return false;
+    start = static_cast<std::size_t>(it->position() + it->length());
   }
-  return found(out.substr(start));
+  return found(start, out.size());
 }
 
 // The items and keys that the markers of a shrunk value stand for.

@@ -54,6 +54,15 @@ inline std::string render(const Value& value, std::size_t indent = 0) {
   return out;
 }
 
+// "[" or "{", then item(0) to item(n - 1) separated by commas, then the
+// closing bracket.
+template <typename Item>
+std::string list(std::string_view open, std::size_t n, Item item) {
+  std::string out(open);
+  for (std::size_t i = 0; i < n; ++i) out += (i ? "," : "") + item(i);
+  return out + (open == "[" ? "]" : "}");
+}
+
 inline std::string repeat(std::string_view s, std::size_t n) {
   std::string out;
   for (std::size_t i = 0; i < n; ++i) out += s;
