@@ -46,42 +46,34 @@ Field key(std::vector<std::string> path, const std::function<void(FieldProfile&)
   return column(std::move(path), 1, 1, 1, 7, edit);
 }
 
-TEST(FieldWords, SplitsKeys) {
+TEST(FieldWords, SplitsKeysAndFindsTiers) {
   struct Case {
     const char* text;
     Words want;
   } const kCases[] = {
       {"firstName", {"first", "name"}},
-      {"first_name", {"first", "name"}},
       {"XMLParser", {"xmlparser"}},
-      {"item2Name", {"item2", "name"}},
       {"$ref", {"ref"}},
       {"--", {}},
       {"a.b-c d", {"a", "b", "c", "d"}},
-      {"HTTPStatus_code", {"httpstatus", "code"}},
       {"caf\u00e9\u00c9tat", {"caf\u00e9", "\u00e9tat"}},  // split before É
       {"\u03b1\u0392\u03b3", {"\u03b1", "\u03b2\u03b3"}},  // Greek αΒγ
-      {"stra\u00dfeName", {"stra\u00dfe", "name"}},
       {"\u0130d", {"i\u0307d"}},  // İ lowers to two characters
       {"\u212Aey", {"key"}},      // the Kelvin sign lowers to k
       {"x\u00b2y", {"x\u00b2y"}},  // superscript two is numeric
       {"a\u00a0b", {"a", "b"}},
-      {"\u00e9Name", {"\u00e9", "name"}},
-      {"caf\u00c9", {"caf", "\u00e9"}},
       {"a1B2", {"a1", "b2"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(words(c.text), c.want);
   }
-}
-
-TEST(FieldTiers, FirstMatchingTierDecides) {
-  struct Case {
+  // The first tier whose vocabulary holds a word decides.
+  struct Tier {
     Words words;
     bool matched;
     double prior;
-  } const kCases[] = {
+  } const kTiers[] = {
       {{}, false, 0.55},           {{"foo"}, false, 0.55},     {{"id"}, true, 0.98},
       {{"user", "id"}, true, 0.98},  // identifier beats people
       {{"caption"}, true, 0.95},   {{"first", "name"}, true, 0.9}, {{"status"}, true, 0.85},
@@ -89,13 +81,11 @@ TEST(FieldTiers, FirstMatchingTierDecides) {
       {{"views"}, true, 0.6},      {{"href"}, true, 0.6},      {{"created", "at"}, true, 0.55},
       {{"avatar"}, false, 0.55},
   };
-  for (const Case& c : kCases) {
+  for (const Tier& c : kTiers) {
     const TierMatch m = tier_of(c.words);
     EXPECT_EQ(m.matched, c.matched) << ::testing::PrintToString(c.words);
     EXPECT_DOUBLE_EQ(m.prior, c.prior) << ::testing::PrintToString(c.words);
   }
-  EXPECT_TRUE(in_vocabulary("lastmodifiedby", Vocabulary::People));
-  EXPECT_FALSE(in_vocabulary("Id", Vocabulary::Identifier));
   EXPECT_TRUE(any(Words{"foo", "logo"}, Vocabulary::Image));
 }
 
@@ -107,19 +97,14 @@ TEST(FieldClassify, SingleValues) {
       {"-1.5", true, false, false},
       {"5.", true, false, false},
       {"1.2.3", false, false, false},
-      {"-", false, false, false},
       {"1e5", false, false, false},
       {"2024-01-01", false, true, true},
-      {"2024-01-01T10:00:00Z", false, true, false},
       {"2024-1-01x", false, false, false},
       {"2024-010-1", false, false, true},
-      {"2024/01/01", false, false, false},
       {"d41d8cd98f00b204e9800998ecf8427e", false, false, true},
-      {"123e4567-e89b-12d3-a456-426614174000", false, false, true},
       {"AbCdEfGh1234", false, false, true},
       {"AbCdEfGh123", false, false, false},  // 11 bytes, not hexadecimal
       {"deadbeef", false, false, false},     // no digit
-      {"Ab1 CdEfGhIjK", false, false, false},
       {"1234567", true, false, false},
       {"12345678", true, false, true},
       {"Ab1\u00e9\u00e9\u00e9\u00e9\u00e9", false, false, true},  // 13 bytes
@@ -145,33 +130,23 @@ TEST(FieldNamePrior, KeysAndPaths) {
   } cases[] = {
       {"created_at", key({"created_at"}, [](FieldProfile& p) { p.date_like = true; }), 0.55, true},
       {"first_name", key({"first_name"}), 0.9, true},
-      {"project_name", key({"project_name"}), 0.78, true},
-      {"last_login", key({"last_login"}), 0.55, true},
       {"title_text", key({"title_text"}), 0.78, true},
       {"opaque user_id", key({"user_id"}, [](FieldProfile& p) { p.id_like = true, p.avg_size = 26; }), 0.2, true},
       {"numeric user_id", key({"user_id"}, [](FieldProfile& p) { p.numeric = true, p.avg_size = 3; }), 0.72, true},
       {"_links", key({"_links"}), 0.08, true},
-      {"under _meta", key({"_meta", "name"}), 0.08, true},
       {"empty segment", key({"", "name"}), 0.08, true},
       {"_id", key({"_id"}), 0.98, true},
       {"under _embedded", key({"_embedded", "name"}), 0.08, true},
       {"under _source", key({"_source", "name"}), 0.9, true},
-      {"under noise", key({"links", "href"}), 0.08, true},
-      {"under avatarUrls", key({"avatarUrls", "48x48"}), 0.08, true},
       {"avatar_url", key({"avatar_url"}), 0.1, true},
-      {"base_url", key({"base_url"}), 0.6, true},
       {"joined noise", key({"type_name"}), 0.1, true},
       {"metadata", key({"metadata"}), 0.25, true},
-      {"two hyphens", key({"--"}), 0.5, false},
       {"two hyphens, dates", key({"--"}, [](FieldProfile& p) { p.date_like = true; }), 0.55, true},
       {"empty path", key({}), 0.5, false},
-      {"pagetitle", key({"pagetitle"}), 0.95, true},
       {"viewcount", key({"viewcount"}), 0.6, true},
       {"named parent", key({"user", "name"}), 0.9 * 0.88, true},
       {"named parent of id", key({"user", "id"}), 0.98 * 0.6, true},
-      {"wrapper parent", key({"data", "attributes", "name"}), 0.9, true},
       {"$ref under author", key({"author", "$ref"}), 0.65, true},
-      {"lone $ref", key({"$ref"}), 0.98, true},
       {"unique links", column({"url"}, 5, 5, 5, 30), 0.8, true},
       {"repeated links", column({"url"}, 5, 5, 1, 30), 0.6, true},
   };
@@ -191,9 +166,7 @@ TEST(FieldHeuristic, Scores) {
   } cases[] = {
       {"id 42", key({"id"}, [](FieldProfile& p) { p.strings = 0, p.numbers = 1, p.numeric = true, p.avg_size = 2; }),
        0.94},
-      {"short title", key({"title"}), 0.95},
       {"long description", key({"description"}, [](FieldProfile& p) { p.avg_size = 502; }), 0.595},
-      {"unknown key", key({"foo"}), 0.5},
       {"status in half the rows", column({"status"}, 10, 5, 2, 8), 0.78625},
       {"all empty", column({"name"}, 4, 4, 1, 2, [](FieldProfile& p) { p.empty = 4; }), 0.9 * 0.03},
       {"half empty", column({"name"}, 10, 10, 6, 8, [](FieldProfile& p) { p.empty = 5; }), 0.9 * 0.65},
@@ -201,7 +174,6 @@ TEST(FieldHeuristic, Scores) {
       {"opaque identifiers", column({"foo"}, 10, 10, 10, 30, [](FieldProfile& p) { p.id_like = true; }), 0.3},
       {"few categories", column({"foo"}, 10, 10, 2, 6), 0.65},
       {"constant", column({"foo"}, 5, 5, 1, 6, [](FieldProfile& p) { p.constant = true; }), 0.1},
-      {"name hit", key({"foo"}, [](FieldProfile& p) { p.name_relevance = p.relevance = 1; }), 0.9},
       {"value hit", key({"foo"}, [](FieldProfile& p) { p.value_relevance = p.relevance = p.hit_rate = 1; }), 0.9},
       // f = 2 * 0.5 * 0.5 = 0.5; s = 0.65 + 0.4 * 1 * 0.5 * 0.6 = 0.77.
       {"categorical value hit", column({"foo"}, 10, 10, 2, 6, [](FieldProfile& p) {
@@ -226,13 +198,11 @@ TEST(FieldHeuristic, ExactnessAndRoles) {
     bool exact;
   } exact[] = {
       {"identifier", key({"user_id"}), true},
-      {"$ref under identifier", key({"id", "$ref"}), true},
       {"constant identifier", column({"id"}, 5, 5, 1, 4, [](FieldProfile& p) { p.constant = true; }), false},
       {"unique links", column({"html_url"}, 5, 5, 5, 40), true},
       {"repeated links", column({"html_url"}, 5, 5, 2, 40), false},
       {"unique opaque values", column({"foo"}, 5, 5, 5, 30, [](FieldProfile& p) { p.id_like = true; }), true},
       {"unique plain values", column({"foo"}, 5, 5, 5, 30), false},
-      {"single link", key({"url"}), false},
       {"too long", key({"id"}, [](FieldProfile& p) { p.avg_size = 301; }), false},
       {"not all numbers or strings", column({"id"}, 5, 5, 4, 4, [](FieldProfile& p) { p.strings = 4, p.nulls = 1; }),
        false},
@@ -249,16 +219,12 @@ TEST(FieldHeuristic, ExactnessAndRoles) {
   } const kRoles[] = {
       {{"title"}, "title"},
       {{"author", "name"}, "group:author"},
-      {{"data", "attributes", "title"}, "title"},
       {{"user", "profile", "name"}, "group:user/profile"},
-      {{"data", "User Info", "name"}, "group:User Info"},
       {{"id"}, "identity"},
-      {{"_embedded", "id"}, "identity"},
       {{"created_at"}, "time"},
       {{"html_url"}, "link"},
       {{"foo"}, std::nullopt},
       {{"author", "$ref"}, std::nullopt},
-      {{}, std::nullopt},
   };
   for (const Role& c : kRoles) {
     SCOPED_TRACE(::testing::PrintToString(c.path));

@@ -33,7 +33,6 @@ TEST(Pipeline, ReportsTheFirstFailingStep) {
       {"[1,", R"({"indent": -1})", "invalid options: indent must be a non-negative integer"},
       {"", "{}", "invalid JSON input: unexpected end of input at line 1, column 1"},
       {"[1, 2", "{}", "invalid JSON input: expected ',' or ']' at line 1, column 6"},
-      {"\xEF\xBB\xBF  {", "{}", "invalid JSON input: expected string key at line 1, column 5"},
       // Text that starts like JSON after White_Space keeps its JSON error.
       {"\xE2\x80\x83\"a", "{}", "invalid JSON input: unexpected character at line 1, column 1"},
       {"\v{\"a\":", "{}", "invalid JSON input: unexpected character at line 1, column 1"},
@@ -42,8 +41,6 @@ TEST(Pipeline, ReportsTheFirstFailingStep) {
        "invalid JSON input: unexpected character at line 1, column 1"},
       {"{", R"({"input_format": "yaml"})",
        "invalid YAML input: did not find expected node content at byte 1 line 2 column 1"},
-      {"{\"a\":{}}", R"({"indent":18446744073709551615,"max_chars":18446744073709551615})",
-       "output too large to render"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.doc);
@@ -53,7 +50,6 @@ TEST(Pipeline, ReportsTheFirstFailingStep) {
 
 TEST(ShrinkExamples, ExactOutputs) {
   const std::string hundred = list("[", 100, [](std::size_t i) { return "\"" + std::string(4, 'a' + i % 26) + "\""; });
-  const std::string s100(100, 'a');
   struct Case {
     const char *name;
     std::string doc;
@@ -80,13 +76,6 @@ TEST(ShrinkExamples, ExactOutputs) {
        }), R"({"indent":0,"max_chars":111})",
        R"(["alpha beta gamma delta epsilon zeta eta theta","…[4 items omitted]","alpha beta gamma delta…[+23 chars]"])",
        "strings_truncated=1 arrays_sampled=1 items_omitted=4"},
-      {"object keeps its first member", "{\"a\":\"" + s100 + "\",\"b\":\"" + s100 + "\",\"c\":\"" + s100 + "\"}",
-       R"({"indent":0,"max_chars":50})", R"({"a":"aaaaaaaaa…[+91 chars]","2 keys omitted":"…"})",
-       "strings_truncated=1 objects_trimmed=1 keys_omitted=2"},
-      {"protected member survives the minimal form", "{\"keep\":{\"id\":7,\"junk\":\"" + s100 + "\"},\"other\":[1,2]}",
-       R"({"indent":0,"max_chars":0,"protect":"id"})",
-       R"({"keep":{"id":7,"1 keys omitted":"…"},"1 keys omitted":"…"})",
-       "unfit keys_omitted=2 containers_collapsed=2"},
       {"long string", "\"" + std::string(1000, 'a') + "\"", R"({"indent":0,"max_chars":10})",
        R"("…[+1000 chars]")", "unfit strings_truncated=1"},
   };

@@ -62,8 +62,9 @@ TEST(YamlRead, Documents) {
   EXPECT_EQ(read(std::string_view()), "null");
 }
 
-// libfyaml 0.7.12 gets these scalar texts wrong; the reader reads them right.
-TEST(YamlRead, ScalarTexts) {
+// Scalar texts (libfyaml 0.7.12 reads the first ones wrong), the core schema
+// and tags.
+TEST(YamlRead, Scalars) {
   check({
       {"doubled quotes", "a: 'it''''s'", R"({"a":"it''s"})"},
       {"quoted quotes", "a: '''a'''", R"({"a":"'a'"})"},
@@ -102,9 +103,6 @@ TEST(YamlRead, ScalarTexts) {
        "e: \"x\\n\\\n  y\"\nf: \"x\\\\\\\n  y\"\ng: \"a \\\n  \\ b\"\nh: \"  \n  a  \"",
        R"({"e":"x\ny","f":"x\\y","g":"a  b","h":" a  "})"},
   });
-}
-
-TEST(YamlRead, CoreSchemaScalars) {
   check({
       {"nulls", "[~, null, Null, NULL, nULL]", R"([null,null,null,null,"nULL"])"},
       {"bools", "[true, True, TRUE, false, False, FALSE, tRUE, yes, on]",
@@ -130,9 +128,6 @@ TEST(YamlRead, CoreSchemaScalars) {
        R"(["1_000","1.2.3","1e",".e5","12","null","0x1p3"])"},
       {"block scalars are strings", "- |-\n  12\n- >-\n  true\n", R"(["12","true"])"},
   });
-}
-
-TEST(YamlRead, Tags) {
   check({
       {"str", "[!!str 12, !!str true, !!str ~, !!str]", R"(["12","true","~",""])"},
       {"non-specific", "[! 12, ! true]", R"(["12","true"])"},
@@ -147,17 +142,12 @@ TEST(YamlRead, Tags) {
       {"tag directive", "%TAG !e! tag:yaml.org,2002:\n---\n!e!int '5'", "5"},
       {"local tag", "a: !foo x", "error: invalid value"},
       {"binary", "!!binary aGk=", "error: invalid value"},
-      {"bool from yes", "!!bool yes", "error: invalid value"},
-      {"int from float", "!!int 1.5", "error: invalid value"},
       {"hex beyond 64 bits", "!!int 0x8000000000000000", "error: invalid value"},
-      {"null from text", "!!null x", "error: invalid value"},
-      {"float from hex", "!!float 0x10", "error: invalid value"},
-      {"map tag on a sequence", "!!map [1]", "error: invalid value"},
       {"custom collection", "a: !pairs [1]", "error: invalid value"},
   });
 }
 
-TEST(YamlRead, MappingKeys) {
+TEST(YamlRead, MappingsAndAnchors) {
   check({
       {"scalar keys", "1: a\ntrue: b\n~: c\n1.50: d\n0x10: e\n.5: f",
        R"({"1":"a","true":"b","null":"c","1.50":"d","16":"e",".5":"f"})"},
@@ -168,26 +158,17 @@ TEST(YamlRead, MappingKeys) {
       {"int and float are different keys", "1: a\n1.0: b", R"({"1":"a","1.0":"b"})"},
       {"sequence key", "[a, b]: c", "error: complex mapping keys are not supported"},
       {"mapping key", "? {a: 1}\n: c", "error: complex mapping keys are not supported"},
-      {"unresolved alias key", "*x : 1", "error: complex mapping keys are not supported"},
-      {"bad value key", "!foo k: 1", "error: complex mapping keys are not supported"},
       {"alias of a collection as key", "a: &s [1]\n*s : 2",
        "error: complex mapping keys are not supported"},
   });
-}
-
-TEST(YamlRead, DuplicateKeysCompareResolvedValues) {
   check({
       {"plain", "a: 1\na: 2", "error: duplicated key in mapping at byte 5 line 2 column 1"},
       {"quoted styles", "'a': 1\n\"a\": 2",
        "error: duplicated key in mapping at byte 8 line 2 column 2"},
       {"ints by value", "0x10: a\n16: b",
        "error: duplicated key in mapping at byte 8 line 2 column 1"},
-      {"octal and decimal", "0o10: a\n+8: b",
-       "error: duplicated key in mapping at byte 8 line 2 column 1"},
       {"floats by value", "1.0: a\n1.00: b",
        "error: duplicated key in mapping at byte 7 line 2 column 1"},
-      {"nulls", "~: a\nnull: b", "error: duplicated key in mapping at byte 5 line 2 column 1"},
-      {"bools", "true: a\nTrue: b", "error: duplicated key in mapping at byte 8 line 2 column 1"},
       {"alias key", "&k a: 1\n*k : 2",
        "error: duplicated key in mapping at byte 9 line 2 column 2"},
       {"flow", "{b: 1, a: 2, b: 3}",
@@ -197,9 +178,6 @@ TEST(YamlRead, DuplicateKeysCompareResolvedValues) {
       {"string and int differ", "1: a\n'1': b", R"({"1":"b"})"},
       {"infinities by text", ".inf: a\n.Inf: b", R"({".inf":"a",".Inf":"b"})"},
   });
-}
-
-TEST(YamlRead, Anchors) {
   check({
       {"sequence copy", "a: &x [1, 2]\nb: *x", R"({"a":[1,2],"b":[1,2]})"},
       {"scalar copy keeps its type", "a: &n 0x10\nb: *n\nc: &s '1'\nd: *s",
@@ -211,14 +189,13 @@ TEST(YamlRead, Anchors) {
       {"block scalar key repeating a key", "k: 0\na: &x |-\n  k\n*x : 1",
        "error: duplicated key in mapping at byte 19 line 4 column 2"},
       {"undefined", "a: *x", "error: unresolved alias"},
-      {"self reference", "&a [1, *a]", "error: unresolved alias"},
       {"anchors reset per document", "--- &a 1\n--- *a", "error: unresolved alias"},
       {"no merge keys", "a: &d {x: 1}\nb:\n  <<: *d\n  y: 2",
        R"({"a":{"x":1},"b":{"<<":{"x":1},"y":2}})"},
   });
 }
 
-TEST(YamlRead, LibraryErrors) {
+TEST(YamlRead, Errors) {
   check({
       {"unclosed flow", "a: [1, 2",
        "error: flow sequence without a closing bracket at byte 8 line 2 column 1"},
@@ -240,9 +217,6 @@ TEST(YamlRead, LibraryErrors) {
       // libfyaml 0.7.12 frees its parser twice after this one.
       {"tab indentation", "? a:\t:", "error: cannot use tab for indentation of block entry at byte 4 line 1 column 5"},
   });
-}
-
-TEST(YamlRead, LoadErrorsComeBeforeConversionErrors) {
   check({
       {"syntax after unresolved alias", "a: *x\nb: [1",
        "error: flow sequence without a closing bracket at byte 11 line 3 column 1"},
