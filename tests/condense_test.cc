@@ -25,7 +25,9 @@ std::string records(std::size_t n, std::string_view body) {
   std::string doc = "[";
   for (std::size_t i = 0; i < n; ++i) {
     std::string record(body);
-    for (std::size_t at; (at = record.find('#')) != std::string::npos;) record.replace(at, 1, std::to_string(i));
+    for (std::size_t at; (at = record.find('#')) != std::string::npos;) {
+      record.replace(at, 1, std::to_string(i));
+    }
     doc += (i ? "," : "") + record;
   }
   return doc + "]";
@@ -40,9 +42,11 @@ const char kUsers[] =
     R"({"title":"Second post","user":{"name":"bob","email":"bob@example.com"}},)"
     R"({"title":"Third post","user":{"name":"cy","email":"cy@example.com"}}])";
 const char kStories[] =
-    R"([{"title":"One","description":"The first entry describes a long story about nothing in particular at all, really."},)"
+    R"([{"title":"One","description":"The first entry describes a long story about nothing in )"
+    R"(particular at all, really."},)"
     R"({"title":"Two","description":"Second text is short."},)"
-    R"({"title":"Three","description":"The third entry goes on and on about how the weather was that day in the valley."}])";
+    R"({"title":"Three","description":"The third entry goes on and on about how the weather )"
+    R"(was that day in the valley."}])";
 const char kTitles[] =
     R"([{"name":"ann","title":"Quarterly planning notes for the platform team and guests"},)"
     R"({"name":"bob","title":"Incident review of the storage outage in the eastern region"},)"
@@ -50,9 +54,12 @@ const char kTitles[] =
 
 TEST(CondenseShrink, ExactOutputs) {
   const std::string statuses =
-      R"([{"status":"open","description":"The first entry describes a long story about nothing in particular at all, really."},)"
+      R"([{"status":"open","description":"The first entry describes a long story about nothing )"
+      R"(in particular at all, really."},)"
       R"({"status":"closed","description":"Second text is short."},)"
-      R"({"status":"open","description":"The third entry goes on and on about how the weather was that day in the valley."}])";
+      R"({"status":"open","description":"The third entry goes on and on about how the weather )"
+      R"(was that day in the valley."}])";
+  const std::string zs = records(3, R"({"title":"Title #","u":")" + std::string(40, 'z') + R"("})");
   const std::string shares = records(3, R"({"t":"#)" + std::string(59, 'y') + R"(","u":#})");
   const std::string posts = records(4, R"({"id":#,"title":"Title number #",)"
                                        R"("body":"A long body text that goes on for a while, number #.",)"
@@ -68,7 +75,8 @@ TEST(CondenseShrink, ExactOutputs) {
        "arrays_condensed=1 fields_dropped=1", "/*/avatar_url:3",
        "/*/title 0.950, /*/id 0.940, /*/avatar_url 0.100 dropped"},
       {"one record cut, the others whole",
-       R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
+       R"([{"id":1,"title":"Alpha release notes"},)"
+       R"({"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
        R"({"id":3,"title":"Gamma"}])",
        R"("max_chars":100)",
        R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta"},{"id":3,"title":"Gamma"}])",
@@ -86,7 +94,8 @@ TEST(CondenseShrink, ExactOutputs) {
       // The query lifts email above title; name then ranks second in the
       // user group and enters by the fill-in.
       {"query relevance", kUsers, R"("max_chars":150,"arguments":"email")",
-       R"([{"user":{"name":"ann","email":"ann@example.com"}},{"user":{"name":"bob","email":"bob@example.com"}},)"
+       R"([{"user":{"name":"ann","email":"ann@example.com"}},)"
+       R"({"user":{"name":"bob","email":"bob@example.com"}},)"
        R"({"user":{"name":"cy","email":"cy@example.com"}}])",
        "arrays_condensed=1 fields_dropped=1", "/*/title:3",
        "/*/user/email 1.000 relevance 1.000, /*/title 0.950 dropped, /*/user/name 0.594"},
@@ -104,7 +113,8 @@ TEST(CondenseShrink, ExactOutputs) {
       // Previews of 24 characters leave name out (incomplete); previews of 12
       // keep both columns, and the spare 10 characters lengthen the titles.
       {"shorter previews complete the choice", kTitles, R"("max_chars":160)",
-       R"([{"name":"ann","title":"Quarterly plann…[+42 chars]"},{"name":"bob","title":"Incident review of…[+41 chars]"},)"
+       R"([{"name":"ann","title":"Quarterly plann…[+42 chars]"},)"
+       R"({"name":"bob","title":"Incident review of…[+41 chars]"},)"
        R"({"name":"cy","title":"Roadmap draft…[+45 chars]"}])",
        "strings_truncated=3 arrays_condensed=1", "", "/*/title 0.950, /*/name 0.900"},
       // At their floors the records measure 195; the 35 spare characters go
@@ -130,7 +140,8 @@ TEST(CondenseShrink, ExactOutputs) {
        "arrays_condensed=1 fields_dropped=1", "/*/b:4", "/*/a 0.667, /*/b 0.667 dropped"},
       {"fill-in only when every chosen column fits in full",
        R"([{"description":"weather notes valley beta active long long long beta","user":{"name":"alpha",)"
-       R"("email":"u49@example.com"}},{"user":{"name":"weather","email":"u31@example.com"}},{"description":"weather"}])",
+       R"("email":"u49@example.com"}},{"user":{"name":"weather","email":"u31@example.com"}},)"
+       R"({"description":"weather"}])",
        R"("max_chars":186)",
        R"([{"description":"weather notes valley beta active long long long beta","user":{"name":"alpha"}},)"
        R"({"user":{"name":"weather"}},{"description":"weather"}])",
@@ -157,11 +168,11 @@ TEST(CondenseShrink, ExactOutputs) {
        "/*/owner/login_name 1.000 relevance 0.750, /*/user/profile/name 1.000 relevance 1.000, /*/title 0.950, "
        "/*/note 0.900 dropped relevance 0.600, /*/owner/id 0.723 relevance 1.000, "
        "/*/meta/data/id 0.145 dropped relevance 1.000"},
-      {"a protected column that does not fit: sampled", records(3, R"({"title":"Title #","u":")" + std::string(40, 'z') + R"("})"),
+      {"a protected column that does not fit: sampled", zs,
        R"("max_chars":100,"protect":["u"])",
        R"([{"title":"Title 0","u":")" + std::string(40, 'z') + R"("},"…[2 items omitted]"])",
        "arrays_sampled=1 items_omitted=2 protected_omitted=2", "", ""},
-      {"a protected column that fits", records(3, R"({"title":"Title #","u":")" + std::string(40, 'z') + R"("})"),
+      {"a protected column that fits", zs,
        R"("max_chars":200,"protect":["u"])",
        R"([{"u":")" + std::string(40, 'z') + R"("},{"u":")" + std::string(40, 'z') + R"("},{"u":")" +
            std::string(40, 'z') + R"("}])",
@@ -171,9 +182,11 @@ TEST(CondenseShrink, ExactOutputs) {
        R"("url":"https://example.com/posts/0"},"…[3 items omitted]"])",
        "arrays_sampled=1 items_omitted=3 protected_omitted=6", "", ""},
       {"records without common keys: sampled", R"([{"a":1,"b":1},{"a":2,"c":1},{"a":3,"d":1},{"a":4,"e":1}])",
-       R"("max_chars":40)", R"([{"a":1,"b":1},"…[3 items omitted]"])", "arrays_sampled=1 items_omitted=3", "", ""},
+       R"("max_chars":40)", R"([{"a":1,"b":1},"…[3 items omitted]"])", "arrays_sampled=1 items_omitted=3",
+       "", ""},
       {"common keys in 70 % of the occurrences", R"([{"a":1,"b":1},{"a":2},{"a":3}])", R"("max_chars":28)",
-       R"([{"a":1},{"a":2},{"a":3}])", "arrays_condensed=1 fields_dropped=1", "/*/b:1", "/*/a 0.500, /*/b 0.070 dropped"},
+       R"([{"a":1},{"a":2},{"a":3}])", "arrays_condensed=1 fields_dropped=1", "/*/b:1",
+       "/*/a 0.500, /*/b 0.070 dropped"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -284,7 +297,9 @@ std::set<std::string> candidate_paths(const Value& array) {
   std::set<std::string> out;
   for (const auto& [p, counts] : seen) {
     bool under_pure = true;
-    for (std::size_t len = 1; len < p.size(); ++len) under_pure = under_pure && pure(Path(p.begin(), p.begin() + len));
+    for (std::size_t len = 1; len < p.size(); ++len) {
+      under_pure = under_pure && pure(Path(p.begin(), p.begin() + len));
+    }
     if (under_pure && !pure(p)) out.insert(path_string({}, p));
   }
   return out;

@@ -83,15 +83,10 @@ TEST(JsonRead, DecodesEscapesAndSurrogates) {
 }
 
 TEST(JsonRead, LimitsNesting) {
-  std::string ok = std::string(512, '[') + "1" + std::string(512, ']');
-  EXPECT_TRUE(parse_json(ok).ok());
-  std::string deep = std::string(513, '[') + "1" + std::string(513, ']');
-  EXPECT_EQ(error_of(deep), "nesting too deep at line 1, column 514");
+  EXPECT_EQ(error_of(repeat("[", 512) + "1" + repeat("]", 512)), "ok");
+  EXPECT_EQ(error_of(repeat("[", 513) + "1" + repeat("]", 513)), "nesting too deep at line 1, column 514");
   // Far deeper input fails at the limit without recursing further.
-  EXPECT_EQ(error_of(std::string(1000000, '[')), "nesting too deep at line 1, column 514");
-  std::string objects;
-  for (int i = 0; i < 600; ++i) objects += "{\"a\":";
-  EXPECT_EQ(error_of(objects).substr(0, 16), "nesting too deep");
+  EXPECT_EQ(error_of(repeat("[", 1000000)), "nesting too deep at line 1, column 514");
 }
 
 TEST(JsonWrite, EscapesExactly) {

@@ -13,7 +13,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The entries of `set` in byte order.
 Strings entries(const TokenSet& set) {
   Strings out(set.begin(), set.end());
   std::sort(out.begin(), out.end());
@@ -35,7 +34,9 @@ TEST(LexicalWords, InformativeAndNorm) {
                                 std::string_view("of\0", 3)}) {
     EXPECT_TRUE(informative(word)) << word;
   }
-  for (std::string_view word : {"a", "\u00e9", "the", "user", "10", "123"}) EXPECT_FALSE(informative(word)) << word;
+  for (std::string_view word : {"a", "\u00e9", "the", "user", "10", "123"}) {
+    EXPECT_FALSE(informative(word)) << word;
+  }
   const std::pair<const char*, const char*> kNorms[] = {
       {"users", "user"}, {"status", "statu"}, {"class", "class"}, {"bus", "bus"}, {"news", "new"}, {"s", "s"}};
   for (auto [word, normed] : kNorms) EXPECT_EQ(norm(word), normed) << word;
@@ -98,7 +99,8 @@ TEST(LexicalQuery, HitsValueAgreesWithTokenSets) {
   for (int i = 0; i < 300; ++i) repeated += "alpha beta ";
   const std::string texts[] = {"", "Active users", "activee", "nothing relevant", "Stra\u00dfen m\u00fcnchen",
                                distinct, repeated + "gamma", "w3 https://example.com/releases/v2"};
-  for (const char* query_text : {"active users", "release munchen gamma", "w300 w5", "w299", "example releases"}) {
+  for (const char* query_text :
+       {"active users", "release munchen gamma", "w300 w5", "w299", "example releases"}) {
     const std::optional<Query> q = Query::from_text(query_text);
     ASSERT_TRUE(q.has_value());
     for (const std::string& text : texts) {
@@ -120,7 +122,6 @@ TEST(LexicalQuery, OrderByClause) {
   } const kCases[] = {
       {kExample, {"name", "email", "user", "statu", "active"}, {"created"}},
       {"foo order by bar having baz", {"foo", "baz"}, {"bar"}},
-      {"foo order by bar offset 1000 limit 2000", {"foo", "1000", "2000"}, {"bar"}},
       {"name order by name, rank", {"name"}, {"rank"}},
       {"order by rank", {}, {"rank"}},
       {"foo order by bar order by baz", {"foo"}, {"bar", "baz"}},
@@ -154,7 +155,8 @@ TEST(LexicalQuery, NameAndValueRelevance) {
       {"createdAt", {}, 0.5 * (0.35 / 2)}, {"emails", {}, 1.0},          {"", {"name"}, 0.0},
   };
   for (const Case& c : kCases) EXPECT_NEAR(q->name_match(words(c.key), c.context), c.want, 1e-12) << c.key;
-  EXPECT_NEAR(Query::from_text("order by created")->name_match(words("created"), Strings{"created"}), 0.175, 1e-12);
+  const std::optional<Query> order = Query::from_text("order by created");
+  EXPECT_NEAR(order->name_match(words("created"), Strings{"created"}), 0.175, 1e-12);
 
   EXPECT_EQ(q->hit_count(tokens_of("Active users")), 2u);
   EXPECT_EQ(q->hit_count(tokens_of("activee")), 1u);

@@ -49,7 +49,8 @@ TEST(Pipeline, ReportsTheFirstFailingStep) {
 }
 
 TEST(ShrinkExamples, ExactOutputs) {
-  const std::string hundred = list("[", 100, [](std::size_t i) { return "\"" + std::string(4, 'a' + i % 26) + "\""; });
+  const std::string hundred =
+      list("[", 100, [](std::size_t i) { return "\"" + std::string(4, 'a' + i % 26) + "\""; });
   struct Case {
     const char *name;
     std::string doc;
@@ -66,15 +67,18 @@ TEST(ShrinkExamples, ExactOutputs) {
       {"array sampled without last item", hundred, R"({"indent":0,"max_chars":60,"keep_last_item":false})",
        R"(["aaaa","bbbb","cccc","dddd","eeee","…[95 items omitted]"])", "arrays_sampled=1 items_omitted=95"},
       {"YAML sampled", hundred, R"({"max_chars":60,"format":"yaml"})",
-       "- aaaa\n- bbbb\n- cccc\n- dddd\n- …[95 items omitted]\n- vvvv\n", "yaml arrays_sampled=1 items_omitted=95"},
+       "- aaaa\n- bbbb\n- cccc\n- dddd\n- …[95 items omitted]\n- vvvv\n",
+       "yaml arrays_sampled=1 items_omitted=95"},
       {"seven item shapes come before the last item",
        "[[0],[1],1,\"s\",true,null,{},{\"key\":\"value\"},[2],[3],[4],[5],[6],[7],[8],[9]]",
-       R"({"indent":0,"max_chars":70})", R"([[0],"…[1 items omitted]",1,"s",true,null,{},"…[9 items omitted]"])",
+       R"({"indent":0,"max_chars":70})",
+       R"([[0],"…[1 items omitted]",1,"s",true,null,{},"…[9 items omitted]"])",
        "arrays_sampled=1 items_omitted=10"},
       {"a partial item gets exactly min_partial_chars", list("[", 6, [](std::size_t) {
          return std::string("\"alpha beta gamma delta epsilon zeta eta theta\"");
        }), R"({"indent":0,"max_chars":111})",
-       R"(["alpha beta gamma delta epsilon zeta eta theta","…[4 items omitted]","alpha beta gamma delta…[+23 chars]"])",
+       R"(["alpha beta gamma delta epsilon zeta eta theta","…[4 items omitted]",)"
+       R"("alpha beta gamma delta…[+23 chars]"])",
        "strings_truncated=1 arrays_sampled=1 items_omitted=4"},
       {"long string", "\"" + std::string(1000, 'a') + "\"", R"({"indent":0,"max_chars":10})",
        R"("…[+1000 chars]")", "unfit strings_truncated=1"},

@@ -17,7 +17,6 @@ namespace {
 
 using namespace quendra::testing;
 
-// "ok" or the options message.
 std::string build(std::string_view text, Options* out = nullptr) {
   auto v = parse_json(text);
   if (!v.ok()) return "json: " + v.error().to_string();
@@ -60,8 +59,9 @@ TEST(OptionsBuild, RefusesWithExactMessages) {
 // Defaults are checked against the README and the help below.
 TEST(OptionsBuild, AcceptsAndNormalises) {
   Options o;
-  ASSERT_EQ(build(R"({"max_chars": 0, "format": "YML", "field_scorer": "Key-Order", "array_strategy": "CONDENSE",
-                      "max_samples": 18446744073709551615, "budget_unit": "UTF16"})",
+  ASSERT_EQ(build(R"({"max_chars": 0, "format": "YML", "field_scorer": "Key-Order",
+                      "array_strategy": "CONDENSE", "max_samples": 18446744073709551615,
+                      "budget_unit": "UTF16"})",
                   &o),
             "ok");
   EXPECT_EQ(o.max_chars, 0u);

@@ -57,7 +57,6 @@ Outcome fit(const Value& doc, std::size_t budget, const Options& options, std::s
   return {render(fitted.value, indent), fitted.size, counters(pruner.stats)};
 }
 
-// The array of `n` strings "w000", "w001", ...
 std::string words(std::size_t n) {
   return list("[", n, [](std::size_t i) { return "\"w" + std::to_string(1000 + i).substr(1) + "\""; });
 }
@@ -110,7 +109,8 @@ TEST(PruneFit, ExactOutputs) {
        R"({"a":"aaaaaaaaaa…[+90 chars]","b":"aaaaaaaaaaa…[+89 chars]"})", 60, "strings_truncated=2"},
       {"small values leave room to large ones",
        "{\"large\":\"" + std::string(100, 'l') + "\",\"small\":\"" + std::string(20, 's') + "\"}", 80, "{}",
-       "{\"large\":\"" + std::string(25, 'l') + "\u2026[+75 chars]\",\"small\":\"" + std::string(20, 's') + "\"}",
+       "{\"large\":\"" + std::string(25, 'l') + "\u2026[+75 chars]\",\"small\":\"" +
+           std::string(20, 's') + "\"}",
        80, "strings_truncated=1"},
       {"protected member survives minimal form",
        "{\"keep\":{\"id\":7,\"junk\":\"" + a100 + "\"},\"other\":[1,2]}", 0, R"({"protect":["id"]})",
@@ -170,7 +170,8 @@ Options random_options(Generator& gen) {
   o.min_partial_chars = kPartial[gen.below(4)];
   o.array_strategy = gen.chance(30) ? ArrayStrategy::Condense : ArrayStrategy::Sample;
   o.field_scorer = static_cast<ScorerKind>(gen.below(3));
-  static const std::vector<std::string> kProtect[] = {{}, {}, {"id"}, {"/items"}, {"*/name"}, {"title", "/data/*"}};
+  static const std::vector<std::string> kProtect[] = {{},         {},         {"id"},
+                                                      {"/items"}, {"*/name"}, {"title", "/data/*"}};
   o.protect = kProtect[gen.below(std::size(kProtect))];
   if (gen.chance(20)) o.arguments = "name status alpha order by created";
   o.string_head_chars = gen.chance(50) ? 500 : 20 + gen.below(100);

@@ -180,7 +180,8 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   const Value& report = v.members()[2].value;
   auto field = [&](std::string_view key) -> std::string_view {
     for (const Member& m : report.members()) {
-      if (m.key.text() == key) return m.value.is_bool() ? (m.value.as_bool() ? "true" : "false") : m.value.text();
+      if (m.key.text() != key) continue;
+      return m.value.is_bool() ? (m.value.as_bool() ? "true" : "false") : m.value.text();
     }
     return {};
   };

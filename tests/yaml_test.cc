@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tree.h"
@@ -57,45 +58,30 @@ TEST(YamlLiteral, DecidesWhichStringsBecomeBlocks) {
 }
 
 TEST(YamlRender, Documents) {
-  struct Case {
-    Value doc;
-    std::size_t indent;
-    std::string text;
-  } const kCases[] = {
-      {str("x"), 2, "x\n"},
-      {str("yes"), 2, "\"yes\"\n"},
-      {Value::array(), 2, "[]\n"},
-      {Value::object(), 2, "{}\n"},
-      {Value::null(), 2, "null\n"},
-      {num("1E+2"), 2, "1E+2\n"},
-      {arr({Value::boolean(true), Value::boolean(false), num("-0"), str("null")}), 2,
-       "- true\n- false\n- -0\n- \"null\"\n"},
-      {str("l1\nl2"), 2, "|-\n  l1\n  l2\n"},
-      {str("a\nb\n\n"), 2, "|+\n  a\n  b\n\n"},
-      {obj({{"name", str("x")},
-            {"tags", arr({str("a"), str("b")})},
-            {"items", arr({obj({{"id", num("1")}, {"ok", Value::boolean(true)}})})},
-            {"note", str("l1\nl2\n")},
-            {"text", str("a\n\n  b\n")},
-            {"empty", Value::object()}}),
+  const std::tuple<const char*, std::size_t, const char*> kCases[] = {
+      {R"("x")", 2, "x\n"},
+      {R"("yes")", 2, "\"yes\"\n"},
+      {"[]", 2, "[]\n"},
+      {"{}", 2, "{}\n"},
+      {"1E+2", 2, "1E+2\n"},
+      {R"([true,false,-0,null,"null"])", 2, "- true\n- false\n- -0\n- null\n- \"null\"\n"},
+      {R"("l1\nl2")", 2, "|-\n  l1\n  l2\n"},
+      {R"("a\nb\n\n")", 2, "|+\n  a\n  b\n\n"},
+      {R"({"name":"x","tags":["a","b"],"items":[{"id":1,"ok":true}],"note":"l1\nl2\n",)"
+       R"("text":"a\n\n  b\n","empty":{}})",
        2,
        "name: x\ntags:\n  - a\n  - b\nitems:\n  - id: 1\n    ok: true\nnote: |\n  l1\n  l2\n"
        "text: |\n  a\n\n    b\nempty: {}\n"},
-      {obj({{"items", arr({obj({{"id", num("1")}, {"tags", arr({str("a")})}}), arr({num("1"), num("2")}),
-                           str("x\ny"), Value::array()})},
-            {"true", Value::null()},
-            {"", str("v")}}),
-       4,
-       "items:\n    -   id: 1\n        tags:\n            - a\n    -   - 1\n        - 2\n    - |-\n        x\n"
-       "        y\n    - []\n\"true\": null\n\"\": v\n"},
+      {R"({"items":[{"id":1,"tags":["a"]},[1,2],"x\ny",[]],"true":null,"":"v"})", 4,
+       "items:\n    -   id: 1\n        tags:\n            - a\n    -   - 1\n        - 2\n    - |-\n"
+       "        x\n        y\n    - []\n\"true\": null\n\"\": v\n"},
       // Nested arrays start on the dash's line.
-      {arr({arr({num("1"), num("2")}), arr({arr({num("3")})})}), 2, "- - 1\n  - 2\n- - - 3\n"},
-      {arr({arr({num("1"), num("2")}), arr({arr({num("3")})})}), 3, "-  - 1\n   - 2\n-  -  - 3\n"},
+      {"[[1,2],[[3]]]", 2, "- - 1\n  - 2\n- - - 3\n"},
+      {"[[1,2],[[3]]]", 3, "-  - 1\n   - 2\n-  -  - 3\n"},
       // Keys are quoted as values are.
-      {obj({{"a: b", num("1")}, {"x\ny", str("a\r\nb")}, {" k", str(" a\nb")}}), 2,
-       "\"a: b\": 1\n\"x\\ny\": \"a\\r\\nb\"\n\" k\": \" a\\nb\"\n"},
+      {R"({"a: b":1,"x\ny":"a\r\nb"," k":" a\nb"})", 2, "\"a: b\": 1\n\"x\\ny\": \"a\\r\\nb\"\n\" k\": \" a\\nb\"\n"},
   };
-  for (const Case& c : kCases) EXPECT_EQ(yaml::render(c.doc, c.indent), c.text);
+  for (auto [json, indent, text] : kCases) EXPECT_EQ(yaml::render(parse(json), indent), text) << json;
 }
 
 }  // namespace
