@@ -367,18 +367,23 @@ inline bool plain_word(std::uint64_t w) {
   return !has_byte_below(w, 0x20) && !has_byte(w, '"') && !has_byte(w, '\\');
 }
 
+// The end of the run of bytes from `pos` that need no escaping.
+inline std::size_t plain_run(const char* data, std::size_t n, std::size_t pos) {
+  while (n - pos >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, data + pos, 8);
+    if (!plain_word(w)) break;
+    pos += 8;
+  }
+  while (pos < n && !kStringStop[static_cast<unsigned char>(data[pos])]) ++pos;
+  return pos;
+}
+
 template <typename Out>
 void escape_into(Out& out, const char* data, std::size_t n) {
   std::size_t pos = 0;
   while (pos < n) {
-    std::size_t run = pos;
-    while (n - run >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, data + run, 8);
-      if (!plain_word(w)) break;
-      run += 8;
-    }
-    while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
+    const std::size_t run = plain_run(data, n, pos);
     out.append(data + pos, run - pos);
     if (run >= n) break;
     auto c = static_cast<unsigned char>(data[run]);
@@ -496,14 +501,7 @@ void write_string(Escaped<Out>& escaped, std::string_view text) {
   const std::size_t n = text.size();
   std::size_t pos = 0;
   while (pos < n) {
-    std::size_t run = pos;
-    while (n - run >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, data + run, 8);
-      if (!plain_word(w)) break;
-      run += 8;
-    }
-    while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
+    const std::size_t run = plain_run(data, n, pos);
     out.append(data + pos, run - pos);
     if (run >= n) break;
     const TwiceEscaped& e = kTwiceEscaped[static_cast<unsigned char>(data[run])];

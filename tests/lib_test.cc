@@ -108,7 +108,7 @@ TEST(ShrinkProperties, GeneratedDocuments) {
   };
   int pruned = 0;
   Generator gen(7);
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 40; ++round) {
     const Value doc = gen.value(0);
     const std::string text = render(doc);
     for (const char* shape : kOptions) {
