@@ -74,9 +74,7 @@ inline std::string repeat(std::string_view s, std::size_t n) {
 // words that YAML would read as something else.
 class Generator {
  public:
-  // With `unique_keys` no object repeats a key, as YAML requires.
-  explicit Generator(std::uint64_t seed, bool unique_keys = false)
-      : rng_(seed), unique_keys_(unique_keys) {}
+  explicit Generator(std::uint64_t seed) : rng_(seed) {}
 
   std::size_t below(std::size_t n) { return n == 0 ? 0 : rng_() % n; }
   bool chance(int percent) { return below(100) < static_cast<std::size_t>(percent); }
@@ -119,16 +117,13 @@ class Generator {
         "url", "status", "created_at", "avatar_url", "owner", "yes", ""};
     std::vector<Member> members(chance(10) ? 10 + below(20) : below(7));
     for (std::size_t i = 0; i < members.size(); ++i) {
-      std::string key = pick(kKeys);
-      if (unique_keys_) key += std::to_string(i);
-      members[i] = Member{str(key), value(depth + 1)};
+      members[i] = Member{str(pick(kKeys)), value(depth + 1)};
     }
     return obj(members);
   }
 
  private:
   std::mt19937_64 rng_;
-  bool unique_keys_;
 };
 
 }  // namespace quendra::testing
