@@ -113,7 +113,7 @@ inline std::string paged_document(std::size_t bytes) {
 
 // A configuration dump of about `bytes` bytes, shaped like the exported
 // state of a cluster or an infrastructure tool: a map of services by name,
-// each a deep nest of small objects (metadata, labels, a deployment spec with
+// each a deep nest of small objects (metadata, labels, a deployment with
 // containers, ports, env lists, probes, resources) and a map of settings.
 // Many short keys and short scalar values.
 inline const char* const kEnvNames[] = {"LOG_LEVEL",  "PORT",    "DATABASE_URL", "CACHE_TTL",
@@ -177,18 +177,18 @@ inline void service(Rng& rng, std::string& out, std::size_t id) {
   add(out, ",\"kubectl.kubernetes.io/last-applied-configuration\":\"{\\\"apiVersion\\\":"
       "\\\"apps/v1\\\",\\\"kind\\\":\\\"Deployment\\\",\\\"metadata\\\":{\\\"name\\\":\\\"",
       svc, "\\\",\\\"namespace\\\":\\\"", team,
-      "\\\"},\\\"spec\\\":{\\\"replicas\\\":", num(1 + rng.below(6)),
-      ",\\\"template\\\":{\\\"spec\\\":{\\\"containers\\\":[{\\\"name\\\":\\\"main\\\","
+      "\\\"},\\\"deployment\\\":{\\\"replicas\\\":", num(1 + rng.below(6)),
+      ",\\\"template\\\":{\\\"pod\\\":{\\\"containers\\\":[{\\\"name\\\":\\\"main\\\","
       "\\\"image\\\":\\\"registry.example.com/", team, "/", svc, "\\\"}]}}}}\\n\"");
   add(out, ",\"description\":\"");
   words(rng, out, 60 + rng.below(100));
   add(out, "\"}}");
   const std::size_t port = 8000 + rng.below(1000);
-  add(out, ",\"spec\":{\"replicas\":", num(1 + rng.below(6)),
+  add(out, ",\"deployment\":{\"replicas\":", num(1 + rng.below(6)),
       ",\"strategy\":{\"type\":\"RollingUpdate\",\"rollingUpdate\":{\"maxSurge\":\"25%\","
       "\"maxUnavailable\":0}},\"selector\":{\"matchLabels\":{\"app\":\"",
       svc, "\"}},\"template\":{\"metadata\":{\"labels\":{\"app\":\"", svc,
-      "\"}},\"spec\":{\"serviceAccountName\":\"", svc,
+      "\"}},\"pod\":{\"serviceAccountName\":\"", svc,
       "\",\"restartPolicy\":\"Always\",\"terminationGracePeriodSeconds\":30,\"containers\":[");
   container(rng, out, svc, team, "main", port);
   if (rng.below(3) == 0) {

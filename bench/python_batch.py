@@ -23,7 +23,7 @@ Usage: bench/python_batch.py [--build DIR] [--docs N] [--rounds R] [--before REV
 """
 
 import argparse
-import importlib.util
+import importlib.machinery
 import json
 import os
 import shutil
@@ -31,6 +31,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -78,10 +79,12 @@ def documents(n):
 
 
 def load_binding(name, directory):
-    spec = importlib.util.spec_from_file_location(name, Path(directory) / "quendra" / "__init__.py")
-    module = importlib.util.module_from_spec(spec)
+    """Imports the binding in `directory` under `name`, beside any other copy."""
+    path = str(Path(directory) / "quendra" / "__init__.py")
+    module = types.ModuleType(name)
+    module.__file__ = path
     sys.modules[name] = module
-    spec.loader.exec_module(module)
+    importlib.machinery.SourceFileLoader(name, path).exec_module(module)
     return module
 
 
