@@ -93,20 +93,31 @@ bool unicode_escape(std::string_view text, std::size_t& pos, std::string& out,
   return true;
 }
 
+// The bytes that need escaping inside a JSON string: quote, backslash and
+// the control characters.
+inline bool plain_word(std::uint64_t w) {
+  return !has_byte_below(w, 0x20) && !has_byte(w, '"') && !has_byte(w, '\\');
+}
+
+// The end of the run of bytes from `pos` that need no escaping.
+inline std::size_t plain_run(const char* data, std::size_t n, std::size_t pos) {
+  while (n - pos >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, data + pos, 8);
+    if (!plain_word(w)) break;
+    pos += 8;
+  }
+  while (pos < n && !kStringStop[static_cast<unsigned char>(data[pos])]) ++pos;
+  return pos;
+}
+
 // Decodes the string body of `text` from `pos` up to and past its closing
 // quote, appending to `out`. On failure `error` says why and `pos` is where.
 bool decode_body(std::string_view text, std::size_t& pos, std::string& out, const char*& error) {
   const char* data = text.data();
   const std::size_t n = text.size();
   for (;;) {
-    std::size_t run = pos;
-    while (n - run >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, data + run, 8);
-      if (has_byte_below(w, 0x20) || has_byte(w, '"') || has_byte(w, '\\')) break;
-      run += 8;
-    }
-    while (run < n && !kStringStop[static_cast<unsigned char>(data[run])]) ++run;
+    const std::size_t run = plain_run(data, n, pos);
     out.append(data + pos, run - pos);
     pos = run;
     if (pos >= n) {
@@ -255,7 +266,7 @@ class Parser {
     while (n - run >= 8) {
       std::uint64_t w;
       std::memcpy(&w, data + run, 8);
-      if (has_byte_below(w, 0x20) || has_byte(w, '"') || has_byte(w, '\\')) break;
+      if (!plain_word(w)) break;
       high |= w;
       run += 8;
     }
@@ -360,24 +371,6 @@ class Parser {
 };
 
 constexpr char kHex[] = "0123456789abcdef";
-
-// The bytes that need escaping inside a JSON string: quote, backslash and
-// the control characters.
-inline bool plain_word(std::uint64_t w) {
-  return !has_byte_below(w, 0x20) && !has_byte(w, '"') && !has_byte(w, '\\');
-}
-
-// The end of the run of bytes from `pos` that need no escaping.
-inline std::size_t plain_run(const char* data, std::size_t n, std::size_t pos) {
-  while (n - pos >= 8) {
-    std::uint64_t w;
-    std::memcpy(&w, data + pos, 8);
-    if (!plain_word(w)) break;
-    pos += 8;
-  }
-  while (pos < n && !kStringStop[static_cast<unsigned char>(data[pos])]) ++pos;
-  return pos;
-}
 
 template <typename Out>
 void escape_into(Out& out, const char* data, std::size_t n) {
