@@ -1,6 +1,10 @@
 /* quendra: shrink a JSON or YAML document so that its rendered text fits a
  * character budget, and report exactly what was left out.
  *
+ * Five functions: quendra_alloc, quendra_free, quendra_shrink,
+ * quendra_shrink_with_counter (budgets in a host's tokens) and
+ * quendra_version.
+ *
  * Conventions:
  *  1. Texts are UTF-8 byte ranges (pointer, length in bytes). No NUL
  *     terminator is read or written. A NULL pointer or a zero length is the
@@ -66,7 +70,33 @@ QUENDRA_EXPORT uint8_t* quendra_shrink(const uint8_t* input, size_t input_len,
                                        const uint8_t* options,
                                        size_t options_len, size_t* out_len);
 
-/* The library's version as a static NUL-terminated text such as "0.2.1".
+/* Counts the tokens of `text` (`len` bytes of UTF-8, not NUL-terminated).
+   Returns the count, or SIZE_MAX when it cannot count. */
+typedef size_t (*quendra_counter)(const uint8_t* text, size_t len, void* context);
+
+/* Shrinks like quendra_shrink, except that under the option
+ * "budget_unit":"tokens" every text is measured by `counter`: the whole
+ * document once, then each attempt of the budget search (at most 25 calls),
+ * each text exactly as it would be returned. Under any other unit `counter`
+ * is never called. It runs on the caller's thread, during this call only,
+ * and gets `context` untouched. A counter that answers SIZE_MAX ends the
+ * call with {"ok":false,"error":"the token counter failed"}. With a NULL
+ * counter (or through quendra_shrink), "tokens" is refused as an invalid
+ * option. The envelope is released with quendra_free(envelope, *out_len).
+ *
+ * Example:
+ *   static size_t count(const uint8_t* t, size_t n, void* tok) {
+ *     return my_tokenizer_count(tok, (const char*)t, n);
+ *   }
+ *   uint8_t* env = quendra_shrink_with_counter(doc, doc_len, opts, opts_len,
+ *                                              count, tokenizer, &len);
+ */
+QUENDRA_EXPORT uint8_t* quendra_shrink_with_counter(const uint8_t* input, size_t input_len,
+                                                    const uint8_t* options, size_t options_len,
+                                                    quendra_counter counter, void* context,
+                                                    size_t* out_len);
+
+/* The library's version as a static NUL-terminated text such as "0.3.0".
  * Do not free it. */
 QUENDRA_EXPORT const char* quendra_version(void);
 

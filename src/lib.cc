@@ -55,16 +55,16 @@ std::size_t yaml_bound(const Value& value, std::size_t indent, std::size_t depth
   return total;
 }
 
-// The measure in `unit` of the JSON text of `value`, whose characters are
-// `chars`. Every character of the text is one byte and one UTF-16 unit but
-// those of the texts of strings, keys and numbers, which are added here.
-std::size_t json_measure(const Value& value, std::size_t chars, BudgetUnit unit) {
-  if (unit == BudgetUnit::Chars) return chars;
+// The UTF-8 bytes of the JSON text of `value`, whose characters are `chars`:
+// every character of the text is one byte but those of the texts of strings,
+// keys and numbers, which are added here. With `astral`, the UTF-16 units
+// instead: the characters above U+FFFF are added.
+std::size_t json_units(const Value& value, std::size_t chars, bool astral) {
   struct Walk {
-    BudgetUnit unit;
+    bool astral;
     std::size_t extra = 0;
     void text(std::string_view t, std::size_t text_chars) {
-      extra += unit == BudgetUnit::Bytes ? t.size() - text_chars : unicode::count_astral(t);
+      extra += astral ? unicode::count_astral(t) : t.size() - text_chars;
     }
     void operator()(const Value& v) {
       switch (v.kind()) {
@@ -83,19 +83,13 @@ std::size_t json_measure(const Value& value, std::size_t chars, BudgetUnit unit)
       }
     }
   };
-  Walk walk{unit};
+  Walk walk{astral};
   walk(value);
   return sat_add(chars, walk.extra);
 }
 
-// The measure in `unit` of a text of `chars` characters.
-std::size_t text_measure(std::string_view text, std::size_t chars, BudgetUnit unit) {
-  switch (unit) {
-    case BudgetUnit::Bytes: return text.size();
-    case BudgetUnit::Utf16: return chars + unicode::count_astral(text);
-    case BudgetUnit::Chars: break;
-  }
-  return chars;
+std::size_t json_bytes(const Value& value, std::size_t chars) {
+  return json_units(value, chars, false);
 }
 
 // Whether the text of `value` in this layout is small enough to write.
@@ -231,7 +225,28 @@ Result<Value, Error> read_document(std::string_view input, Format requested, Are
   return parsed;
 }
 
-Result<Buffer, Error> run(std::string_view input, std::string_view options_text) {
+// A success envelope holding `text`, the document's text as it is returned,
+// escaped into the envelope's "text" member.
+Buffer text_envelope(std::string_view text, const Outcome& o) {
+  Buffer out(kTextStart.size() + 2 * text.size() + report_bound(o.stats));
+  out.append(kTextStart);
+  json::Escaped<Buffer> escaped(out);
+  escaped.append(text);
+  append_report(out, o);
+  return out;
+}
+
+// ⌊max_chars × chars ÷ tokens⌋, exact and capped at the largest word: the
+// internal budget at which a token search starts, where the document's own
+// characters per token would put the budget. REQUIRES: tokens > 0.
+std::size_t token_start(std::size_t max_chars, std::size_t chars, std::size_t tokens) {
+  __extension__ using Wide = unsigned __int128;
+  const Wide start = static_cast<Wide>(max_chars) * chars / tokens;
+  return start > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(start);
+}
+
+Result<Buffer, Error> run(std::string_view input, std::string_view options_text,
+                          TokenCounter counter) {
   if (!unicode::valid_utf8(input)) return Error{Error::InputNotUtf8{}};
   if (!unicode::valid_utf8(options_text)) return Error{Error::OptionsNotUtf8{}};
   Options options;
@@ -242,6 +257,10 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
     auto built = Options::from_value(options_value.value());
     if (!built.ok()) return built.error();
     options = std::move(built).value();
+  }
+  const Measure measure{options.budget_unit, counter};
+  if (measure.needs_text() && counter.count == nullptr) {
+    return Error{Error::BadOptions{R"(budget_unit "tokens" needs a token counter)"}};
   }
 
   // The document's strings and numbers view `input`, which outlives it.
@@ -260,18 +279,28 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   o.format = format;
   o.input_format = input_format;
   o.max_chars = options.max_chars;
-  // The document as it is: JSON is measured without writing it and written
-  // only when it fits; YAML is written straight into the envelope and
-  // counted as it goes, and that envelope is dropped when it does not fit.
-  const BudgetUnit unit = options.budget_unit;
-  if (format == Format::Json) {
+  std::size_t first_budget = options.max_chars;
+  // The document as it is. Under a token budget it is written out and
+  // handed to the counter. Otherwise JSON is measured without writing it and
+  // written only when it fits; YAML is written straight into the envelope
+  // and counted as it goes, and that envelope is dropped when it does not
+  // fit.
+  if (measure.needs_text()) {
+    if (!renderable(document, layout, format)) return too_large();
+    const std::string whole = render(document, layout, format);
+    const std::size_t chars = unicode::count_chars(whole);
+    auto tokens = measure.text(whole, chars);
+    if (!tokens.ok()) return tokens.error();
+    o.input_chars = o.output_chars = tokens.value();
+    if (o.input_chars <= options.max_chars) return text_envelope(whole, o);
+    first_budget = token_start(options.max_chars, chars, o.input_chars);
+  } else if (format == Format::Json) {
     const std::size_t chars = size::of(document, layout);
-    o.input_chars = o.output_chars = json_measure(document, chars, unit);
+    o.input_chars = o.output_chars = measure.json(document, chars);
     if (o.input_chars <= options.max_chars) {
       if (chars > kMaxRenderChars) return too_large();
       // Escaping at most doubles each byte.
-      Buffer out(kTextStart.size() + 2 * json_measure(document, chars, BudgetUnit::Bytes) +
-                 report_bound(o.stats));
+      Buffer out(kTextStart.size() + 2 * json_bytes(document, chars) + report_bound(o.stats));
       out.append(kTextStart);
       json::Escaped<Buffer> text(out);
       json::write_value(text, document, layout);
@@ -284,9 +313,10 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
     out.append(kTextStart);
     json::Escaped<Buffer> text(out, /*count=*/true);
     yaml::write(text, document, layout.indent);
-    o.input_chars = o.output_chars = unit == BudgetUnit::Bytes   ? text.bytes()
-                                     : unit == BudgetUnit::Utf16 ? text.chars() + text.astral()
-                                                                 : text.chars();
+    o.input_chars = o.output_chars = options.budget_unit == BudgetUnit::Bytes ? text.bytes()
+                                     : options.budget_unit == BudgetUnit::Utf16
+                                         ? text.chars() + text.astral()
+                                         : text.chars();
     if (o.input_chars <= options.max_chars) {
       append_report(out, o);
       return out;
@@ -294,26 +324,18 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   }
 
   const Request request(options, layout);
-  auto found = budget_search(document, request, format, arena);
+  auto found = budget_search(document, request, format, arena, measure, first_budget);
   if (!found.ok()) return found.error();
   Attempt& a = found.value().attempt;
   o.output_chars = a.measure;
   o.stats = std::move(a.stats);
   o.pruned = true;
   o.fits = found.value().fits;
-  if (format == Format::Json) {
-    Buffer out(kTextStart.size() + 2 * json_measure(a.value, a.chars, BudgetUnit::Bytes) +
-               report_bound(o.stats));
-    out.append(kTextStart);
-    json::Escaped<Buffer> text(out);
-    json::write_value(text, a.value, layout);
-    append_report(out, o);
-    return out;
-  }
-  Buffer out(kTextStart.size() + 2 * a.text.size() + report_bound(o.stats));
+  if (format == Format::Yaml || measure.needs_text()) return text_envelope(a.text, o);
+  Buffer out(kTextStart.size() + 2 * json_bytes(a.value, a.chars) + report_bound(o.stats));
   out.append(kTextStart);
   json::Escaped<Buffer> text(out);
-  text.append(a.text);
+  json::write_value(text, a.value, layout);
   append_report(out, o);
   return out;
 }
@@ -333,8 +355,31 @@ std::string Error::to_string() const {
     }
     std::string operator()(const InputNotYaml& e) const { return "invalid YAML input: " + e.message; }
     std::string operator()(const OutputTooLarge&) const { return "output too large to render"; }
+    std::string operator()(const CounterFailed&) const { return "the token counter failed"; }
   };
   return std::visit(Render{}, record);
+}
+
+Result<std::size_t, Error> Measure::text(std::string_view text, std::size_t chars) const {
+  switch (unit) {
+    case BudgetUnit::Bytes: return text.size();
+    case BudgetUnit::Utf16: return chars + unicode::count_astral(text);
+    case BudgetUnit::Tokens: {
+      QUENDRA_CHECK(counter.count != nullptr);
+      const std::size_t n = counter.count(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                          text.size(), counter.context);
+      if (n == SIZE_MAX) return Error{Error::CounterFailed{}};
+      return n;
+    }
+    case BudgetUnit::Chars: break;
+  }
+  return chars;
+}
+
+std::size_t Measure::json(const Value& value, std::size_t chars) const {
+  QUENDRA_CHECK(!needs_text());
+  if (unit == BudgetUnit::Chars) return chars;
+  return json_units(value, chars, unit == BudgetUnit::Utf16);
 }
 
 std::string render(const Value& value, Layout layout, Format format) {
@@ -346,14 +391,14 @@ std::string render(const Value& value, Layout layout, Format format) {
 }
 
 Result<SearchResult, Error> budget_search(Value& document, const Request& request, Format format,
-                                          Arena& analysis_arena) {
+                                          Arena& analysis_arena, const Measure& measure,
+                                          std::size_t first_budget) {
   const std::size_t max_chars = request.options.max_chars;
   Path path;
   const Meta meta = Pruner(request, analysis_arena).analyze_at(document, 0, path, false);
 
-  const BudgetUnit unit = request.options.budget_unit;
   bool apart = format == Format::Yaml;
-  std::size_t b = max_chars;
+  std::size_t b = first_budget;
   std::optional<std::size_t> lower, upper;
   std::optional<Attempt> fit, over;
   for (int i = 0; i < kMaxAttempts; ++i) {
@@ -365,11 +410,20 @@ Result<SearchResult, Error> budget_search(Value& document, const Request& reques
     a.stats = std::move(pruner.stats);
     if (format == Format::Json) {
       a.chars = size::of(a.value, request.layout);
-      a.measure = json_measure(a.value, a.chars, unit);
+      if (!measure.needs_text()) {
+        a.measure = measure.json(a.value, a.chars);
+      } else {
+        a.text.reserve(json_bytes(a.value, a.chars));
+        json::write_value(a.text, a.value, request.layout);
+      }
     } else {
       a.text = yaml::render(a.value, request.layout.indent);
       a.chars = unicode::count_chars(a.text);
-      a.measure = text_measure(a.text, a.chars, unit);
+    }
+    if (format == Format::Yaml || measure.needs_text()) {
+      auto measured = measure.text(a.text, a.chars);
+      if (!measured.ok()) return measured.error();
+      a.measure = measured.value();
     }
     const std::size_t c = a.measure;
     // Once the measure of a text differs from its characters, the engine's
@@ -427,9 +481,9 @@ std::string envelope_err(std::string_view message) {
   return std::string(error_envelope(message).view());
 }
 
-Buffer shrink_to_buffer(std::string_view input, std::string_view options) {
+Buffer shrink_to_buffer(std::string_view input, std::string_view options, TokenCounter counter) {
   try {
-    auto result = run(input, options);
+    auto result = run(input, options, counter);
     if (result.ok()) return std::move(result).value();
     return error_envelope(result.error().to_string());
   } catch (const std::bad_alloc&) {
@@ -439,8 +493,8 @@ Buffer shrink_to_buffer(std::string_view input, std::string_view options) {
   }
 }
 
-std::string shrink(std::string_view input, std::string_view options) {
-  return std::string(shrink_to_buffer(input, options).view());
+std::string shrink(std::string_view input, std::string_view options, TokenCounter counter) {
+  return std::string(shrink_to_buffer(input, options, counter).view());
 }
 
 }  // namespace quendra
@@ -471,8 +525,19 @@ QUENDRA_EXPORT void quendra_free(std::uint8_t* ptr, std::size_t len) {
 QUENDRA_EXPORT std::uint8_t* quendra_shrink(const std::uint8_t* input, std::size_t input_len,
                                             const std::uint8_t* options, std::size_t options_len,
                                             std::size_t* out_len) {
+  return quendra_shrink_with_counter(input, input_len, options, options_len, nullptr, nullptr,
+                                     out_len);
+}
+
+QUENDRA_EXPORT std::uint8_t* quendra_shrink_with_counter(const std::uint8_t* input,
+                                                         std::size_t input_len,
+                                                         const std::uint8_t* options,
+                                                         std::size_t options_len,
+                                                         quendra_counter counter, void* context,
+                                                         std::size_t* out_len) {
   try {
-    quendra::Buffer envelope = quendra::shrink_to_buffer(view(input, input_len), view(options, options_len));
+    quendra::Buffer envelope = quendra::shrink_to_buffer(
+        view(input, input_len), view(options, options_len), quendra::TokenCounter{counter, context});
     *out_len = envelope.size();
     return reinterpret_cast<std::uint8_t*>(envelope.release());
   } catch (...) {

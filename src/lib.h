@@ -13,16 +13,43 @@
 
 #include "json.h"
 #include "options.h"
+#include "quendra.h"
 #include "prune.h"
 #include "value.h"
 
 namespace quendra {
 
-inline constexpr const char kVersion[] = "0.2.1";
+inline constexpr const char kVersion[] = "0.3.0";
 
 // Text of a document: JSON in `layout`, or YAML block text ending with one
 // newline. REQUIRES: layout.indent >= 2 for YAML.
 std::string render(const Value& value, Layout layout, Format format);
+
+// The host's token counter and the context it is handed; empty when the
+// host gave none.
+struct TokenCounter {
+  quendra_counter count = nullptr;
+  void* context = nullptr;
+};
+
+// Measures texts in the request's budget unit. Characters, UTF-8 bytes and
+// UTF-16 units are worked out here, JSON texts without writing them; tokens
+// are asked of the host's counter, so their texts must be written first.
+struct Measure {
+  BudgetUnit unit = BudgetUnit::Chars;
+  TokenCounter counter;  // REQUIRES: set when unit is Tokens
+
+  // Whether a text has to be written out to be measured.
+  bool needs_text() const { return unit == BudgetUnit::Tokens; }
+
+  // The measure of `text`, whose characters are `chars`. Fails when the
+  // counter cannot count it.
+  Result<std::size_t, Error> text(std::string_view text, std::size_t chars) const;
+
+  // The measure of the JSON text of `value`, whose characters are `chars`.
+  // REQUIRES: !needs_text().
+  std::size_t json(const Value& value, std::size_t chars) const;
+};
 
 // One attempt of the budget search: the fitted document (in its own arena,
 // sharing the nodes it keeps whole with the document), what fitting did, and
@@ -32,7 +59,7 @@ struct Attempt {
   std::unique_ptr<Arena> arena;
   Value value;
   Stats stats;
-  std::string text;  // YAML only
+  std::string text;  // YAML, and any text measured by a token counter
   std::size_t chars = 0;    // characters of the text
   std::size_t measure = 0;  // the text in the request's budget unit
 };
@@ -42,25 +69,28 @@ struct SearchResult {
   bool fits = false;
 };
 
-// Fits `document` to the request's max_chars (in its budget unit) in output
-// format `format` by
-// adjusting the engine's internal budget over at most 24 attempts. The
+// Fits `document` to the request's max_chars, as `measure` counts it, in
+// output format `format` by adjusting the engine's internal budget over at
+// most 24 attempts, the first with internal budget `first_budget`. The
 // analysis of `document` is kept in its nodes, its records in
 // `analysis_arena`. Returns the largest fitting attempt, or else the smallest
 // overflowing one; fails when an attempt's text would be too large to write
-// (a huge indent).
+// (a huge indent) or cannot be measured.
 Result<SearchResult, Error> budget_search(Value& document, const Request& request, Format format,
-                                          Arena& analysis_arena);
+                                          Arena& analysis_arena, const Measure& measure,
+                                          std::size_t first_budget);
 
 // The error envelope {"ok":false,"error":message}.
 std::string envelope_err(std::string_view message);
 
 // Runs one whole request and returns the envelope, in a buffer that can be
-// handed to a C host. Never throws except on exhausted memory.
-Buffer shrink_to_buffer(std::string_view input, std::string_view options);
+// handed to a C host. `counter` measures texts under budget_unit "tokens"
+// and is called nowhere else. Never throws except on exhausted memory.
+Buffer shrink_to_buffer(std::string_view input, std::string_view options,
+                        TokenCounter counter = {});
 
 // shrink_to_buffer() as a string.
-std::string shrink(std::string_view input, std::string_view options);
+std::string shrink(std::string_view input, std::string_view options, TokenCounter counter = {});
 
 }  // namespace quendra
 

@@ -34,7 +34,8 @@ constexpr Choice<Format> kFormats[] = {{"auto", Format::Auto},
                                        {"yml", Format::Yaml, true}};
 constexpr Choice<BudgetUnit> kBudgetUnits[] = {{"chars", BudgetUnit::Chars},
                                                {"bytes", BudgetUnit::Bytes},
-                                               {"utf16", BudgetUnit::Utf16}};
+                                               {"utf16", BudgetUnit::Utf16},
+                                               {"tokens", BudgetUnit::Tokens}};
 constexpr Choice<ArrayStrategy> kStrategies[] = {{"sample", ArrayStrategy::Sample},
                                                  {"condense", ArrayStrategy::Condense}};
 constexpr Choice<ScorerKind> kScorers[] = {

@@ -19,8 +19,8 @@ namespace quendra {
 enum class Format : unsigned char { Auto = 0, Json = 1, Yaml = 2 };
 enum class ArrayStrategy : unsigned char { Sample = 0, Condense = 1 };
 // What the budget counts in the rendered output: characters (Unicode scalar
-// values), UTF-8 bytes, or UTF-16 code units.
-enum class BudgetUnit : unsigned char { Chars = 0, Bytes = 1, Utf16 = 2 };
+// values), UTF-8 bytes, UTF-16 code units, or tokens counted by the host.
+enum class BudgetUnit : unsigned char { Chars = 0, Bytes = 1, Utf16 = 2, Tokens = 3 };
 
 struct Options {
   // Budget and layout.

@@ -40,15 +40,16 @@ struct Error {
     std::string message;
   };
   struct OutputTooLarge {};  // the text could not be held (a huge indent)
+  struct CounterFailed {};   // the host's token counter could not count a text
 
   using Record = std::variant<InputNotUtf8, OptionsNotUtf8, OptionsNotJson, BadOptions,
-                              InputNotJson, InputNotYaml, OutputTooLarge>;
+                              InputNotJson, InputNotYaml, OutputTooLarge, CounterFailed>;
   Record record;
 
   // "input is not valid UTF-8", "options are not valid UTF-8",
   // "invalid options JSON: " + parse error, "invalid options: " + message,
   // "invalid JSON input: " + parse error, "invalid YAML input: " + message,
-  // "output too large to render".
+  // "output too large to render", "the token counter failed".
   std::string to_string() const;
 };
 

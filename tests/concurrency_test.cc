@@ -10,6 +10,7 @@
 
 #include "lib.h"
 #include "quendra.h"
+#include "shrink_check.h"
 #include "yaml.h"
 #include "tree.h"
 
@@ -20,12 +21,18 @@ using namespace quendra::testing;
 
 struct Request {
   std::string doc, options;
+  quendra_counter count = nullptr;  // with budgets in tokens
+  int fail_from = 0;                // the counter's first failing call
 };
 
 // Generated documents as JSON and YAML and broken ones, under options that
 // reach every path of the library and each kind of error.
 std::vector<Request> requests() {
-  std::vector<std::string> docs = {"[1, 2", "key: [unclosed", "\xC3\x28"};
+  std::vector<std::string> docs = {"[1, 2", "key: [unclosed", "\xC3\x28",
+                                   list("[", 40, [](std::size_t i) {
+                                     return R"({"id":)" + std::to_string(i) + R"(,"name":"user )" +
+                                            std::to_string(i) + R"(","role":"dev"})";
+                                   })};
   Generator gen(3);
   for (int i = 0; i < 6; ++i) {
     const Value v = gen.value(0);
@@ -41,9 +48,21 @@ std::vector<Request> requests() {
       R"({"max_chars":150,"protect":["id","/links/next"],"keep_last_item":false,"max_samples":1})",
       R"({"max_chars":-1})",
   };
+  // Budgets in tokens, counted by host counters on the calling threads; one
+  // of them fails on its second call, in the search.
+  const Request kTokens[] = {
+      {"", R"({"max_chars":120,"budget_unit":"tokens"})", word_tokens, 0},
+      {"", R"({"max_chars":90,"budget_unit":"tokens","format":"yaml","array_strategy":"condense"})",
+       byte_quads, 0},
+      {"", R"({"max_chars":30,"budget_unit":"tokens","indent":0})", word_tokens, 2},
+  };
   std::vector<Request> out;
   for (const std::string& d : docs) {
     for (const char* o : kOptions) out.push_back({d, o});
+    for (Request r : kTokens) {
+      r.doc = d;
+      out.push_back(r);
+    }
   }
   return out;
 }
@@ -55,7 +74,10 @@ std::string shrink_c(const Request& r) {
   std::copy(r.doc.begin(), r.doc.end(), doc);
   std::copy(r.options.begin(), r.options.end(), opt);
   std::size_t len = 0;
-  std::uint8_t* env = quendra_shrink(doc, r.doc.size(), opt, r.options.size(), &len);
+  Counting seen{0, r.fail_from};
+  std::uint8_t* env =
+      r.count ? quendra_shrink_with_counter(doc, r.doc.size(), opt, r.options.size(), r.count, &seen, &len)
+              : quendra_shrink(doc, r.doc.size(), opt, r.options.size(), &len);
   std::string out(reinterpret_cast<const char*>(env), len);
   quendra_free(env, len);
   quendra_free(doc, r.doc.size());
@@ -66,7 +88,14 @@ std::string shrink_c(const Request& r) {
 TEST(Concurrency, EveryThreadGetsTheSingleThreadedEnvelope) {
   const std::vector<Request> reqs = requests();
   std::vector<std::string> expected;
-  for (const Request& r : reqs) expected.push_back(shrink(r.doc, r.options));
+  // The same call on this thread.
+  auto shrink_here = [](const Request& r) {
+    Counting seen{0, r.fail_from};
+    return shrink(r.doc, r.options, {r.count, &seen});
+  };
+  for (const Request& r : reqs) expected.push_back(shrink_here(r));
+  EXPECT_NE(std::find(expected.begin(), expected.end(), R"({"ok":false,"error":"the token counter failed"})"),
+            expected.end());
 
   // Thread t walks the requests from its own start with its own stride, so
   // different requests overlap at every moment.
@@ -78,7 +107,7 @@ TEST(Concurrency, EveryThreadGetsTheSingleThreadedEnvelope) {
       std::size_t i = static_cast<std::size_t>(t) * 7;
       for (int call = 0; call < 500; ++call) {
         i = (i + 2 * static_cast<std::size_t>(t) + 1) % reqs.size();
-        const std::string got = call % 2 ? shrink_c(reqs[i]) : shrink(reqs[i].doc, reqs[i].options);
+        const std::string got = call % 2 ? shrink_c(reqs[i]) : shrink_here(reqs[i]);
         if (got != expected[i]) mismatches[t].push_back(i);
       }
     });

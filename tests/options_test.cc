@@ -45,8 +45,8 @@ TEST(OptionsBuild, RefusesWithExactMessages) {
       {R"({"field_scorer": "best"})",
        R"(field_scorer must be one of ["heuristic", "compact", "key_order"])"},
       {R"({"protect": ["a", 1]})", "protect must be a list of strings"},
-      {R"({"budget_unit": "utf-16"})", R"(budget_unit must be "chars", "bytes" or "utf16")"},
-      {R"({"budget_unit": " bytes"})", R"(budget_unit must be "chars", "bytes" or "utf16")"},
+      {R"({"budget_unit": "utf-16"})", R"(budget_unit must be "chars", "bytes", "utf16" or "tokens")"},
+      {R"({"budget_unit": " bytes"})", R"(budget_unit must be "chars", "bytes", "utf16" or "tokens")"},
       {R"({"format": "yaml", "indent": 1})", "YAML indent must be at least 2"},
       {R"({"indent": 0, "format": "YAML"})", "YAML indent must be at least 2"},
   };

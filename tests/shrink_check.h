@@ -3,6 +3,7 @@
 #ifndef QUENDRA_TESTS_SHRINK_CHECK_H_
 #define QUENDRA_TESTS_SHRINK_CHECK_H_
 
+#include <cstdint>
 #include <optional>
 #include <regex>
 #include <string>
@@ -15,6 +16,38 @@
 #include "yaml_in.h"
 
 namespace quendra::testing {
+
+// Token counters for budgets in tokens, with a `Counting` as their context.
+struct Counting {
+  int calls = 0;
+  int fail_from = 0;  // the call from which the counter fails; 0: never
+};
+
+// A maximal run of ASCII letters and digits is one token, and so is every
+// other character but space, tab, line feed and carriage return.
+inline std::size_t word_tokens(const std::uint8_t* text, std::size_t len, void* context) {
+  Counting& seen = *static_cast<Counting*>(context);
+  if (++seen.calls >= seen.fail_from && seen.fail_from > 0) return SIZE_MAX;
+  auto word = [](std::uint8_t c) { return (c >= '0' && c <= '9') || ((c | 32) >= 'a' && (c | 32) <= 'z'); };
+  std::size_t tokens = 0;
+  for (std::size_t i = 0; i < len;) {
+    if (word(text[i])) {
+      while (i < len && word(text[i])) ++i;
+    } else {
+      const std::uint8_t c = text[i];
+      i += unicode::seq_len(c);
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    }
+    ++tokens;
+  }
+  return tokens;
+}
+
+// A counter unlike the other: one token per four bytes, rounded up.
+inline std::size_t byte_quads(const std::uint8_t*, std::size_t len, void* context) {
+  ++static_cast<Counting*>(context)->calls;
+  return (len + 3) / 4;
+}
 
 // N when `text` is `prefix`, a decimal number N and `suffix`.
 inline std::optional<std::size_t> marker_count(std::string_view text, std::string_view prefix,
@@ -119,9 +152,10 @@ struct Shrunk {
   std::string error, text, summary, dropped, decisions;
 };
 
-inline Shrunk run(std::string_view doc, std::string_view options) {
+inline Shrunk run(std::string_view doc, std::string_view options, quendra_counter count = nullptr) {
   Arena arena;
-  const std::string envelope = shrink(doc, options);
+  Counting seen;
+  const std::string envelope = shrink(doc, options, {count, &seen});
   const Value v = json::parse(envelope, arena).value();
   const std::span<const Member> m = v.members();
   if (!m[0].value.as_bool()) return {std::string(m[1].value.text()), "", "", "", ""};
@@ -159,11 +193,14 @@ inline Shrunk run(std::string_view doc, std::string_view options) {
 
 // Returns "" when every invariant holds for the envelope of (doc, options),
 // else a description of the first one broken. `envelope` receives the text.
+// `count` measures texts under a budget in tokens.
 inline std::string shrink_violation(std::string_view doc, std::string_view options,
-                                    std::string* envelope = nullptr) {
-  std::string env = shrink(doc, options);
+                                    std::string* envelope = nullptr, quendra_counter count = nullptr) {
+  Counting seen;
+  std::string env = shrink(doc, options, {count, &seen});
   if (envelope) *envelope = env;
-  if (shrink(doc, options) != env) return "second call differs";
+  if (seen.calls > 25) return "the counter was asked " + std::to_string(seen.calls) + " times";
+  if (shrink(doc, options, {count, &seen}) != env) return "second call differs";
   Arena arena;
   auto parsed = json::parse(env, arena);
   if (!parsed.ok()) return "envelope is not JSON: " + parsed.error().to_string();
@@ -199,9 +236,11 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
       for (char c : m.value.text()) unit.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
   }
-  const std::size_t measure = unit == "bytes"   ? text.size()
-                              : unit == "utf16" ? unicode::count_chars(text) + unicode::count_astral(text)
-                                                : unicode::count_chars(text);
+  const std::size_t measure =
+      unit == "bytes"    ? text.size()
+      : unit == "utf16"  ? unicode::count_chars(text) + unicode::count_astral(text)
+      : unit == "tokens" ? count(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &seen)
+                         : unicode::count_chars(text);
   if (report.members().size() != 18) return "report has not 18 members";
   if (num("output_chars") != measure) return "output_chars is not the text's measure";
   if (flag("fits") != (num("output_chars") <= num("max_chars"))) return "fits disagrees with sizes";
