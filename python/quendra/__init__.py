@@ -16,7 +16,12 @@ Options are keyword arguments, declared with their types in :class:`Options`
 ``min_partial_chars``, ``explain``, ``protect``, ``arguments``). Only the options given are sent to
 the library. A keyword that names no option raises :class:`TypeError` at the
 call; a bad value, like a bad document, raises :class:`QuendraError` with the
-library's message.
+library's message. ``query`` is another name for ``arguments``.
+
+Budgets in a language model's tokens take the model's own tokenizer::
+
+    >>> enc = tiktoken.get_encoding("o200k_base")
+    >>> quendra.shrink(text, max_tokens=500, token_counter=lambda s: len(enc.encode(s)))
 
 The library is looked up in this order: the path in the environment variable
 ``QUENDRA_LIBRARY``; a ``libquendra.so`` inside this package (where
@@ -35,6 +40,7 @@ import json
 import os
 import sys
 import threading
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
@@ -59,13 +65,14 @@ if sys.version_info >= (3, 11):
 elif TYPE_CHECKING:
     from typing_extensions import Unpack
 
-__version__ = "0.2.1"
+__version__ = "0.3.0"
 
 __all__ = [
     "DroppedField",
     "FieldDecision",
     "Options",
     "QuendraError",
+    "QuendraWarning",
     "Report",
     "Result",
     "__version__",
@@ -90,7 +97,7 @@ class Options(TypedDict, total=False):
     """
 
     max_chars: int
-    budget_unit: Literal["chars", "bytes", "utf16"]
+    budget_unit: Literal["chars", "bytes", "utf16", "tokens"]
     indent: int
     format: Literal["auto", "json", "yaml", "yml"]
     input_format: Literal["auto", "json", "yaml", "yml"]
@@ -124,6 +131,12 @@ class QuendraError(Exception):
 
     def __reduce__(self) -> Tuple[Any, ...]:
         return (type(self), (self.message, self.index))
+
+
+class QuendraWarning(UserWarning):
+    """Something about a document that the caller likely did not mean, such as
+    a text that is not JSON read as one YAML string. Filter it, or turn it into
+    an error, with the :mod:`warnings` module."""
 
 
 @dataclass(frozen=True)
@@ -284,8 +297,52 @@ def _result(envelope: str, index: Optional[int] = None) -> Result:
     raise QuendraError(f"unexpected answer from the library: {envelope[:80]}", index)
 
 
+# The library's token counter: text pointer, length in bytes, context -> count.
+_COUNTER = ctypes.CFUNCTYPE(ctypes.c_size_t, ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p)
+_SIZE_MAX = ctypes.c_size_t(-1).value
+TokenCounter = Callable[[str], int]
+
+
+class _Counter:
+    """A token counter as the library calls it. ctypes would print and drop an
+    exception raised in a callback, and cut an odd return value down to a
+    machine word, so each count is checked here; on a failure the callback
+    keeps the exception and answers SIZE_MAX, which ends the library's call,
+    and :meth:`take_error` hands the exception to the caller."""
+
+    def __init__(self, count: TokenCounter) -> None:
+        self.count = count
+        self.error: Optional[BaseException] = None
+        self.callback = _COUNTER(self._call)
+
+    def _call(self, text: Optional[int], length: int, _context: Optional[int]) -> int:
+        try:
+            n = self.count(ctypes.string_at(text, length).decode("utf-8") if text and length else "")
+            if not isinstance(n, int) or isinstance(n, bool):
+                raise TypeError(f"token_counter {self._name()} returned {type(n).__name__} "
+                                f"{n!r}; it must return an int")
+            if not 0 <= n < _SIZE_MAX:
+                raise ValueError(f"token_counter {self._name()} returned {n}; "
+                                 f"it must return a count from 0 to {_SIZE_MAX - 1}")
+            return n
+        except BaseException as error:  # noqa: B902 - every failure goes back to the caller
+            self.error = error
+            return _SIZE_MAX
+
+    def _name(self) -> str:
+        return getattr(self.count, "__qualname__", None) or repr(self.count)
+
+    def take_error(self) -> Optional[BaseException]:
+        error, self.error = self.error, None
+        return error
+
+
+def _probe_count(_text: str) -> int:
+    return 0
+
+
 class _Library:
-    """The loaded shared library with its four functions typed."""
+    """The loaded shared library with its functions typed."""
 
     def __init__(self, path: str) -> None:
         self.path = path
@@ -300,7 +357,7 @@ class _Library:
         lib.quendra_shrink.restype = ctypes.c_void_p
         # Freeing and the version are quick: called through a PyDLL handle
         # they keep the GIL, which spares a thread switch per document when
-        # several threads shrink at once. Only quendra_shrink releases it.
+        # several threads shrink at once. Only the shrinking calls release it.
         quick = ctypes.PyDLL(path)
         for handle in (lib, quick):
             handle.quendra_free.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
@@ -309,25 +366,66 @@ class _Library:
             handle.quendra_version.restype = ctypes.c_char_p
         self._lib = lib
         self._quick = quick
+        self._with_counter: Any = None
 
-    def caller(self, options: bytes) -> Callable[[bytes], str]:
+    def shrink_with_counter(self) -> Any:
+        """quendra_shrink_with_counter, bound on first use: a library from
+        before token budgets still serves every other call."""
+        if self._with_counter is None:
+            try:
+                function = self._lib.quendra_shrink_with_counter
+            except AttributeError:
+                raise QuendraError(
+                    f"the quendra library {self.path} (version {self.version()}) is too old for "
+                    "token budgets: it has no quendra_shrink_with_counter (0.3.0 or later has)"
+                ) from None
+            function.argtypes = [
+                ctypes.c_char_p,
+                ctypes.c_size_t,
+                ctypes.c_char_p,
+                ctypes.c_size_t,
+                _COUNTER,
+                ctypes.c_void_p,
+                ctypes.POINTER(ctypes.c_size_t),
+            ]
+            function.restype = ctypes.c_void_p
+            self._with_counter = function
+        return self._with_counter
+
+    def caller(self, options: bytes, count: Optional[TokenCounter] = None) -> Callable[[bytes], str]:
         """A function that shrinks one UTF-8 document under ``options`` and
-        returns the envelope text. It keeps its own length cell, so one
-        caller must serve one thread at a time."""
-        shrink = self._lib.quendra_shrink
+        returns the envelope text; with ``count``, texts measured in tokens are
+        counted by it, and an exception it raised is raised from the call. The
+        function keeps its own length cell, so one caller must serve one thread
+        at a time."""
         free = self._quick.quendra_free
         string_at = ctypes.string_at
         length = ctypes.c_size_t(0)
         length_ref = ctypes.byref(length)
         options_len = len(options)
 
-        def call(document: bytes) -> str:
-            pointer = shrink(document, len(document), options, options_len, length_ref)
+        def answer(pointer: int) -> str:
             n = length.value
             try:
                 return string_at(pointer, n).decode("utf-8")
             finally:
                 free(pointer, n)
+
+        if count is None:
+            shrink = self._lib.quendra_shrink
+            return lambda document: answer(shrink(document, len(document), options, options_len,
+                                                  length_ref))
+
+        shrink_counted = self.shrink_with_counter()
+        counter = _Counter(count)
+
+        def call(document: bytes) -> str:
+            envelope = answer(shrink_counted(document, len(document), options, options_len,
+                                             counter.callback, None, length_ref))
+            error = counter.take_error()
+            if error is not None:
+                raise error
+            return envelope
 
         return call
 
@@ -379,24 +477,70 @@ def _library() -> _Library:
 
 
 def library_version() -> str:
-    """The version text of the loaded library, such as "0.2.1"."""
+    """The version text of the loaded library, such as "0.3.0"."""
     return _library().version()
 
 
-def _options_text(function: str, options: Dict[str, Any]) -> bytes:
-    """The options as the library's JSON object; TypeError for a keyword that names no option."""
-    if not options:
-        return b"{}"
-    unknown = options.keys() - _OPTION_NAMES
-    if unknown:
-        name = min(unknown)
-        close = difflib.get_close_matches(name, sorted(_OPTION_NAMES), n=1)
-        hint = f"; did you mean '{close[0]}'?" if close else ""
-        raise TypeError(f"{function}() got an unexpected keyword argument '{name}'{hint}")
-    try:
-        return json.dumps(options, ensure_ascii=False, allow_nan=False).encode("utf-8")
-    except (TypeError, ValueError) as error:
-        raise QuendraError(f"options cannot be written as JSON: {error}") from None
+# Keywords of the package's own, beside the library's options.
+_KEYWORDS = ("max_tokens", "token_counter", "query")
+_UNSET: Any = object()
+
+
+class _Request:
+    """The keyword arguments of one call made ready for the library: the
+    options as a JSON text, and the token counter. Raises TypeError for a
+    keyword that names no option and for keywords that contradict each other."""
+
+    def __init__(self, function: str, options: Dict[str, Any],
+                 token_counter: Optional[TokenCounter], max_tokens: Optional[int],
+                 query: Any) -> None:
+        unknown = options.keys() - _OPTION_NAMES
+        if unknown:
+            name = min(unknown)
+            close = difflib.get_close_matches(name, sorted(_OPTION_NAMES | set(_KEYWORDS)), n=1)
+            hint = f"; did you mean '{close[0]}'?" if close else ""
+            raise TypeError(f"{function}() got an unexpected keyword argument '{name}'{hint}")
+        if query is not _UNSET:
+            if "arguments" in options:
+                raise TypeError(f"{function}() got both 'query' and 'arguments', two names of "
+                                "the same option: give one")
+            options["arguments"] = query
+        if token_counter is not None and not callable(token_counter):
+            raise TypeError(f"{function}() got a token_counter that is not callable: "
+                            "give a function from str to int")
+        if max_tokens is not None:
+            if isinstance(max_tokens, bool) or not isinstance(max_tokens, int) or max_tokens < 0:
+                raise QuendraError("invalid options: max_tokens must be a non-negative integer")
+            unit = options.get("budget_unit", "tokens")
+            if "max_chars" in options:
+                raise TypeError(f"{function}() got both 'max_tokens' and 'max_chars': give one "
+                                "budget (max_tokens is max_chars in budget_unit \"tokens\")")
+            if not isinstance(unit, str) or unit.lower() != "tokens":
+                raise TypeError(f"{function}() got max_tokens with budget_unit={unit!r}: "
+                                "max_tokens is a budget in tokens")
+            if token_counter is None:
+                raise TypeError(f"{function}() got max_tokens without a token_counter: give "
+                                "token_counter, a function from str to its number of tokens")
+            options["max_chars"] = max_tokens
+            options["budget_unit"] = "tokens"
+        self.options = options
+        self.count = token_counter
+        try:
+            self.text = json.dumps(options, ensure_ascii=False, allow_nan=False).encode("utf-8")
+        except (TypeError, ValueError) as error:
+            raise QuendraError(f"options cannot be written as JSON: {error}") from None
+
+    def caller(self, library: _Library) -> Callable[[bytes], str]:
+        return library.caller(self.text, self.count)
+
+    def check(self, library: _Library) -> None:
+        """Raises the library's error when the options themselves are refused:
+        one call on a tiny document, whose counter (if any) is not the caller's."""
+        envelope = library.caller(self.text, _probe_count if self.count else None)(b"null")
+        if envelope.startswith('{"ok":false'):
+            message = json.loads(envelope)["error"]
+            if message.startswith(("invalid options", "options are not valid UTF-8")):
+                raise QuendraError(message)
 
 
 def _document_bytes(document: Document) -> bytes:
@@ -409,35 +553,94 @@ def _document_bytes(document: Document) -> bytes:
     raise TypeError(f"document must be str or bytes, not {type(document).__name__}")
 
 
-def shrink(document: Document, **options: Unpack[Options]) -> Result:
+def _count_lines(document: bytes) -> int:
+    """The lines of a document, not counting blank space at its end."""
+    text = document.rstrip(b" \t\r\n")
+    return text.count(b"\n") + 1 if text else 0
+
+
+def _yaml_string_warning(library: _Library, request: _Request, document: bytes,
+                         result: Result) -> Optional[str]:
+    """What to warn of when the automatic input format read a text of several
+    lines that is not JSON as one YAML string (an HTML error page, say), the
+    rule the command follows; None otherwise. The library is asked again only
+    when the result may be such a string."""
+    if '"input_format":"yaml"' not in result.envelope:  # the report's member; the text's quotes are escaped
+        return None
+    if str(request.options.get("input_format", "auto")).lower() != "auto":
+        return None
+    lines = _count_lines(document)
+    if lines < 2:
+        return None
+    text = result.text
+    plain = dict(request.options, budget_unit="chars")
+    if result.report.format == "json":
+        if not text.startswith('"'):
+            return None
+    else:
+        # As YAML, a string takes one line or a literal block.
+        first = text.split("\n", 1)[0]
+        if len(first) + 1 != len(text) and first not in ("|", "|-", "|+"):
+            return None
+        as_json = library.caller(json.dumps(dict(plain, format="json", indent=0)).encode())(document)
+        if not as_json.startswith('{"ok":true,"text":"\\"'):
+            return None
+    error = json.loads(library.caller(json.dumps(dict(plain, input_format="json")).encode())(document))
+    detail = str(error.get("error", "")).replace("invalid JSON input: ", "", 1)
+    return (f"the input is not JSON ({detail}); its {lines} lines were read as a single YAML "
+            'string; give input_format="json" to refuse such input')
+
+
+def shrink(document: Document, *, token_counter: Optional[TokenCounter] = None,
+           max_tokens: Optional[int] = None, query: Any = _UNSET,
+           **options: Unpack[Options]) -> Result:
     """Shrinks a JSON or YAML document so that its rendered text fits ``max_chars``.
 
     ``document`` is text, or bytes that the library checks to be UTF-8.
     Keyword arguments are the library's options (:class:`Options`), for example
     ``shrink(text, max_chars=2000, array_strategy="condense", protect=["id"])``.
+    ``query`` is another name for ``arguments``.
+
+    ``max_tokens=N`` with ``token_counter=f`` is a budget in a model's tokens:
+    ``f`` takes a text and returns its number of tokens (it is called for the
+    whole document and for each attempt of the search, at most 25 times); it
+    is the same as ``max_chars=N, budget_unit="tokens"``. An exception raised
+    by the counter is raised from here.
+
     Returns a :class:`Result`; a result that cannot be brought within the
     budget is still returned, with ``report.fits`` false. Raises
     :class:`QuendraError` when the library answers with an error (bad option
-    value, unreadable document) and TypeError for an unknown keyword.
+    value, unreadable document) and TypeError for an unknown keyword. When a
+    text of several lines that is not JSON was read as one YAML string, warns
+    with :class:`QuendraWarning`.
     """
-    call = _library().caller(_options_text("shrink", dict(options)))
-    return _result(call(_document_bytes(document)))
+    request = _Request("shrink", dict(options), token_counter, max_tokens, query)
+    library = _library()
+    data = _document_bytes(document)
+    result = _result(request.caller(library)(data))
+    warning = _yaml_string_warning(library, request, data, result)
+    if warning:
+        warnings.warn(warning, QuendraWarning, stacklevel=2)
+    return result
 
 
-def shrink_value(value: Any, **options: Unpack[Options]) -> Result:
+def shrink_value(value: Any, *, default: Optional[Callable[[Any], Any]] = None,
+                 token_counter: Optional[TokenCounter] = None, max_tokens: Optional[int] = None,
+                 query: Any = _UNSET, **options: Unpack[Options]) -> Result:
     """Shrinks a Python value (dicts, lists, strings, numbers, booleans, None).
 
-    The value is written as JSON with the standard :mod:`json` module (non-finite
-    floats are refused with :class:`QuendraError`) and shrunk like
-    :func:`shrink`; ``result.value`` gives the shrunk value back when the
-    output format is JSON.
+    The value is written as JSON with the standard :mod:`json` module and shrunk
+    like :func:`shrink`; ``default`` is called, as by :func:`json.dumps`, for
+    each object the module cannot write and returns a value it can (or raises
+    TypeError). Non-finite floats are refused with :class:`QuendraError`.
+    ``result.value`` gives the shrunk value back when the output format is JSON.
     """
-    request = _options_text("shrink_value", dict(options))
+    request = _Request("shrink_value", dict(options), token_counter, max_tokens, query)
     try:
-        text = json.dumps(value, ensure_ascii=False, allow_nan=False)
+        text = json.dumps(value, ensure_ascii=False, allow_nan=False, default=default)
     except (TypeError, ValueError) as error:
         raise QuendraError(f"value cannot be written as JSON: {error}") from None
-    return _result(_library().caller(request)(text.encode("utf-8", "surrogatepass")))
+    return _result(request.caller(_library())(text.encode("utf-8", "surrogatepass")))
 
 
 @overload
@@ -446,6 +649,9 @@ def shrink_many(
     *,
     workers: Optional[int] = ...,
     errors: Literal["raise"] = ...,
+    token_counter: Optional[TokenCounter] = ...,
+    max_tokens: Optional[int] = ...,
+    query: Any = ...,
     **options: Unpack[Options],
 ) -> List[Result]: ...
 
@@ -456,6 +662,9 @@ def shrink_many(
     *,
     workers: Optional[int] = ...,
     errors: Literal["return"],
+    token_counter: Optional[TokenCounter] = ...,
+    max_tokens: Optional[int] = ...,
+    query: Any = ...,
     **options: Unpack[Options],
 ) -> List[Union[Result, QuendraError]]: ...
 
@@ -465,6 +674,9 @@ def shrink_many(
     *,
     workers: Optional[int] = None,
     errors: str = "raise",
+    token_counter: Optional[TokenCounter] = None,
+    max_tokens: Optional[int] = None,
+    query: Any = _UNSET,
     **options: Unpack[Options],
 ) -> Any:
     """Shrinks many documents under the same options, on a pool of threads.
@@ -472,32 +684,47 @@ def shrink_many(
     Returns a list with one :class:`Result` per document, in input order,
     equal to what :func:`shrink` gives for each. ``workers`` is the number of
     threads (default: the number of CPUs; 1 runs every call in the calling
-    thread). The options are checked and written once for the whole batch.
+    thread). The options are checked once, before any document: a refused
+    option raises :class:`QuendraError` at once, with no index.
 
     With ``errors="raise"`` (the default) every document is shrunk, and then
     the :class:`QuendraError` of the first document that failed, in input
     order, is raised; its ``index`` is that document's position. With
     ``errors="return"`` nothing is raised for a document: the list holds the
     QuendraError in its place.
+
+    A ``token_counter`` is called from the worker threads, several at once
+    when ``workers`` is above 1. An exception it raises stops the batch
+    (documents not yet started are not shrunk) and is raised from here as
+    itself, whatever ``errors`` says.
     """
     if errors not in ("raise", "return"):
         raise ValueError(f'errors must be "raise" or "return", not {errors!r}')
-    request = _options_text("shrink_many", dict(options))
-    batch = [_document_bytes(document) for document in documents]
-    library = _library()
-    results: List[Any] = [None] * len(batch)
-
-    def work(start: int, stop: int) -> None:
-        call = library.caller(request)
-        for i in range(start, stop):
-            try:
-                results[i] = _result(call(batch[i]), i)
-            except QuendraError as error:
-                results[i] = error
-
+    request = _Request("shrink_many", dict(options), token_counter, max_tokens, query)
     threads = workers if workers is not None else (os.cpu_count() or 1)
     if threads < 1:
         raise ValueError(f"workers must be at least 1, not {threads}")
+    library = _library()
+    request.check(library)
+    batch = [_document_bytes(document) for document in documents]
+    results: List[Any] = [None] * len(batch)
+    stopped = threading.Event()
+
+    def work(start: int, stop: int) -> None:
+        call = request.caller(library)
+        for i in range(start, stop):
+            if stopped.is_set():
+                return
+            try:
+                envelope = call(batch[i])
+            except BaseException:  # from the token counter: the batch ends
+                stopped.set()
+                raise
+            try:
+                results[i] = _result(envelope, i)
+            except QuendraError as error:
+                results[i] = error
+
     if threads == 1 or len(batch) <= 1:
         work(0, len(batch))
     else:

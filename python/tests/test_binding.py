@@ -7,6 +7,9 @@ import pickle
 import re
 import tempfile
 import unittest
+import warnings
+from datetime import date
+from decimal import Decimal
 from pathlib import Path
 from unittest import mock
 
@@ -70,6 +73,44 @@ class CallTest(unittest.TestCase):
             with self.subTest(message=message), self.assertRaisesRegex(error, "^" + re.escape(message)):
                 call()
 
+    def test_query_is_another_name_of_arguments(self):
+        doc = json.dumps(records(12))
+        options = dict(max_chars=700, array_strategy="condense", explain=True)
+        want = quendra.shrink(doc, arguments="stars", **options).envelope
+        self.assertEqual(quendra.shrink(doc, query="stars", **options).envelope, want)
+        self.assertEqual(quendra.shrink_many([doc], query="stars", **options)[0].envelope, want)
+        with self.assertRaisesRegex(TypeError, "both 'query' and 'arguments'"):
+            quendra.shrink(doc, query="a", arguments="b")
+
+    def test_shrink_value_default_and_non_finite_floats(self):
+        value = {"when": date(2026, 12, 8), "price": [Decimal("1.50")]}
+        self.assertEqual(quendra.shrink_value(value, default=str).value,
+                         {"when": "2026-12-08", "price": ["1.50"]})
+        for bad in (float("nan"), [1, {"x": float("inf")}], {"deep": [[-float("inf")]]}):
+            with self.subTest(bad=bad), self.assertRaisesRegex(
+                    quendra.QuendraError, "^value cannot be written as JSON: Out of range float"):
+                quendra.shrink_value(bad)
+        with self.assertRaisesRegex(quendra.QuendraError, "Out of range float"):
+            quendra.shrink_value([Decimal("NaN")], default=float)
+
+    def test_text_read_as_one_yaml_string_warns(self):
+        page = "<html>\n<body>Bad gateway</body>\n</html>\n"
+        message = ("the input is not JSON (unexpected character at line 1, column 1); its 3 lines "
+                   'were read as a single YAML string; give input_format="json" to refuse such input')
+        with warnings.catch_warnings(record=True) as seen:
+            warnings.simplefilter("always")
+            quiet = [quendra.shrink("a: 1\nb: 2\n"), quendra.shrink("one line of text"),
+                     quendra.shrink(page, input_format="yaml")]
+            loud = [quendra.shrink(page), quendra.shrink(page, format="yaml"),
+                    quendra.shrink(page, indent=0, max_chars=10)]
+        self.assertEqual([(w.category, str(w.message)) for w in seen],
+                         [(quendra.QuendraWarning, message)] * len(loud))
+        # The results are what the library answered.
+        self.assertEqual([r.envelope for r in quiet + loud], [
+            support.envelope("a: 1\nb: 2\n"), support.envelope("one line of text"),
+            support.envelope(page, input_format="yaml"), support.envelope(page),
+            support.envelope(page, format="yaml"), support.envelope(page, indent=0, max_chars=10)])
+
     def test_versions_agree(self):
         cmake = (support.ROOT / "CMakeLists.txt").read_text()
         project = re.search(r"project\(quendra VERSION (\S+)", cmake)[1]
@@ -111,6 +152,20 @@ class ShrinkManyTest(unittest.TestCase):
                 got = quendra.shrink_many(iter(docs), workers=workers, max_chars=250)
                 self.assertEqual([r.envelope for r in got], want)
         self.assertEqual(quendra.shrink_many([]), [])
+
+    def test_options_are_checked_before_any_document(self):
+        read = []
+
+        def documents():
+            for doc in ("[1]", "{"):
+                read.append(doc)
+                yield doc
+        for errors in ("raise", "return"):
+            with self.subTest(errors=errors), self.assertRaisesRegex(
+                    quendra.QuendraError, "^invalid options: max_chars must be") as caught:
+                quendra.shrink_many(documents(), max_chars=-1, errors=errors)
+            self.assertIsNone(caught.exception.index)
+        self.assertEqual(read, [])
 
     def test_the_first_failing_document_is_raised_after_all_ran(self):
         docs = ['{"a":1}', "[1,", "{}", b"\xff", "[2]"]
