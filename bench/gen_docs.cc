@@ -36,6 +36,7 @@ const Doc kDocs[] = {
     {"answer-2k.json", [] { return gen::api_document(2000); }},
     {"answer-20k.json", [] { return gen::api_document(20 * 1000); }},
     {"answer-200k.json", [] { return gen::api_document(200 * 1000); }},
+    {"api-1mb.json", [] { return gen::api_document(kMB); }},
     {"tiny.json", [] { return std::string("{\"a\":1}"); }},
 };
 

@@ -9,8 +9,8 @@
 export interface Options {
   /** Budget of the rendered output, counted in budget_unit. Default 10000. */
   max_chars?: number;
-  /** What the budget counts: "chars" (Unicode scalar values, the default), "bytes" (UTF-8) or "utf16" (UTF-16 code units, as String.prototype.length counts). */
-  budget_unit?: "chars" | "bytes" | "utf16";
+  /** What the budget counts: "chars" (Unicode scalar values, the default), "bytes" (UTF-8), "utf16" (UTF-16 code units, as String.prototype.length counts) or "tokens" (counted by `countTokens`). */
+  budget_unit?: "chars" | "bytes" | "utf16" | "tokens";
   /** Spaces per nesting level; 0 gives compact JSON (YAML uses at least 2). Default 2. */
   indent?: number;
   /** Output format; "auto" (the default) is the input's format. */
@@ -39,6 +39,27 @@ export interface Options {
   protect?: string | readonly string[];
   /** A query: fields whose names or values it mentions rank higher. Any JSON value; its strings and numbers are joined. */
   arguments?: unknown;
+}
+
+/**
+ * The options of a call: the library's, and the package's own, which it
+ * takes out before the rest goes to the library.
+ */
+export interface ShrinkOptions extends Options {
+  /**
+   * A budget in a language model's tokens, counted by `countTokens`: the same
+   * as `max_chars` with `budget_unit: "tokens"`, and refused beside either.
+   */
+  max_tokens?: number;
+  /**
+   * Counts the tokens of a text with the model's tokenizer, synchronously:
+   * a non-negative safe integer. Called on the JavaScript thread for the
+   * whole document and for each attempt of the search, at most 25 times; what
+   * it throws ends the call (shrink throws it, shrinkAsync rejects with it).
+   */
+  countTokens?: (text: string) => number;
+  /** Another name of `arguments`; refused beside it. */
+  query?: unknown;
 }
 
 /** How condensing (with `explain`) weighed one field of a record array. */
@@ -121,14 +142,24 @@ export declare class QuendraError extends Error {
 /** A JSON or YAML document: text, or its UTF-8 bytes (a Buffer is a Uint8Array). */
 export type Document = string | Uint8Array;
 
-/** Shrinks a document on the calling thread. Throws QuendraError when the library answers with an error. */
-export declare function shrink(document: Document, options?: Options): Result;
+/**
+ * Shrinks a document on the calling thread. Throws QuendraError when the
+ * library answers with an error. When a text of several lines that is not
+ * JSON was read as one YAML string, emits a warning (code
+ * "QUENDRA_YAML_STRING").
+ */
+export declare function shrink(document: Document, options?: ShrinkOptions): Result;
 
-/** Shrinks a document on the libuv thread pool; the event loop goes on meanwhile. Rejects with QuendraError when the library answers with an error. */
-export declare function shrinkAsync(document: Document, options?: Options): Promise<Result>;
+/**
+ * Shrinks a document on the libuv thread pool; the event loop goes on
+ * meanwhile. Rejects with QuendraError when the library answers with an
+ * error. With `countTokens`, the pool thread waits while each count runs on
+ * the JavaScript thread.
+ */
+export declare function shrinkAsync(document: Document, options?: ShrinkOptions): Promise<Result>;
 
-/** Writes `value` with JSON.stringify and shrinks the text; throws QuendraError when it cannot be written. */
-export declare function shrinkValue(value: unknown, options?: Options): Result;
+/** Writes `value` with JSON.stringify and shrinks the text; throws QuendraError when it cannot be written (a BigInt, a cycle). */
+export declare function shrinkValue(value: unknown, options?: ShrinkOptions): Result;
 
-/** The library's version, such as "0.2.1". */
+/** The library's version, such as "0.3.0". */
 export declare const version: string;

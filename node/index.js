@@ -56,8 +56,73 @@ function json(what, value) {
   return text;
 }
 
-function optionsText(options) {
-  return options === undefined ? '{}' : json('options', options);
+// Options of the package's own, taken out before the options go to the library.
+const kOwnOptions = ['max_tokens', 'countTokens', 'query'];
+
+function describe(value) {
+  if (value !== null && typeof value === 'object' && typeof value.then === 'function') {
+    return 'a Promise (countTokens must count synchronously)';
+  }
+  try {
+    return `${typeof value} ${String(value)}`;
+  } catch {
+    return typeof value;
+  }
+}
+
+// The caller's counter, its answers checked: a count is a non-negative safe
+// integer. What it throws, and the TypeError for a bad count, end the call.
+function checkedCounter(countTokens) {
+  return (text) => {
+    const n = countTokens(text);
+    if (Number.isSafeInteger(n) && n >= 0) return n;
+    throw new TypeError(`countTokens returned ${describe(n)}; it must return a non-negative safe integer`);
+  };
+}
+
+// The options as the library's JSON text, and the token counter if any.
+// `max_tokens: N` is `max_chars: N, budget_unit: "tokens"`; `query` is the
+// library's `arguments`.
+function request(options) {
+  if (options === undefined) return { text: '{}', count: undefined, options: {} };
+  const own = options !== null && typeof options === 'object' && !Array.isArray(options) &&
+    kOwnOptions.some((key) => Object.hasOwn(options, key));
+  if (!own) return { text: json('options', options), count: undefined, options: options ?? {} };
+  const { max_tokens: maxTokens, countTokens, query, ...rest } = options;
+  if (countTokens !== undefined && typeof countTokens !== 'function') {
+    throw new TypeError('countTokens must be a function from a text to its number of tokens');
+  }
+  if (query !== undefined) {
+    if (Object.hasOwn(rest, 'arguments')) {
+      throw new TypeError('the options give both query and arguments, two names of one option: give one');
+    }
+    rest.arguments = query;
+  }
+  if (maxTokens !== undefined) {
+    if (Object.hasOwn(rest, 'max_chars')) {
+      throw new TypeError('the options give both max_tokens and max_chars: give one budget ' +
+        '(max_tokens is max_chars in budget_unit "tokens")');
+    }
+    const unit = rest.budget_unit ?? 'tokens';
+    if (typeof unit !== 'string' || unit.toLowerCase() !== 'tokens') {
+      throw new TypeError(`the options give max_tokens with budget_unit ${JSON.stringify(unit)}: ` +
+        'max_tokens is a budget in tokens');
+    }
+    if (countTokens === undefined) {
+      throw new TypeError('the options give max_tokens without countTokens, a function from a text ' +
+        'to its number of tokens');
+    }
+    if (!Number.isSafeInteger(maxTokens) || maxTokens < 0) {
+      throw new QuendraError('invalid options: max_tokens must be a non-negative integer');
+    }
+    rest.max_chars = maxTokens;
+    rest.budget_unit = 'tokens';
+  }
+  return {
+    text: json('options', rest),
+    count: countTokens === undefined ? undefined : checkedCounter(countTokens),
+    options: rest,
+  };
 }
 
 function checkDocument(document) {
@@ -72,22 +137,86 @@ function toResult(envelope) {
   return new Result(envelope, parsed);
 }
 
+// The lines of a document, not counting blank space at its end.
+function countLines(document) {
+  const text = typeof document === 'string' ? document : Buffer.from(document.buffer,
+    document.byteOffset, document.byteLength).toString('latin1');
+  const end = text.replace(/[ \t\r\n]+$/, '').length;
+  let lines = end > 0 ? 1 : 0;
+  for (let at = text.indexOf('\n'); at !== -1 && at < end; at = text.indexOf('\n', at + 1)) lines += 1;
+  return lines;
+}
+
+// When the automatic input format read a text of several lines that is not
+// JSON as one YAML string (an HTML error page, say), the warning to give, as
+// the command gives it. A generator: it yields the further calls it needs
+// ([document, options text]) and is handed their envelopes, so that shrink
+// and shrinkAsync each make them their own way; the library is asked again
+// only when the result may be such a string.
+function* yamlStringWarning(document, options, result) {
+  if (result.report.input_format !== 'yaml') return undefined;
+  const inputFormat = options.input_format ?? 'auto';
+  if (typeof inputFormat !== 'string' || inputFormat.toLowerCase() !== 'auto') return undefined;
+  const lines = countLines(document);
+  if (lines < 2) return undefined;
+  const plain = { ...options, budget_unit: 'chars' };
+  if (result.report.format === 'json') {
+    if (!result.text.startsWith('"')) return undefined;
+  } else {
+    // As YAML, a string takes one line or a literal block.
+    const first = result.text.split('\n', 1)[0];
+    if (first.length + 1 !== result.text.length && !['|', '|-', '|+'].includes(first)) return undefined;
+    const asJson = yield [document, JSON.stringify({ ...plain, format: 'json', indent: 0 })];
+    if (!asJson.startsWith('{"ok":true,"text":"\\"')) return undefined;
+  }
+  const error = JSON.parse(yield [document, JSON.stringify({ ...plain, input_format: 'json' })]);
+  const detail = String(error.error ?? '').replace('invalid JSON input: ', '');
+  return `the input is not JSON (${detail}); its ${lines} lines were read as a single YAML ` +
+    'string; give input_format: "json" to refuse such input';
+}
+
+function warn(message) {
+  if (message) process.emitWarning(message, { type: 'QuendraWarning', code: 'QUENDRA_YAML_STRING' });
+}
+
 /** Shrinks a JSON or YAML document (text, or UTF-8 bytes) on this thread. */
 function shrink(document, options) {
   checkDocument(document);
-  return toResult(native.shrink(document, optionsText(options)));
+  const { text, count, options: sent } = request(options);
+  const result = toResult(native.shrink(document, text, count));
+  const steps = yamlStringWarning(document, sent, result);
+  let step = steps.next();
+  while (!step.done) step = steps.next(native.shrink(...step.value));
+  warn(step.value);
+  return result;
 }
 
 /** Like shrink, but the library's work runs on the libuv thread pool. The
  * document is copied first, so the caller may reuse its buffer at once. */
 async function shrinkAsync(document, options) {
   checkDocument(document);
-  return toResult(await native.shrinkAsync(document, optionsText(options)));
+  const { text, count, options: sent } = request(options);
+  const result = toResult(await native.shrinkAsync(document, text, count));
+  const steps = yamlStringWarning(document, sent, result);
+  let step = steps.next();
+  while (!step.done) step = steps.next(await native.shrinkAsync(...step.value));
+  warn(step.value);
+  return result;
 }
 
 /** Writes `value` with JSON.stringify and shrinks the text. */
 function shrinkValue(value, options) {
-  return shrink(json('value', value), options);
+  let text;
+  try {
+    text = JSON.stringify(value);
+  } catch (error) {
+    const why = /BigInt/.test(error.message) ? 'it holds a BigInt, which JSON has no form for ' +
+      '(convert it to a Number or a string first)'
+      : /circular/i.test(error.message) ? 'it refers to itself (a cycle)' : error.message;
+    throw new QuendraError(`value cannot be written as JSON: ${why}`);
+  }
+  if (text === undefined) throw new QuendraError('value cannot be written as JSON');
+  return shrink(text, options);
 }
 
 module.exports = {

@@ -44,12 +44,37 @@ test("errors are QuendraErrors with the library's message, or the package's own"
     [() => shrink('{}', { max_chars: 10n }), 'options cannot be written as JSON: Do not know how to serialize a BigInt'],
     [() => shrinkValue(undefined), 'value cannot be written as JSON'],
     [() => shrinkValue(() => 1), 'value cannot be written as JSON'],
-    [() => shrinkValue(circular), /^value cannot be written as JSON: Converting circular structure/],
+    [() => shrinkValue(circular), 'value cannot be written as JSON: it refers to itself (a cycle)'],
+    [() => shrinkValue({ id: 1n }), 'value cannot be written as JSON: it holds a BigInt, which JSON has ' +
+      'no form for (convert it to a Number or a string first)'],
+    [() => shrink('{}', { query: 'a', arguments: 'b' }), /^the options give both query and arguments/],
   ];
   for (const [call, message] of kErrors) {
-    assert.throws(call, QuendraError);
-    assert.throws(call, { name: 'QuendraError', message });
+    assert.throws(call, { message });
   }
+});
+
+test('query is another name of arguments', () => {
+  const api = require('node:fs').readFileSync(require('./support').example('api.json'));
+  const options = { array_strategy: 'condense', max_chars: 3000, explain: true };
+  assert.equal(shrink(api, { ...options, query: 'stars' }).envelope,
+    shrink(api, { ...options, arguments: 'stars' }).envelope);
+});
+
+test('a text of several lines read as one YAML string draws a warning', async (t) => {
+  const page = '<html>\n<body>Bad gateway</body>\n</html>\n';
+  const warnings = [];
+  const listener = (w) => warnings.push([w.name, w.code, w.message]);
+  process.on('warning', listener);
+  t.after(() => process.off('warning', listener));
+  const quiet = [shrink('a: 1\nb: 2\n'), shrink('one line'), shrink(page, { input_format: 'yaml' })];
+  const loud = [shrink(page), shrink(page, { format: 'yaml' }), await quendra.shrinkAsync(Buffer.from(page))];
+  await new Promise((resolve) => setImmediate(resolve));
+  const message = 'the input is not JSON (unexpected character at line 1, column 1); its 3 lines were read ' +
+    'as a single YAML string; give input_format: "json" to refuse such input';
+  assert.deepEqual(warnings, Array(loud.length).fill(['QuendraWarning', 'QUENDRA_YAML_STRING', message]));
+  assert.equal(quiet.length + loud.length, 6);
+  assert.throws(() => shrink(page, { input_format: 'json' }), { name: 'QuendraError' });
 });
 
 test('shrinkValue shrinks what JSON.stringify writes', () => {

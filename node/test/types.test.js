@@ -43,7 +43,8 @@ const samples = (type) => alternatives(type).flatMap(([values]) => values());
 test('the library accepts every declared option with every value its type allows', () => {
   for (const [name, type] of members('Options')) {
     for (const value of samples(type)) {
-      assert.doesNotThrow(() => shrink('{"id": 1, "stars": 2}', { [name]: value }), `${name}: ${JSON.stringify(value)}`);
+      const options = { [name]: value, countTokens: (text) => text.length };
+      assert.doesNotThrow(() => shrink('{"id": 1, "stars": 2}', options), `${name}: ${JSON.stringify(value)}`);
     }
   }
 });

@@ -7,7 +7,13 @@ const format: "json" | "yaml" = shrink("{}", options).report.format;
 const text: Promise<string> = shrinkAsync(new Uint8Array(2)).then((r: Result) => r.text);
 const fits: boolean = shrinkValue([1, 2, 3]).report.fits;
 const error: Error = new QuendraError("message");
-void [format, text, fits, error];
+const tokens: Result = shrink("{}", { max_tokens: 50, countTokens: (t: string) => t.length, query: "id" });
+void [format, text, fits, error, tokens];
+
+// @ts-expect-error a count is a number
+shrink("{}", { max_tokens: 5, countTokens: (t: string) => t });
+// @ts-expect-error the counter counts synchronously
+void shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
 
 // @ts-expect-error the budget is a number
 shrink("{}", { max_chars: "10" });

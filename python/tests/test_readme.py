@@ -63,6 +63,8 @@ class ReadmeTest(unittest.TestCase):
                     with self.subTest(command=command):
                         self.assertEqual(self.run_shell(command), expected, f"README.md line {first + 1}")
             elif lang in ("c", "python"):
+                if "import tiktoken" in block[2]:
+                    continue  # test_tokens runs it, with tiktoken or a stand-in
                 with self.subTest(block=f"{lang} at README.md line {start}"):
                     modules = re.findall(r"^(?:import|from)\s+(\w+)", block[2], re.M)
                     missing = [m for m in modules if importlib.util.find_spec(m) is None]

@@ -1,0 +1,111 @@
+'use strict';
+// Budgets in a model's tokens: real documents counted by a real tokenizer,
+// counters on the JavaScript thread for shrinkAsync, and counters that fail.
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const { test } = require('node:test');
+const { countTokens } = require('gpt-tokenizer/encoding/o200k_base');
+const { QuendraError, shrink, shrinkAsync } = require('..');
+const { example } = require('./support');
+
+const api = fs.readFileSync(example('api.json'), 'utf8');
+const config = {
+  apiVersion: 'apps/v1',
+  kind: 'Deployment',
+  metadata: { name: 'checkout', labels: { app: 'checkout', tier: 'web' }, annotations: { note: 'Rolled out by the pipeline. '.repeat(8) } },
+  spec: {
+    replicas: 3,
+    template: {
+      spec: {
+        containers: Array.from({ length: 6 }, (_, i) => ({
+          name: `worker-${i}`,
+          image: `registry.example.com/checkout/worker:${i}.4.2`,
+          env: Array.from({ length: 8 }, (_, j) => ({ name: `SETTING_${j}`, value: `value ${i}.${j}` })),
+          resources: { limits: { cpu: '500m', memory: '256Mi' } },
+        })),
+      },
+    },
+  },
+};
+const cjk = JSON.stringify({
+  title: '東京の天気予報',
+  paragraphs: Array.from({ length: 30 }, (_, i) => `第${i}段落：今日は晴れのち曇り、午後から所により雨が降るでしょう。気温は平年並みです。`),
+});
+
+// A counter that counts its calls and may throw from the nth call on.
+function counter(count, failFrom = Infinity) {
+  const counted = (text) => {
+    counted.calls += 1;
+    if (counted.calls >= failFrom) throw new RangeError(`count ${counted.calls} failed`);
+    return count(text);
+  };
+  counted.calls = 0;
+  return counted;
+}
+
+const kDocuments = [
+  ['an API page', api, {}],
+  ['a config as YAML', JSON.stringify(config), { format: 'yaml' }],
+  ['a CJK text', cjk, { indent: 0 }],
+  ['records condensed', api, { array_strategy: 'condense', arguments: 'stars', indent: 0 }],
+];
+
+test('the report counts what the tokenizer counts, within the budget', async () => {
+  for (const [name, document, options] of kDocuments) {
+    const whole = countTokens(shrink(document, { ...options, max_chars: 1e9 }).text);
+    for (const share of [0.05, 0.2, 0.5]) {
+      const budget = Math.round(whole * share);
+      const counted = counter(countTokens);
+      const result = shrink(document, { ...options, max_tokens: budget, countTokens: counted });
+      const what = `${name} at ${budget} of ${whole} tokens`;
+      assert.equal(result.report.input_chars, whole, what);
+      assert.equal(result.report.output_chars, countTokens(result.text), what);
+      assert.ok(result.report.fits && result.report.output_chars <= budget, what);
+      assert.ok(counted.calls <= 25, `${what}: ${counted.calls} calls`);
+      const same = await shrinkAsync(document, { ...options, budget_unit: 'tokens', max_chars: budget, countTokens });
+      assert.equal(same.envelope, result.envelope, what);
+    }
+  }
+});
+
+test('many shrinkAsync calls count at once, each with its own counter', async () => {
+  const calls = kDocuments.flatMap(([, document, options]) => [40, 300, 2000].map((budget) => [document, { ...options, max_tokens: budget }]));
+  const expected = calls.map(([document, options]) => shrink(document, { ...options, countTokens }).envelope);
+  const results = await Promise.all(calls.map(([document, options]) => shrinkAsync(document, { ...options, countTokens: counter(countTokens) })));
+  assert.deepEqual(results.map((r) => r.envelope), expected);
+});
+
+test('a counter that throws ends the call with what it threw', async () => {
+  for (const failFrom of [1, 3]) {
+    const counted = counter(countTokens, failFrom);
+    assert.throws(() => shrink(api, { max_tokens: 100, countTokens: counted }), { name: 'RangeError', message: `count ${failFrom} failed` });
+    assert.equal(counted.calls, failFrom);
+    const thrown = 'not even an Error';
+    await assert.rejects(shrinkAsync(api, { max_tokens: 100, countTokens: counter(() => { throw thrown; }, Infinity) }), (e) => e === thrown);
+    const pending = counter(countTokens, failFrom);
+    await assert.rejects(shrinkAsync(api, { max_tokens: 100, countTokens: pending }), RangeError);
+    assert.equal(pending.calls, failFrom);
+  }
+  // One failing call among many leaves the others whole.
+  const settled = await Promise.allSettled([0, 1, 2, 3].map((i) => shrinkAsync(api, { max_tokens: 300, countTokens: counter(countTokens, i === 2 ? 2 : Infinity) })));
+  assert.deepEqual(settled.map((s) => s.status), ['fulfilled', 'fulfilled', 'rejected', 'fulfilled']);
+});
+
+test('bad counts and contradicting options are refused', async () => {
+  const kBad = [[() => -1, 'number -1'], [() => 1.5, 'number 1.5'], [() => NaN, 'number NaN'], [() => '7', 'string 7'],
+    [() => 2 ** 53, 'number 9007199254740992'], [async () => 1, 'a Promise (countTokens must count synchronously)']];
+  for (const [count, what] of kBad) {
+    const message = `countTokens returned ${what}; it must return a non-negative safe integer`;
+    assert.throws(() => shrink('[1, 2, 3]', { max_tokens: 1, countTokens: count }), { name: 'TypeError', message });
+    await assert.rejects(shrinkAsync('[1, 2, 3]', { max_tokens: 1, countTokens: count }), { name: 'TypeError', message });
+  }
+  const kRefused = [
+    [{ max_tokens: 5, max_chars: 5, countTokens }, TypeError, /both max_tokens and max_chars/],
+    [{ max_tokens: 5, budget_unit: 'bytes', countTokens }, TypeError, /max_tokens with budget_unit "bytes"/],
+    [{ max_tokens: 5 }, TypeError, /max_tokens without countTokens/],
+    [{ max_tokens: 5, countTokens: 'o200k' }, TypeError, /countTokens must be a function/],
+    [{ max_tokens: -5, countTokens }, QuendraError, /^invalid options: max_tokens must be a non-negative integer$/],
+    [{ budget_unit: 'tokens' }, QuendraError, /^invalid options: budget_unit "tokens" needs a token counter$/],
+  ];
+  for (const [options, type, message] of kRefused) assert.throws(() => shrink('[1]', options), (e) => e instanceof type && message.test(e.message));
+});
