@@ -565,7 +565,10 @@ def _yaml_string_warning(library: _Library, request: _Request, document: bytes,
     lines that is not JSON as one YAML string (an HTML error page, say), the
     rule the command follows; None otherwise. The library is asked again only
     when the result may be such a string."""
-    if '"input_format":"yaml"' not in result.envelope:  # the report's member; the text's quotes are escaped
+    # The report's member, near the start of the report, which follows the
+    # text (whose own quotes are escaped).
+    report = result.envelope.rfind(_REPORT_PREFIX)
+    if '"input_format":"yaml"' not in result.envelope[report:report + 200]:
         return None
     if str(request.options.get("input_format", "auto")).lower() != "auto":
         return None
