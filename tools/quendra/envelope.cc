@@ -61,9 +61,10 @@ class MemberHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Mem
   bool Key(const char* str, rapidjson::SizeType length, bool) {
     std::string_view key(str, length);
     if (depth_ == 1) {
-      top_ = key == "text" ? Top::Text : key == "report" ? Top::Report
-           : key == "error"                             ? Top::Error
-                                                        : Top::Other;
+      top_ = Top::Other;
+      if (key == "text") top_ = Top::Text;
+      if (key == "report") top_ = Top::Report;
+      if (key == "error") top_ = Top::Error;
     }
     at_fits_ = depth_ == 2 && top_ == Top::Report && key == "fits";
     return true;
