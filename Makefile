@@ -10,8 +10,9 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-# What the library and the command need, and what the tests need besides.
-PACKAGES      = cmake ninja-build g++ pkg-config libicu-dev libfyaml-dev
+# What the library and the command need (RapidJSON for the command alone),
+# and what the tests need besides.
+PACKAGES      = cmake ninja-build g++ pkg-config libicu-dev libfyaml-dev rapidjson-dev
 TEST_PACKAGES = $(PACKAGES) libgtest-dev libbenchmark-dev python3 clang libclang-rt-14-dev \
                 parallel valgrind
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Batch mode on a stream of small web-API documents (one per line, about
 # 1 kB each, from ndjson_gen): documents per second through one quendra
-# process with --jobs 1, --jobs 2 and every core, and through GNU parallel
+# process with --jobs 1, --jobs 2 and every core, writing envelopes and, with
+# --documents, the shrunk documents themselves, and through GNU parallel
 # with the README's recipe (and, on the first 10,000 documents, the --pipe
 # recipe it replaced), each the best of RUNS runs, as ratios to --jobs 1 on
 # the same documents in the same run, with the processor time and the peak
 # resident size of the largest process. Checks that every run wrote the same
-# bytes as --jobs 1.
+# bytes as --jobs 1 in its mode.
 #   bench/ndjson_bench.sh [BUILD_DIR] [DOCUMENTS] [RUNS]
 #   (defaults: build-bench, 1000000, 3; build with `make bench`)
 # BLOCKS="-1 -4 10M" measures GNU parallel with other block sizes as well.
@@ -61,6 +62,12 @@ row "quendra --jobs 2 (same bytes as --jobs 1)" "$(best_of "$quendra" "${args[@]
 if [ "$cores" -gt 2 ]; then
   row "quendra --jobs $cores" "$(best_of "$quendra" "${args[@]}" --jobs "$cores" "$stream")" "$one"
 fi
+# --documents reads the text back out of every envelope; its own first run is
+# the reference of its bytes.
+mv "$work/reference" "$work/reference.envelopes"
+row "quendra --documents --jobs 1" "$(best_of "$quendra" "${args[@]}" --documents --jobs 1 "$stream")" "$one"
+row "quendra --documents --jobs 2" "$(best_of "$quendra" "${args[@]}" --documents --jobs 2 "$stream")" "$one"
+mv "$work/reference.envelopes" "$work/reference"
 if command -v parallel > /dev/null; then
   # The recipe that --pipepart replaces, on the first 10,000 documents only:
   # every byte goes through parallel, and a process starts every 20 kB.

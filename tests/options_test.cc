@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <string>
 
 #include "json.h"
 #include "protect.h"
+#include "quendra/flags.h"
 #include "tree.h"
 
 namespace quendra {
@@ -177,6 +179,31 @@ TEST(OptionsDefaults, HelpAndReadmeAgreeWithTheRecord) {
     EXPECT_EQ(found(help, "\n +" + row.flag + "[ ,](?:[^\n]|\n {30})*\\(([^()]*)\\)(?=\n(?! {30})|$)"),
               row.help_value.empty() ? row.value : row.help_value);
   }
+}
+
+// The README's options table names, for each option, exactly the flags that
+// the command's table has for it, and each of those options is one the
+// library knows.
+TEST(OptionsDefaults, ReadmeAndLibraryAgreeWithTheFlags) {
+  std::ifstream file(QUENDRA_README);
+  const std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::map<std::string, std::string> readme_flags;
+  const std::regex row("\n\\| `([a-z_]+)` \\| ([^|\n]*`--[^|\n]*?) *\\|");
+  for (std::sregex_iterator m(readme.begin(), readme.end(), row), end; m != end; ++m) {
+    readme_flags[(*m)[1]] = (*m)[2];
+  }
+  std::map<std::string, std::string> table_flags;
+  for (const quendra_cli::Flag& f : quendra_cli::kFlags) {
+    if (!quendra_cli::sets_option(f.kind)) continue;
+    const std::string key(f.key), name(f.name);
+    EXPECT_NE(build("{\"" + key + "\": null}"), "unknown option: " + key);
+    std::string& cell = table_flags[key];
+    cell += (cell.empty() ? "`--" : ", `--") + name + (f.arg.empty() ? "" : " ") +
+            std::string(f.arg) + "`";
+    if (f.kind == quendra_cli::Kind::Boolean) cell += ", `--no-" + name + "`";
+    if (f.kind == quendra_cli::Kind::List) cell += " (repeatable)";
+  }
+  EXPECT_EQ(readme_flags, table_flags);
 }
 
 }  // namespace

@@ -90,6 +90,7 @@ class FlagsTest(unittest.TestCase):
             (["--ndjson", "-j", "0"], 2, jobs % ("-j", "0")),
             (["--ndjson", "--jobs=1025"], 2, jobs % ("--jobs", "1025")),
             (["--documents"], 2, "option --documents needs --ndjson" + HINT),
+            (["--jobs", "2"], 2, "option --jobs needs --ndjson" + HINT),
             (["--ndjson", "--documents", "--envelope"], 2,
              "options --documents and --envelope exclude each other" + HINT),
             (["--ndjson", "--documents", "--options", '{"indent": 1}'], 2, one_line),
@@ -101,6 +102,12 @@ class FlagsTest(unittest.TestCase):
         error = envelope('{"a":')
         self.assertEqual(run(["--envelope"], '{"a":'),
                          (1, error + "\n", "quendra: " + json.loads(error)["error"] + "\n"))
+        # The command has no tokenizer: a token budget fails as the library answers it.
+        error = json.loads(envelope(TINY, budget_unit="tokens"))["error"]
+        for args in (["--budget-unit", "tokens"], ["--ndjson", "--budget-unit=Tokens"]):
+            self.assertEqual(run(args, TINY), (1, "", "quendra: " + error + "\n"))
+        self.assertIn("tokens needs a host with a tokenizer: Python, Node.js or C",
+                      " ".join(run(["--help"])[1].split()))
 
 
 class OutputTest(unittest.TestCase):
@@ -166,22 +173,27 @@ class NdjsonTest(unittest.TestCase):
     def test_every_job_count_writes_the_same_bytes(self):
         # Blank and failing lines, a carriage return, a byte-order mark, numbers
         # over the budget, lines longer than a batch and no final line feed.
-        special = {7: "", 13: '{"broken": [%d', 29: '{"crlf": %d}\r', 31: '\ufeff{"bom": %d}',
-                   37: "%d" + "0" * 90}
+        special = {7: "", 11: " \t ", 12: "\t\r", 13: '{"broken": [%d', 17: " \r ",
+                   29: '{"crlf": %d}\r', 31: '\ufeff{"bom": %d}', 37: "%d" + "0" * 90}
         lines = [special[i % 101].replace("%d", str(i)) if i % 101 in special
                  else json.dumps({"long": ["x" * 1000] * 300, "i": i}) if i in (2500, 2501)
                  else json.dumps({"id": i, "t": "lorem " * (i % 60), "xs": list(range(i % 40))})
                  for i in range(6000)]
-        envelopes = [envelope(line, max_chars=80, indent=0, input_format="json") for line in lines]
-        answers = [json.loads(e) for e in envelopes]
-        failed = [(n, a["error"]) for n, a in enumerate(answers, 1) if not a["ok"]]
-        over = sum(1 for a in answers if a["ok"] and not a["report"]["fits"])
-        self.assertTrue(failed and over)
+        # A blank line is no document: an empty line answers it, and it is not counted.
+        raw = ["" if re.fullmatch(r"[ \t]*\r?", line)
+               else envelope(line, max_chars=80, indent=0, input_format="json") for line in lines]
+        answers = [json.loads(e) if e else None for e in raw]
+        failed = [(n, a["error"]) for n, a in enumerate(answers, 1) if a and not a["ok"]]
+        over = sum(1 for a in answers if a and a["ok"] and not a["report"]["fits"])
+        self.assertTrue(failed and over and None in answers)
+        envelopes = "".join(e + "\n" for e in raw)
         # A line that fails writes null, and its message goes to standard error.
-        documents = "".join(a["text"] + "\n" if a["ok"] else "null\n" for a in answers)
+        documents = "".join("\n" if a is None else a["text"] + "\n" if a["ok"] else "null\n"
+                            for a in answers)
         errors = "".join("quendra: line %d: %s\n" % f for f in failed)
-        counts = "documents: 6000, errors: %d, over budget: %d\n" % (len(failed), over)
-        for flags, want in (([], (1, "\n".join(envelopes) + "\n", "")),
+        counts = "documents: %d, errors: %d, over budget: %d\n" % (
+            len(answers) - answers.count(None), len(failed), over)
+        for flags, want in (([], (1, envelopes, "")), (["--report"], (1, envelopes, errors + counts)),
                             (["--documents", "--report"], (1, documents, errors + counts))):
             for jobs in ("1", "2", "3", "8"):
                 with self.subTest(flags=flags, jobs=jobs):
