@@ -115,6 +115,8 @@ def _machine():
 
 
 def _tag(platform=None):
+    """The wheel's tag; the manylinux platform is known only once the library
+    is built, so prepared metadata names the plain linux platform."""
     return f"py3-none-{platform or 'linux_' + _machine()}"
 
 
@@ -205,7 +207,6 @@ class Elf:
         data = self.path.read_bytes()
         if data[:4] != b"\x7fELF" or data[4] != 2 or data[5] != 1:
             raise BuildError(f"{self.path} is not a 64-bit little-endian ELF file")
-        self.machine = struct.unpack_from("<H", data, 18)[0]
         shoff, = struct.unpack_from("<Q", data, 0x28)
         shentsize, shnum = struct.unpack_from("<HH", data, 0x3A)
         sections = [struct.unpack_from("<IIQQQQIIQQ", data, shoff + i * shentsize)

@@ -4,8 +4,9 @@
 // with the libraries it needs beside it; when that addon loads here, the
 // install is done. Otherwise (another platform, an older C library) the
 // addon is built from the bundled sources (scripts/build.js), and when this
-// machine lacks what that needs, one line says what. In a checkout the addon
-// is always built from the sources.
+// machine lacks what that needs, one line says what. In a checkout, and with
+// `npm install --build-from-source`, the addon is always built from the
+// sources.
 const fs = require('fs');
 const path = require('path');
 const { build } = require('./build');
@@ -26,7 +27,7 @@ function prebuiltProblem() {
   }
 }
 
-if (inCheckout()) {
+if (inCheckout() || process.env.npm_config_build_from_source === 'true') {
   build();
 } else {
   const problem = prebuiltProblem();
