@@ -1,8 +1,8 @@
 # Entry points. `make demo` builds the library and the command alone and
 # shrinks the bundled sample document; `make install` installs them under
 # PREFIX; `make test` builds everything and runs every test (plain,
-# sanitized, Python, Node.js, install, fuzzing, threads, leaks). Each installs the Debian packages it needs
-# first when they are missing (as root, or through sudo).
+# sanitized, Python, Node.js, install, fuzzing, threads, leaks, byte identity). Each installs the
+# Debian packages it needs first when they are missing (as root, or through sudo).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -10,8 +10,9 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-# What the library and the command need (RapidJSON for the command alone),
-# and what the tests need besides.
+# What the library and the command need (ICU only to build: the Unicode
+# tables are generated from it; RapidJSON for the command alone), and what
+# the tests need besides.
 PACKAGES      = cmake ninja-build g++ pkg-config libicu-dev libfyaml-dev rapidjson-dev
 TEST_PACKAGES = $(PACKAGES) libgtest-dev libbenchmark-dev python3 clang libclang-rt-14-dev \
                 parallel valgrind
@@ -80,15 +81,17 @@ sanitize: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: unit sanitize pytest installtest nodetest fuzz tsan leaks
+test: unit sanitize pytest installtest nodetest fuzz tsan leaks identity
 
 .PHONY: pytest installtest
 
 # The Python binding, the command and the README's examples, against the build,
-# run by Debian's python3, which sees Dask and mypy, and the package as users
-# install it: a new virtual environment of `python3`, `pip install ./python`.
+# run by Debian's python3, which sees Dask (with dask.distributed, for the
+# README's cluster) and mypy, and the package as users install it: the wheel
+# of `pip wheel ./python` and `pip install ./python`, into new virtual
+# environments of `python3`, with no index.
 PYTHON           ?= /usr/bin/python3
-PYTEST_PACKAGES   = python3-venv python3-dask python3-mypy
+PYTEST_PACKAGES   = python3-venv python3-dask python3-distributed python3-mypy
 
 pytest: build
 	$(call apt_install,$(PYTEST_PACKAGES))
@@ -102,9 +105,10 @@ installtest: build
 
 # The Node.js package in node/: npm ci installs its development dependencies
 # and builds the addon (incrementally, into node/build), node --test runs its
-# tests, and test/pack.sh installs the packed tarball into an empty project,
-# loads it and type-checks the TypeScript example. Node.js and npm come from
-# Debian only when the machine has none.
+# tests, and test/pack.sh packs the tarball with its prebuilt addon, installs
+# it offline into empty projects with the compilers hidden (with and without
+# the prebuilt addon), loads it and type-checks the TypeScript example.
+# Node.js and npm come from Debian only when the machine has none.
 .PHONY: nodetest
 nodetest: deps
 	@if ! command -v node >/dev/null || ! command -v npm >/dev/null; then \
@@ -115,6 +119,19 @@ nodetest: deps
 	cd node && JOBS=$(JOBS) npm ci --no-audit --no-fund --foreground-scripts --loglevel=error
 	cd node && npm test
 	JOBS=$(JOBS) node/test/pack.sh
+
+# Byte identity: the library as the packages ship it and the plain build,
+# against the library built from IDENTITY_BASE, on generated requests
+# (tests/identity.sh, bench/compare_builds.cc). IDENTITY_BASE is the revision
+# whose outputs are the reference: a change that means to change outputs
+# moves it to its own parent.
+IDENTITY_BASE  ?= 3501ec1103fb689587d7fc62e0c2dc661c9e2b07
+IDENTITY_COUNT ?= 2000
+
+.PHONY: identity
+
+identity: build
+	COUNT=$(IDENTITY_COUNT) JOBS=$(JOBS) tests/identity.sh $(IDENTITY_BASE) $(BUILD)
 
 # Fuzzing: each libFuzzer target (built with clang and the address and
 # undefined-behaviour sanitizers) runs FUZZ_SECONDS from fuzz/corpus.
@@ -159,5 +176,5 @@ benchrun: bench
 	python3 bench/compare.py --build build-bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench python/build \
-	  node/build node/node_modules node/vendor
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-bench build-identity python/build \
+	  node/build node/node_modules node/vendor node/prebuilds

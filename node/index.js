@@ -7,15 +7,21 @@
 // library's message.
 const native = loadAddon();
 
+// The addon built from the sources (npm run build, or an install where no
+// prebuilt addon fitted) when there is one, else the prebuilt addon that the
+// tarball carries for this platform.
 function loadAddon() {
-  try {
-    return require('./build/Release/quendra.node');
-  } catch (error) {
-    if (error.code !== 'MODULE_NOT_FOUND') throw error;
-    throw new Error('the quendra addon is not built: run `npm rebuild quendra` in the project ' +
-      '(or `npm run build` in node/ of a checkout); it needs g++, make, python3, pkg-config, ' +
-      'libicu-dev and libfyaml-dev');
+  const target = `${process.platform}-${process.arch}`;
+  for (const file of ['./build/Release/quendra.node', `./prebuilds/${target}/quendra.node`]) {
+    try {
+      return require(file);
+    } catch (error) {
+      if (error.code !== 'MODULE_NOT_FOUND') throw error;
+    }
   }
+  throw new Error(`the quendra addon is missing: no prebuilt addon for ${target}, and none was ` +
+    'built; run `npm rebuild quendra` in the project (or `npm run build` in node/ of a ' +
+    'checkout), which says what the build needs');
 }
 
 /** The library answered with an error; `message` is its text. */

@@ -146,7 +146,7 @@ constexpr bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
 constexpr bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
 
 // Most keys are ASCII, so the character classes are answered locally there
-// and ICU is asked only for the rest.
+// and the Unicode tables are read only for the rest.
 bool is_alnum(char32_t cp) {
   if (cp < 0x80) {
     const char c = static_cast<char>(cp);

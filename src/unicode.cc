@@ -1,12 +1,35 @@
 #include "unicode.h"
 
-#include <unicode/uchar.h>
-#include <unicode/ustring.h>
-#include <unicode/utf16.h>
-
+#include <algorithm>
 #include <cstring>
 
+// kBlockIndex, kBlocks, kLowerSingle and kLowerMulti, generated from ICU at
+// build time by src/unicode/gen_tables.cc.
+#include "unicode_tables.h"
+
 namespace quendra::unicode {
+
+namespace {
+
+// The property bits of a kBlocks byte (as gen_tables.cc writes them).
+enum : std::uint8_t {
+  kFlagWhiteSpace = 1,
+  kFlagAlphabetic = 2,
+  kFlagNumeric = 4,
+  kFlagUppercase = 8,
+  kFlagLowercase = 16,
+  kFlagLowers = 32,  // the lowercase mapping is not the code point itself
+};
+
+// The property bits of a code point (0 above U+10FFFF).
+std::uint8_t flags(char32_t cp) {
+  if (cp > 0x10FFFF) return 0;
+  constexpr char32_t kLow = (char32_t{1} << tables::kBlockShift) - 1;
+  std::size_t block = tables::kBlockIndex[cp >> tables::kBlockShift];
+  return tables::kBlocks[(block << tables::kBlockShift) | (cp & kLow)];
+}
+
+}  // namespace
 
 bool valid_utf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -115,27 +138,27 @@ std::size_t byte_offset(std::string_view text, std::size_t n) {
 
 bool is_white_space(char32_t cp) {
   if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
-  return u_isUWhiteSpace(static_cast<UChar32>(cp));
+  return (flags(cp) & kFlagWhiteSpace) != 0;
 }
 
 bool is_alphabetic(char32_t cp) {
   if (cp < 0x80) return (cp | 0x20) >= 'a' && (cp | 0x20) <= 'z';
-  return u_isUAlphabetic(static_cast<UChar32>(cp));
+  return (flags(cp) & kFlagAlphabetic) != 0;
 }
 
 bool is_numeric(char32_t cp) {
   if (cp < 0x80) return cp >= '0' && cp <= '9';
-  return (U_GET_GC_MASK(static_cast<UChar32>(cp)) & U_GC_N_MASK) != 0;
+  return (flags(cp) & kFlagNumeric) != 0;
 }
 
 bool is_uppercase(char32_t cp) {
   if (cp < 0x80) return cp >= 'A' && cp <= 'Z';
-  return u_isUUppercase(static_cast<UChar32>(cp));
+  return (flags(cp) & kFlagUppercase) != 0;
 }
 
 bool is_lowercase(char32_t cp) {
   if (cp < 0x80) return cp >= 'a' && cp <= 'z';
-  return u_isULowercase(static_cast<UChar32>(cp));
+  return (flags(cp) & kFlagLowercase) != 0;
 }
 
 void append_lower(std::string& out, char32_t cp) {
@@ -143,21 +166,24 @@ void append_lower(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp));
     return;
   }
-  UChar src[2];
-  int32_t len = 0;
-  U16_APPEND_UNSAFE(src, len, static_cast<UChar32>(cp));
-  UChar dst[8];
-  UErrorCode err = U_ZERO_ERROR;
-  // The root locale "" keeps the mapping independent of the environment.
-  int32_t n = u_strToLower(dst, 8, src, len, "", &err);
-  if (U_FAILURE(err) || n > 8) {
+  if ((flags(cp) & kFlagLowers) == 0) {
     append_utf8(out, cp);
     return;
   }
-  for (int32_t i = 0; i < n;) {
-    UChar32 c;
-    U16_NEXT(dst, i, n, c);
-    append_utf8(out, static_cast<char32_t>(c));
+  auto by_from = [](const auto& mapping, char32_t key) { return mapping.from < key; };
+  const auto* single = std::lower_bound(std::begin(tables::kLowerSingle),
+                                        std::end(tables::kLowerSingle), cp, by_from);
+  if (single != std::end(tables::kLowerSingle) && single->from == cp) {
+    append_utf8(out, single->to);
+    return;
+  }
+  const auto* multi = std::lower_bound(std::begin(tables::kLowerMulti),
+                                       std::end(tables::kLowerMulti), cp, by_from);
+  if (multi != std::end(tables::kLowerMulti) && multi->from == cp) {
+    for (char32_t c : multi->to) {
+      if (c == 0) break;
+      append_utf8(out, c);
+    }
   }
 }
 

@@ -1,6 +1,8 @@
 // UTF-8 helpers and Unicode character classes. Validation, decoding and
 // counting are our own (they run over every input); the character
-// properties and case mapping come from ICU.
+// properties and case mapping are ICU's, read from tables generated from ICU
+// when the library is built (src/unicode/gen_tables.cc), so that the library
+// needs no ICU at run time.
 #ifndef QUENDRA_UNICODE_H_
 #define QUENDRA_UNICODE_H_
 

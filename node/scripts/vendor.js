@@ -1,9 +1,15 @@
 'use strict';
-// Copies the library's sources (src/*.cc, src/*.h, include/quendra.h) from the
-// repository around this package into vendor/, so that the packed tarball
-// builds on its own. Run by `npm pack` (prepack) and before every build in a
-// checkout. Files are written only when their content changed, which keeps
-// incremental builds incremental; files gone from the repository are removed.
+// Copies what building the addon needs from the repository around this
+// package into vendor/, so that the packed tarball builds on its own: the
+// library's sources (src/*.cc, src/*.h, include/quendra.h), its Unicode
+// tables (generated from ICU here, so that a build from the tarball needs no
+// ICU), and node-addon-api's headers (from node_modules, so that the tarball
+// has no dependency). Also copies the licence files into the package. Run by
+// `npm pack` (prepack) and before every build in a checkout. Files are
+// written only when their content changed, which keeps incremental builds
+// incremental; files gone from the repository are removed.
+const { spawnSync } = require('child_process');
+const crypto = require('crypto');
 const fs = require('fs');
 const path = require('path');
 
@@ -17,12 +23,27 @@ const kParts = [
   ['src', (name) => name.endsWith('.cc') || name.endsWith('.h')],
   ['include', (name) => name === 'quendra.h'],
 ];
+const kAddonApiFiles = ['napi.h', 'napi-inl.h', 'napi-inl.deprecated.h', 'LICENSE.md'];
+const kLicenseFiles = ['LICENSE', 'THIRD-PARTY-NOTICES'];
 
 // True when this package sits in a quendra checkout (node/ beside src/ and
 // include/); false when it was installed from a tarball.
 function inCheckout() {
   return fs.existsSync(path.join(repoDir, 'src', 'libquendra.map')) &&
     fs.existsSync(path.join(repoDir, 'include', 'quendra.h'));
+}
+
+function fail(message) {
+  console.error(`quendra: ${message}`);
+  process.exit(1);
+}
+
+// Writes `data` to `target` unless it holds it already; returns 1 when written.
+function put(target, data) {
+  if (fs.existsSync(target) && data.equals(fs.readFileSync(target))) return 0;
+  fs.mkdirSync(path.dirname(target), { recursive: true });
+  fs.writeFileSync(target, data);
+  return 1;
 }
 
 function syncDir(from, to, keep) {
@@ -33,31 +54,75 @@ function syncDir(from, to, keep) {
   }
   let changed = 0;
   for (const name of wanted) {
-    const data = fs.readFileSync(path.join(from, name));
-    const target = path.join(to, name);
-    if (fs.existsSync(target) && data.equals(fs.readFileSync(target))) continue;
-    fs.writeFileSync(target, data);
-    changed += 1;
+    changed += put(path.join(to, name), fs.readFileSync(path.join(from, name)));
   }
   return changed;
 }
 
-// Refreshes vendor/ from the checkout. Returns the number of files written,
-// or -1 when there is no checkout to copy from.
+function run(command, args) {
+  const done = spawnSync(command, args, { encoding: 'utf8' });
+  if (done.error) fail(`cannot run ${command}: ${done.error.message}`);
+  if (done.status !== 0) fail(`${command} ${args.join(' ')} failed:\n${done.stderr}`);
+  return done.stdout;
+}
+
+// Builds src/unicode/gen_tables.cc against ICU and writes the tables into
+// vendor/generated, when the generator or ICU changed since the last time.
+function generateTables() {
+  const generator = path.join(repoDir, 'src', 'unicode', 'gen_tables.cc');
+  const target = path.join(vendorDir, 'generated', 'unicode_tables.h');
+  const icu = () => run('pkg-config', ['--modversion', 'icu-uc']);
+  const stamp = crypto.createHash('sha256').update(fs.readFileSync(generator)).update(icu()).digest('hex');
+  const stampFile = path.join(packageDir, 'build', 'unicode-tables.stamp');
+  if (fs.existsSync(target) && fs.existsSync(stampFile) &&
+      fs.readFileSync(stampFile, 'utf8') === stamp) {
+    return 0;
+  }
+  const flags = run('pkg-config', ['--cflags', '--libs', 'icu-uc']).trim().split(/\s+/).filter(Boolean);
+  const binary = path.join(packageDir, 'build', 'unicode-gen');
+  fs.mkdirSync(path.dirname(binary), { recursive: true });
+  run(process.env.CXX || 'c++', ['-std=c++20', '-O1', generator, ...flags, '-o', binary]);
+  fs.mkdirSync(path.dirname(target), { recursive: true });
+  const before = fs.existsSync(target) ? fs.readFileSync(target) : null;
+  run(binary, [target]);
+  fs.writeFileSync(stampFile, stamp);
+  return before !== null && before.equals(fs.readFileSync(target)) ? 0 : 1;
+}
+
+function vendorAddonApi() {
+  let dir;
+  try {
+    dir = path.dirname(require.resolve('node-addon-api/package.json', { paths: [packageDir] }));
+  } catch {
+    fail('node-addon-api is not installed: run npm install in node/ first');
+  }
+  let changed = 0;
+  for (const name of kAddonApiFiles) {
+    changed += put(path.join(vendorDir, 'node-addon-api', name), fs.readFileSync(path.join(dir, name)));
+  }
+  return changed;
+}
+
+// Refreshes vendor/ and the licence files from the checkout. Returns the
+// number of files written, or -1 when there is no checkout to copy from.
 function vendor() {
   if (!inCheckout()) return -1;
   let changed = 0;
   for (const [dir, keep] of kParts) {
     changed += syncDir(path.join(repoDir, dir), path.join(vendorDir, dir), keep);
   }
+  changed += generateTables();
+  changed += vendorAddonApi();
+  for (const name of kLicenseFiles) {
+    changed += put(path.join(packageDir, name), fs.readFileSync(path.join(repoDir, name)));
+  }
   return changed;
 }
 
-module.exports = { vendor, vendorDir };
+module.exports = { vendor, vendorDir, inCheckout };
 
 if (require.main === module) {
   if (vendor() < 0 && !fs.existsSync(path.join(vendorDir, 'include', 'quendra.h'))) {
-    console.error(`quendra: no library sources in ${repoDir}/src or ${vendorDir}`);
-    process.exit(1);
+    fail(`no library sources in ${repoDir}/src or ${vendorDir}`);
   }
 }
