@@ -16,8 +16,17 @@ work="${3:-$root/build-identity}"
 jobs="${JOBS:-2}"
 fail() { echo "identity: $*" >&2; exit 1; }
 
-git -C "$root" cat-file -e "$base^{commit}" 2>/dev/null ||
-  fail "revision $base is not in this clone (a shallow clone?): fetch it, or name another with IDENTITY_BASE"
+# A shallow clone may lack the base: fetch it when the remote can give it,
+# and otherwise say so and check nothing (there is no earlier build to hold
+# this one to).
+if ! git -C "$root" cat-file -e "$base^{commit}" 2>/dev/null; then
+  git -C "$root" fetch --quiet --depth=1 origin "$base" 2>/dev/null || true
+  if ! git -C "$root" cat-file -e "$base^{commit}" 2>/dev/null; then
+    echo "identity: skipped: revision $base is not in this clone and cannot be fetched" \
+      "(name another with IDENTITY_BASE)" >&2
+    exit 0
+  fi
+fi
 mkdir -p "$work"
 
 # The old library, from the base revision's sources (exported once).
