@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "fields.h"
+#include "path_rules.h"
 #include "quendra.h"
 #include "size.h"
 #include "unicode.h"
@@ -142,6 +143,8 @@ struct Outcome {
   bool pruned = false;
   bool fits = true;
   Stats stats;
+  // What exclusion and redaction did, reported when the options named them.
+  std::optional<path_rules::Counts> rules;
 };
 
 constexpr std::string_view kTextStart = R"({"ok":true,"text":")";
@@ -191,7 +194,12 @@ void append_report(Buffer& out, const Outcome& o) {
     count(R"(,"items":)", d.items);
     out.push_back('}');
   }
-  out.append("]}}");
+  out.push_back(']');
+  if (o.rules) {
+    count(R"(,"values_redacted":)", o.rules->values_redacted);
+    count(R"(,"values_excluded":)", o.rules->values_excluded);
+  }
+  out.append("}}");
 }
 
 // Room for a report: its fixed part, and its lists.
@@ -249,7 +257,10 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   Format input_format = Format::Json;
   auto read = read_document(input, options.input_format, arena, input_format);
   if (!read.ok()) return read.error();
-  Value document = read.value();
+  // Root, exclusion and redaction: everything after sees their document.
+  auto ruled = path_rules::apply(read.value(), options, arena);
+  if (!ruled.ok()) return ruled.error();
+  Value document = ruled->document;
 
   // The effective output format and layout; YAML is indented by at least 2.
   const Format format = options.format == Format::Auto ? input_format : options.format;
@@ -260,6 +271,7 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   o.format = format;
   o.input_format = input_format;
   o.max_chars = options.max_chars;
+  if (options.reports_rules) o.rules = ruled->counts;
   // The document as it is: JSON is measured without writing it and written
   // only when it fits; YAML is written straight into the envelope and
   // counted as it goes, and that envelope is dropped when it does not fit.
@@ -333,6 +345,7 @@ std::string Error::to_string() const {
     }
     std::string operator()(const InputNotYaml& e) const { return "invalid YAML input: " + e.message; }
     std::string operator()(const OutputTooLarge&) const { return "output too large to render"; }
+    std::string operator()(const RootNotFound& e) const { return "root not found: " + e.pointer; }
   };
   return std::visit(Render{}, record);
 }

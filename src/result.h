@@ -40,15 +40,18 @@ struct Error {
     std::string message;
   };
   struct OutputTooLarge {};  // the text could not be held (a huge indent)
+  struct RootNotFound {      // the root option names nothing in the document
+    std::string pointer;     // the pointer up to its first missing segment
+  };
 
   using Record = std::variant<InputNotUtf8, OptionsNotUtf8, OptionsNotJson, BadOptions,
-                              InputNotJson, InputNotYaml, OutputTooLarge>;
+                              InputNotJson, InputNotYaml, OutputTooLarge, RootNotFound>;
   Record record;
 
   // "input is not valid UTF-8", "options are not valid UTF-8",
   // "invalid options JSON: " + parse error, "invalid options: " + message,
   // "invalid JSON input: " + parse error, "invalid YAML input: " + message,
-  // "output too large to render".
+  // "output too large to render", "root not found: " + pointer.
   std::string to_string() const;
 };
 

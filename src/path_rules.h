@@ -1,0 +1,45 @@
+// What of a document goes in and what never comes out, decided by the
+// request's options and applied once to the tree as read, before anything
+// is measured:
+//  1. root: the document becomes the value at a JSON Pointer;
+//  2. exclude: the members and array items at these paths are removed;
+//  3. redaction: the values at the redact_paths, and with redact the values
+//     of sensitive keys, become "[redacted]"; with redact, the secrets
+//     inside the remaining strings are replaced too (secrets.h).
+// Paths are matched as protect matches them (protect.h), from the root
+// chosen. The rules know nothing of budgets.
+#ifndef QUENDRA_PATH_RULES_H_
+#define QUENDRA_PATH_RULES_H_
+
+#include <cstddef>
+#include <string_view>
+
+#include "options.h"
+#include "result.h"
+#include "value.h"
+
+namespace quendra::path_rules {
+
+// What stands where a value or a secret was.
+inline constexpr std::string_view kRedacted = "[redacted]";
+
+// What the rules did, for the report.
+struct Counts {
+  std::size_t values_redacted = 0;  // values and substrings replaced
+  std::size_t values_excluded = 0;  // members and items removed
+};
+
+struct Ruled {
+  Value document;
+  Counts counts;
+};
+
+// Applies the rules of `options` to `document`. The nodes the rules make
+// live in `arena`; the rest are shared with `document`, which is not
+// changed. Without rules `document` comes back as it is, at no cost. Fails
+// with Error::RootNotFound when the root pointer names nothing.
+Result<Ruled, Error> apply(const Value& document, const Options& options, Arena& arena);
+
+}  // namespace quendra::path_rules
+
+#endif  // QUENDRA_PATH_RULES_H_

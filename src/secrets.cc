@@ -1,0 +1,258 @@
+#include "secrets.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "fields.h"
+#include "unicode.h"
+
+namespace quendra::secrets {
+namespace {
+
+// Key words that make a key sensitive on their own, and pairs of words that
+// do so in sequence.
+constexpr std::string_view kSensitiveWords[] = {
+    "password", "passwd", "secret", "token",       "apikey",      "auth",
+    "authorization", "credential", "credentials", "cookie", "sessionid"};
+constexpr std::pair<std::string_view, std::string_view> kSensitivePairs[] = {
+    {"api", "key"}, {"access", "key"}, {"private", "key"}, {"session", "id"}};
+
+// What a byte can start: the one matcher worth calling there.
+enum Start : std::uint8_t {
+  kNothing,
+  kScheme,  // B, b: Bearer or Basic
+  kUrl,     // ':' of "://"
+  kPem,     // '-' of "-----BEGIN "
+  kAws,     // A: AKIA or ASIA
+  kForge,   // g: ghp_ and the like, github_pat_, glpat-
+  kSlack,   // x: xoxb- and the like
+  kJwt,     // the J of "eyJ", which the two bytes before it complete
+};
+
+constexpr std::array<std::uint8_t, 256> kStarts = [] {
+  std::array<std::uint8_t, 256> t{};
+  t['B'] = t['b'] = kScheme;
+  t[':'] = kUrl;
+  t['-'] = kPem;
+  t['A'] = kAws;
+  t['g'] = kForge;
+  t['x'] = kSlack;
+  t['J'] = kJwt;
+  return t;
+}();
+
+bool is_upper_or_digit(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool is_alnum(unsigned char c) { return is_upper_or_digit(c) || (c >= 'a' && c <= 'z'); }
+// The base64url alphabet; the characters of GitHub tokens are these but '-'.
+bool is_base64url(unsigned char c) { return is_alnum(c) || c == '-' || c == '_'; }
+bool is_word(unsigned char c) { return is_alnum(c) || c == '_'; }
+bool is_slack(unsigned char c) { return is_alnum(c) || c == '-'; }
+
+// One pass over a text, appending the spans it finds.
+class Scanner {
+ public:
+  Scanner(std::string_view text, std::vector<Span>& out) : t_(text), out_(out) {}
+
+  void run() {
+    const auto* p = reinterpret_cast<const unsigned char*>(t_.data());
+    const std::size_t n = t_.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      switch (kStarts[p[i]]) {
+        case kNothing: break;
+        case kScheme: scheme(i); break;
+        case kUrl: url(i); break;
+        case kPem: pem(i); break;
+        case kAws: aws(i); break;
+        case kForge: forge(i); break;
+        case kSlack: slack(i); break;
+        case kJwt: jwt(i); break;
+      }
+    }
+  }
+
+ private:
+  unsigned char at(std::size_t i) const { return static_cast<unsigned char>(t_[i]); }
+  bool has(std::size_t i, std::string_view s) const { return t_.substr(i).starts_with(s); }
+
+  // The end of the run of bytes from `i` that `ok` accepts.
+  template <typename Ok>
+  std::size_t run_of(std::size_t i, Ok ok) const {
+    while (i < t_.size() && ok(at(i))) ++i;
+    return i;
+  }
+
+  // Whether the character at `i` is white space; `next` is set past it.
+  bool white_space(std::size_t i, std::size_t& next) const {
+    const unsigned char c = at(i);
+    next = i + 1;
+    if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');
+    next = i;
+    return unicode::is_white_space(unicode::decode(t_, next));
+  }
+
+  void add(std::size_t begin, std::size_t end) { out_.push_back(Span{begin, end}); }
+
+  // "Bearer X" or "Basic X", the scheme in any case and standing as a word
+  // of its own: X, up to the next white space, quote or the end.
+  void scheme(std::size_t i) {
+    if (i > 0 && is_alnum(at(i - 1))) return;
+    std::size_t k = i;
+    for (std::string_view word : {"bearer", "basic"}) {
+      if (t_.size() - i > word.size() &&
+          std::equal(word.begin(), word.end(), t_.begin() + static_cast<std::ptrdiff_t>(i),
+                     [](char w, char c) { return w == (c | 0x20); })) {
+        k = i + word.size();
+        break;
+      }
+    }
+    if (k == i || (at(k) != ' ' && at(k) != '\t')) return;
+    k = run_of(k, [](unsigned char c) { return c == ' ' || c == '\t'; });
+    const std::size_t begin = k;
+    while (k < t_.size() && at(k) != '"' && at(k) != '\'') {
+      std::size_t next;
+      if (white_space(k, next)) break;
+      k = next;
+    }
+    if (k > begin) add(begin, k);
+  }
+
+  // "://user:password@": the password, from the first ':' of the part
+  // before the last '@' of the authority to that '@'.
+  void url(std::size_t i) {
+    if (!has(i, "://")) return;
+    std::size_t colon = 0, last_at = 0;
+    for (std::size_t k = i + 3; k < t_.size();) {
+      const unsigned char c = at(k);
+      if (c == '/' || c == '?' || c == '#' || c == '"' || c == '\'' || c == '<' || c == '>') break;
+      std::size_t next;
+      if (white_space(k, next)) break;
+      if (c == ':' && colon == 0) colon = k;
+      if (c == '@') last_at = k;
+      k = next;
+    }
+    if (colon != 0 && colon + 1 < last_at) add(colon + 1, last_at);
+  }
+
+  // "eyJ" and base64url, '.', base64url, '.', base64url possibly empty.
+  void jwt(std::size_t i) {
+    if (i < 2 || at(i - 2) != 'e' || at(i - 1) != 'y') return;
+    std::size_t k = run_of(i + 1, is_base64url);
+    if (k >= t_.size() || at(k) != '.') return;
+    const std::size_t second = k + 1;
+    k = run_of(second, is_base64url);
+    if (k == second || k >= t_.size() || at(k) != '.') return;
+    add(i - 2, run_of(k + 1, is_base64url));
+  }
+
+  // "-----BEGIN <label>PRIVATE KEY-----" through the end of the next
+  // "-----END ...-----" line, or through the end of the text without one.
+  void pem(std::size_t i) {
+    constexpr std::string_view kBegin = "-----BEGIN ";
+    if (!has(i, kBegin)) return;
+    const std::size_t label = i + kBegin.size();
+    const std::size_t k =
+        run_of(label, [](unsigned char c) { return is_upper_or_digit(c) || c == ' '; });
+    if (!t_.substr(label, k - label).ends_with("PRIVATE KEY") || !has(k, "-----")) return;
+    add(i, block_end(k + 5));
+  }
+
+  // The end of the first END line at or after `from`, or of the text. Many
+  // BEGIN lines before one END line ask for the same one: the answer is
+  // kept so that no byte is searched twice.
+  std::size_t block_end(std::size_t from) {
+    if (!end_known_ || from < end_searched_from_ || from > end_line_) {
+      end_known_ = true;
+      end_searched_from_ = from;
+      const std::size_t line = t_.find("-----END ", from);
+      end_line_ = line == std::string_view::npos ? t_.size() : line;
+      const std::size_t close =
+          line == std::string_view::npos ? line : t_.find("-----", line + 9);
+      block_end_ = close == std::string_view::npos ? t_.size() : close + 5;
+    }
+    return block_end_;
+  }
+
+  // "AKIA" or "ASIA" and 16 capitals or digits.
+  void aws(std::size_t i) {
+    if (t_.size() - i < 20 || !(has(i, "AKIA") || has(i, "ASIA"))) return;
+    if (run_of(i + 4, is_upper_or_digit) >= i + 20) add(i, i + 20);
+  }
+
+  // GitHub's ghp_, gho_, ghu_, ghs_, ghr_ and github_pat_ tokens, GitLab's
+  // glpat- tokens: the prefix and the token's characters after it.
+  void forge(std::size_t i) {
+    std::size_t k = i;
+    bool dash = false;
+    if (t_.size() - i > 4 && at(i + 1) == 'h' && std::string_view("pousr").find(static_cast<char>(at(i + 2))) !=
+                                                     std::string_view::npos && at(i + 3) == '_') {
+      k = i + 4;
+    } else if (has(i, "github_pat_")) {
+      k = i + 11;
+    } else if (has(i, "glpat-")) {
+      k = i + 6;
+      dash = true;
+    } else {
+      return;
+    }
+    const std::size_t end = dash ? run_of(k, is_base64url) : run_of(k, is_word);
+    if (end > k) add(i, end);
+  }
+
+  // Slack's xoxa-, xoxb-, xoxp- and xoxr- tokens.
+  void slack(std::size_t i) {
+    if (t_.size() - i <= 5 || !has(i, "xox") || std::string_view("abpr").find(t_[i + 3]) ==
+                                                    std::string_view::npos || at(i + 4) != '-') {
+      return;
+    }
+    const std::size_t end = run_of(i + 5, is_slack);
+    if (end > i + 5) add(i, end);
+  }
+
+  std::string_view t_;
+  std::vector<Span>& out_;
+  bool end_known_ = false;
+  std::size_t end_searched_from_ = 0, end_line_ = 0, block_end_ = 0;
+};
+
+}  // namespace
+
+bool sensitive_key(std::string_view key) {
+  WordReader reader(key);
+  std::string word, previous;
+  while (reader.next(word)) {
+    if (std::find(std::begin(kSensitiveWords), std::end(kSensitiveWords), word) !=
+        std::end(kSensitiveWords)) {
+      return true;
+    }
+    for (const auto& [first, second] : kSensitivePairs) {
+      if (previous == first && word == second) return true;
+    }
+    previous.swap(word);
+  }
+  return false;
+}
+
+void find(std::string_view text, std::vector<Span>& out) {
+  const std::size_t first = out.size();
+  Scanner(text, out).run();
+  if (out.size() - first < 2) return;
+  // A token is found at its 'J' after the bytes that begin it, and a URL's
+  // password after its ':'; order the spans, then merge overlapping ones.
+  const auto begin = out.begin() + static_cast<std::ptrdiff_t>(first);
+  std::stable_sort(begin, out.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  auto merged = begin;
+  for (auto it = begin + 1; it != out.end(); ++it) {
+    if (it->begin < merged->end) {
+      merged->end = std::max(merged->end, it->end);
+    } else {
+      *++merged = *it;
+    }
+  }
+  out.erase(merged + 1, out.end());
+}
+
+}  // namespace quendra::secrets
