@@ -1,6 +1,9 @@
 #include "path_rules.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,10 +72,27 @@ Result<Value, Error> resolve(const Value& document, std::string_view pointer) {
   return at;
 }
 
-// One walk over the tree applying exclusion and redaction. A container is
-// copied only when something below it changes; its path (kept only when
-// there are patterns to match) spells members by their keys and items as
-// "*", as protect patterns read it.
+// Whether two keys are equal, compared in words of 8 bytes where they are
+// that long: keys are short, and a call of memcmp costs more than the test.
+bool same(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8) return std::equal(a.begin(), a.end(), b.begin());
+  std::uint64_t x, y;
+  for (std::size_t at : {std::size_t{0}, n - 8}) {
+    std::memcpy(&x, a.data() + at, 8);
+    std::memcpy(&y, b.data() + at, 8);
+    if (x != y) return false;
+  }
+  return n <= 16 || std::memcmp(a.data() + 8, b.data() + 8, n - 16) == 0;
+}
+
+// One walk over the tree applying exclusion and redaction. A container that
+// changes is edited in its own storage (the request's, made by the reader):
+// its children that stay move down over those removed, and its handle is
+// cut to their count. The path of a node (kept only when there are patterns
+// to match) spells members by their keys and items as "*", as protect
+// patterns read it.
 class Rewriter {
  public:
   Rewriter(const Options& options, Arena& arena)
@@ -81,12 +101,12 @@ class Rewriter {
         redact_(options.redact),
         paths_(!exclude_.empty() || !redact_paths_.empty()),
         arena_(arena),
-        redacted_(Value::string_view(arena, kRedacted)) {}
+        redacted_(Value::string_view(arena, kRedacted)),
+        item_facts_{false, ends_with(exclude_, "*"), ends_with(redact_paths_, "*")} {}
 
   bool active() const { return redact_ || paths_; }
 
-  // Rewrites `value` in place (the handle, never the nodes it points to);
-  // false when nothing in it changed.
+  // Rewrites `value` and what is below it; false when nothing changed.
   bool rewrite(Value& value) {
     switch (value.kind()) {
       case Kind::String: return redact_ && redact_text(value);
@@ -99,13 +119,40 @@ class Rewriter {
   Counts counts;
 
  private:
-  enum class Verdict { Keep, Exclude, Redact };
+  // What the walk needs to know of a key (or of the item segment "*"),
+  // worked out once per distinct key.
+  struct Facts {
+    bool sensitive = false;  // with redact, the member's value is replaced
+    bool may_exclude = false;  // an exclude pattern ends with the segment
+    bool may_redact = false;   // a redact_paths pattern ends with it
+  };
 
-  // The parts of an array item or an object member the walk needs.
-  static std::string_view segment(const Value&) { return "*"; }
-  static std::string_view segment(const Member& m) { return m.key.text(); }
-  static Value& value_of(Value& item) { return item; }
-  static Value& value_of(Member& m) { return m.value; }
+  // Whether the last segment of one of `patterns` matches `segment`.
+  static bool ends_with(const std::vector<Pattern>& patterns, std::string_view segment) {
+    for (const Pattern& p : patterns) {
+      if (p.segments.back() == "*" || p.segments.back() == segment) return true;
+    }
+    return false;
+  }
+
+  // The facts of `key`, remembered for the last key of each slot: the
+  // records of an array repeat their keys over and over.
+  const Facts& facts(std::string_view key) {
+    std::size_t h = key.size();
+    if (!key.empty()) {
+      for (char c : {key.front(), key[key.size() / 2], key.back()}) {
+        h = h * 131 + static_cast<unsigned char>(c);
+      }
+    }
+    KeySlot& slot = key_slots_[h % kKeySlots];
+    if (!slot.known || !same(slot.key, key)) {
+      slot.key = key;
+      slot.known = true;
+      slot.facts = Facts{redact_ && secrets::sensitive_key(key), ends_with(exclude_, key),
+                         ends_with(redact_paths_, key)};
+    }
+    return slot.facts;
+  }
 
   bool matched(const std::vector<Pattern>& patterns) const {
     for (const Pattern& p : patterns) {
@@ -114,58 +161,63 @@ class Rewriter {
     return false;
   }
 
+  enum class Verdict { Keep, Exclude, Redact };
+
   // Whether a child whose path is on path_ goes, is replaced, or stays.
   // Exclusion comes first and wins.
-  template <typename Child>
-  Verdict verdict([[maybe_unused]] const Child& c) const {
-    if (paths_ && matched(exclude_)) return Verdict::Exclude;
-    if (paths_ && matched(redact_paths_)) return Verdict::Redact;
-    if constexpr (std::is_same_v<Child, Member>) {
-      if (redact_ && secrets::sensitive_key(c.key.text())) return Verdict::Redact;
-    }
+  Verdict verdict(const Facts& f) const {
+    if (f.may_exclude && matched(exclude_)) return Verdict::Exclude;
+    if ((f.may_redact && matched(redact_paths_)) || f.sensitive) return Verdict::Redact;
     return Verdict::Keep;
   }
 
   template <typename Child>
   bool rewrite_children(Value& container) {
-    std::span<const Child> in;
+    std::span<Child> in;
     if constexpr (std::is_same_v<Child, Member>) {
-      in = container.members();
+      in = container.mutable_members();
     } else {
-      in = container.items();
+      in = container.mutable_items();
     }
-    std::vector<Child> out;  // filled from the first change on
-    bool changed = false;
+    // From the first change on, the children that stay are written over
+    // those read, in the container's own storage.
+    Child* out = nullptr;
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < in.size(); ++i) {
       Child c = in[i];
-      if (paths_) path_.push_back(segment(c));
-      const Verdict v = verdict(c);
+      Value* value;
+      std::string_view segment = "*";
+      const Facts* f = &item_facts_;
+      if constexpr (std::is_same_v<Child, Member>) {
+        value = &c.value;
+        segment = c.key.text();
+        f = &facts(segment);
+      } else {
+        value = &c;
+      }
+      if (paths_) path_.push_back(segment);
+      const Verdict v = verdict(*f);
       bool differs = true;
       if (v == Verdict::Exclude) {
         ++counts.values_excluded;
       } else if (v == Verdict::Redact) {
         // Exclusion runs before redaction: what it would have removed
         // inside the replaced value counts as removed.
-        if (!exclude_.empty()) count_exclusions(value_of(c));
-        value_of(c) = redacted_;
+        if (!exclude_.empty()) count_exclusions(*value);
+        *value = redacted_;
         ++counts.values_redacted;
       } else {
-        differs = rewrite(value_of(c));
+        differs = rewrite(*value);
       }
       if (paths_) path_.pop_back();
-      if (differs && !changed) {
-        changed = true;
-        out.reserve(in.size());
-        out.assign(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(i));
+      if (differs && out == nullptr) {
+        out = in.data();
+        kept = i;
       }
-      if (changed && v != Verdict::Exclude) out.push_back(c);
+      if (out != nullptr && v != Verdict::Exclude) out[kept++] = c;
     }
-    if (!changed) return false;
-    if constexpr (std::is_same_v<Child, Member>) {
-      container = Value::object(arena_, out);
-    } else {
-      container = Value::array(arena_, out);
-    }
+    if (out == nullptr) return false;
+    container = container.first(kept);
     return true;
   }
 
@@ -187,7 +239,7 @@ class Rewriter {
 
   // Replaces the secrets inside a string; false when it holds none.
   bool redact_text(Value& value) {
-    const std::string_view text = value.text();
+    const std::string_view text = value.text_once(text_);
     spans_.clear();
     secrets::find(text, spans_);
     if (spans_.empty()) return false;
@@ -214,13 +266,22 @@ class Rewriter {
   const bool paths_;  // there are patterns to match
   Arena& arena_;
   const Value redacted_;
+  const Facts item_facts_;
   std::vector<std::string_view> path_;
   std::vector<secrets::Span> spans_;
+  std::string text_;  // the text of a string not decoded yet
+  struct KeySlot {
+    std::string_view key;
+    Facts facts;
+    bool known = false;
+  };
+  static constexpr std::size_t kKeySlots = 256;
+  std::array<KeySlot, kKeySlots> key_slots_{};
 };
 
 }  // namespace
 
-Result<Ruled, Error> apply(const Value& document, const Options& options, Arena& arena) {
+Result<Ruled, Error> apply(Value document, const Options& options, Arena& arena) {
   Ruled ruled{document, {}};
   if (options.root) {
     auto found = resolve(document, *options.root);

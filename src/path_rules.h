@@ -34,11 +34,13 @@ struct Ruled {
   Counts counts;
 };
 
-// Applies the rules of `options` to `document`. The nodes the rules make
-// live in `arena`; the rest are shared with `document`, which is not
-// changed. Without rules `document` comes back as it is, at no cost. Fails
-// with Error::RootNotFound when the root pointer names nothing.
-Result<Ruled, Error> apply(const Value& document, const Options& options, Arena& arena);
+// Applies the rules of `options` to `document`, a tree that the request
+// owns: its containers are edited where they are (the values below the
+// chosen root, that is), and the strings made for redaction live in
+// `arena`. The text the document's strings view is never written. Without
+// rules `document` comes back as it is, at no cost. Fails with
+// Error::RootNotFound when the root pointer names nothing.
+Result<Ruled, Error> apply(Value document, const Options& options, Arena& arena);
 
 }  // namespace quendra::path_rules
 

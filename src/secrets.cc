@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -21,27 +23,69 @@ constexpr std::string_view kSensitiveWords[] = {
 constexpr std::pair<std::string_view, std::string_view> kSensitivePairs[] = {
     {"api", "key"}, {"access", "key"}, {"private", "key"}, {"session", "id"}};
 
-// What a byte can start: the one matcher worth calling there.
+// What a pair of bytes can start: the one matcher worth calling there. A
+// byte that starts a secret is looked at with the byte after it, which rules
+// out most of the places where that byte stands in ordinary text.
 enum Start : std::uint8_t {
   kNothing,
-  kScheme,  // B, b: Bearer or Basic
-  kUrl,     // ':' of "://"
-  kPem,     // '-' of "-----BEGIN "
-  kAws,     // A: AKIA or ASIA
-  kForge,   // g: ghp_ and the like, github_pat_, glpat-
-  kSlack,   // x: xoxb- and the like
-  kJwt,     // the J of "eyJ", which the two bytes before it complete
+  kScheme,  // "be" or "ba" in any case: Bearer or Basic
+  kUrl,     // ":/" of "://"
+  kPem,     // "--" of "-----BEGIN "
+  kAws,     // "AK" or "AS": AKIA or ASIA
+  kForge,   // "gh", "gi" or "gl": ghp_ and the like, github_pat_, glpat-
+  kSlack,   // "xo": xoxb- and the like
+  kJwt,     // "yJ" of "eyJ", which the byte before it completes
 };
 
-constexpr std::array<std::uint8_t, 256> kStarts = [] {
+Start start(unsigned char b, unsigned char next) {
+  const unsigned char bl = b | 0x20, nl = next | 0x20;
+  if (bl == 'b') return nl == 'e' || nl == 'a' ? kScheme : kNothing;
+  switch (b) {
+    case ':': return next == '/' ? kUrl : kNothing;
+    case '-': return next == '-' ? kPem : kNothing;
+    case 'A': return next == 'K' || next == 'S' ? kAws : kNothing;
+    case 'g': return next == 'h' || next == 'i' || next == 'l' ? kForge : kNothing;
+    case 'x': return next == 'o' ? kSlack : kNothing;
+    case 'y': return next == 'J' ? kJwt : kNothing;
+    default: return kNothing;
+  }
+}
+
+// The bytes that start() may not answer kNothing for.
+constexpr std::array<bool, 256> kFirst = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : std::string_view("bB:-Agxy")) t[c] = true;
+  return t;
+}();
+
+// Sixteen bytes at a time (GCC's and Clang's vector types, which become
+// the machine's vector instructions where it has them).
+typedef signed char Lanes __attribute__((vector_size(16)));
+
+Lanes load(const unsigned char* p) {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Lanes whose byte `b`, followed by the byte `next`, may start a secret
+// (start() is not kNothing there): all bits set; the others are 0.
+Lanes candidates(Lanes b, Lanes next) {
+  const Lanes bl = b | 0x20, nl = next | 0x20;
+  return ((bl == 'b') & ((nl == 'e') | (nl == 'a'))) | ((b == ':') & (next == '/')) |
+         ((b == '-') & (next == '-')) | ((b == 'A') & ((next == 'K') | (next == 'S'))) |
+         ((b == 'g') & ((next == 'h') | (next == 'i') | (next == 'l'))) |
+         ((b == 'x') & (next == 'o')) | ((b == 'y') & (next == 'J'));
+}
+
+// How a byte stands in the authority of a URL: it ends it ('/', '?', '#',
+// a quote, an angle bracket, ASCII white space), it may begin a white space
+// character that ends it, or it belongs to it.
+enum : std::uint8_t { kBelongs, kEnds, kMaybeSpace };
+constexpr std::array<std::uint8_t, 256> kAuthority = [] {
   std::array<std::uint8_t, 256> t{};
-  t['B'] = t['b'] = kScheme;
-  t[':'] = kUrl;
-  t['-'] = kPem;
-  t['A'] = kAws;
-  t['g'] = kForge;
-  t['x'] = kSlack;
-  t['J'] = kJwt;
+  for (unsigned char c : std::string_view("/?#\"'<> \t\n\v\f\r")) t[c] = kEnds;
+  for (int c = 0x80; c < 0x100; ++c) t[c] = kMaybeSpace;
   return t;
 }();
 
@@ -60,21 +104,58 @@ class Scanner {
   void run() {
     const auto* p = reinterpret_cast<const unsigned char*>(t_.data());
     const std::size_t n = t_.size();
-    for (std::size_t i = 0; i < n; ++i) {
-      switch (kStarts[p[i]]) {
-        case kNothing: break;
-        case kScheme: scheme(i); break;
-        case kUrl: url(i); break;
-        case kPem: pem(i); break;
-        case kAws: aws(i); break;
-        case kForge: forge(i); break;
-        case kSlack: slack(i); break;
-        case kJwt: jwt(i); break;
+    constexpr std::size_t kLanes = sizeof(Lanes);
+    if (n <= kLanes) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (kFirst[p[i]]) match(i);
+      }
+      return;
+    }
+    // Lanes of 16 bytes while the byte after each lane's can be loaded; the
+    // last lanes overlap those before, whose bytes are not matched again;
+    // the last byte starts nothing.
+    std::size_t i = 0;
+    for (; n - i > kLanes; i += kLanes) scan(p + i, i, 0);
+    scan(p + n - kLanes - 1, n - kLanes - 1, i - (n - kLanes - 1));
+  }
+
+ private:
+  // Matches at the places among the 16 bytes at `lanes` (the text's from
+  // `offset`, and one more byte) where a secret may start, from lane
+  // `first` on. Such places are rare: the check stays small enough to be
+  // inlined, the matching not.
+  void scan(const unsigned char* lanes, std::size_t offset, std::size_t first) {
+    const Lanes found = candidates(load(lanes), load(lanes + 1));
+    std::uint64_t halves[2];
+    std::memcpy(halves, &found, sizeof halves);
+    if ((halves[0] | halves[1]) != 0) match_lanes(halves, offset, first);
+  }
+
+  [[gnu::noinline]] void match_lanes(const std::uint64_t (&halves)[2], std::size_t offset,
+                                     std::size_t first) {
+    for (std::size_t h = 0; h < 2; ++h) {
+      for (std::uint64_t bits = halves[h]; bits != 0;) {
+        const std::size_t lane = static_cast<std::size_t>(std::countr_zero(bits)) / 8;
+        bits &= ~(std::uint64_t{0xFF} << (8 * lane));
+        if (8 * h + lane >= first) match(offset + 8 * h + lane);
       }
     }
   }
 
- private:
+  // Calls the matcher that the bytes at `i` ask for, if any.
+  void match(std::size_t i) {
+    switch (start(at(i), i + 1 < t_.size() ? at(i + 1) : 0)) {
+      case kNothing: break;
+      case kScheme: scheme(i); break;
+      case kUrl: url(i); break;
+      case kPem: pem(i); break;
+      case kAws: aws(i); break;
+      case kForge: forge(i); break;
+      case kSlack: slack(i); break;
+      case kJwt: jwt(i + 1); break;
+    }
+  }
+
   unsigned char at(std::size_t i) const { return static_cast<unsigned char>(t_[i]); }
   bool has(std::size_t i, std::string_view s) const { return t_.substr(i).starts_with(s); }
 
@@ -127,9 +208,8 @@ class Scanner {
     std::size_t colon = 0, last_at = 0;
     for (std::size_t k = i + 3; k < t_.size();) {
       const unsigned char c = at(k);
-      if (c == '/' || c == '?' || c == '#' || c == '"' || c == '\'' || c == '<' || c == '>') break;
-      std::size_t next;
-      if (white_space(k, next)) break;
+      std::size_t next = k + 1;
+      if (kAuthority[c] == kEnds || (kAuthority[c] == kMaybeSpace && white_space(k, next))) break;
       if (c == ':' && colon == 0) colon = k;
       if (c == '@') last_at = k;
       k = next;

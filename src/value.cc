@@ -250,6 +250,17 @@ std::string_view Value::decode_deferred() const {
   return {out, length()};
 }
 
+std::string_view Value::text_once(std::string& scratch) const {
+  if (kind() != Kind::String || (head_ & kBoxed) == 0 ||
+      static_cast<const StringBox*>(ptr_)->data != nullptr) {
+    return text();
+  }
+  const auto* box = static_cast<const DeferredBox*>(ptr_);
+  scratch.resize(length());
+  box->decode(box->source, scratch.data());
+  return scratch;
+}
+
 Value Value::array(Arena& arena, std::span<const Value> items) {
   if (items.empty()) return array();
   return Value(Kind::Array, 0, items.size(), container(arena, items));
