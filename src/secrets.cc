@@ -95,6 +95,9 @@ bool is_alnum(unsigned char c) { return is_upper_or_digit(c) || (c >= 'a' && c <
 bool is_base64url(unsigned char c) { return is_alnum(c) || c == '-' || c == '_'; }
 bool is_word(unsigned char c) { return is_alnum(c) || c == '_'; }
 bool is_slack(unsigned char c) { return is_alnum(c) || c == '-'; }
+bool one_of(unsigned char c, std::string_view set) {
+  return set.find(static_cast<char>(c)) != std::string_view::npos;
+}
 
 // One pass over a text, appending the spans it finds.
 class Scanner {
@@ -217,15 +220,30 @@ class Scanner {
     if (colon != 0 && colon + 1 < last_at) add(colon + 1, last_at);
   }
 
+  // A run of bytes of one class, as far as it goes.
+  struct Run {
+    std::size_t begin = 0, end = 0;
+  };
+
+  // run_of(i, Ok), answered from `known` when `i` stands inside the run it
+  // holds, which then ends where that one does: a text such as "eyJeyJeyJ..."
+  // or "ghp_ghp_ghp_..." starts a token at every few bytes, and each would
+  // otherwise read the whole run again.
+  template <bool (*Ok)(unsigned char)>
+  std::size_t run_end(std::size_t i, Run& known) const {
+    if (i < known.begin || i >= known.end) known = Run{i, run_of(i, Ok)};
+    return known.end;
+  }
+
   // "eyJ" and base64url, '.', base64url, '.', base64url possibly empty.
   void jwt(std::size_t i) {
     if (i < 2 || at(i - 2) != 'e' || at(i - 1) != 'y') return;
-    std::size_t k = run_of(i + 1, is_base64url);
+    std::size_t k = run_end<is_base64url>(i + 1, base64url_);
     if (k >= t_.size() || at(k) != '.') return;
     const std::size_t second = k + 1;
-    k = run_of(second, is_base64url);
+    k = run_end<is_base64url>(second, base64url_);
     if (k == second || k >= t_.size() || at(k) != '.') return;
-    add(i - 2, run_of(k + 1, is_base64url));
+    add(i - 2, run_end<is_base64url>(k + 1, base64url_));
   }
 
   // "-----BEGIN <label>PRIVATE KEY-----" through the end of the next
@@ -259,41 +277,41 @@ class Scanner {
   // "AKIA" or "ASIA" and 16 capitals or digits.
   void aws(std::size_t i) {
     if (t_.size() - i < 20 || !(has(i, "AKIA") || has(i, "ASIA"))) return;
-    if (run_of(i + 4, is_upper_or_digit) >= i + 20) add(i, i + 20);
+    for (std::size_t k = i + 4; k < i + 20; ++k) {
+      if (!is_upper_or_digit(at(k))) return;
+    }
+    add(i, i + 20);
   }
 
   // GitHub's ghp_, gho_, ghu_, ghs_, ghr_ and github_pat_ tokens, GitLab's
   // glpat- tokens: the prefix and the token's characters after it.
   void forge(std::size_t i) {
-    std::size_t k = i;
-    bool dash = false;
-    if (t_.size() - i > 4 && at(i + 1) == 'h' && std::string_view("pousr").find(static_cast<char>(at(i + 2))) !=
-                                                     std::string_view::npos && at(i + 3) == '_') {
-      k = i + 4;
-    } else if (has(i, "github_pat_")) {
-      k = i + 11;
+    std::size_t end;
+    if (has(i, "github_pat_")) {
+      end = run_end<is_word>(i + 11, word_);
+      if (end > i + 11) add(i, end);
     } else if (has(i, "glpat-")) {
-      k = i + 6;
-      dash = true;
-    } else {
-      return;
+      end = run_end<is_base64url>(i + 6, base64url_);
+      if (end > i + 6) add(i, end);
+    } else if (t_.size() - i > 4 && at(i + 1) == 'h' && one_of(at(i + 2), "pousr") &&
+               at(i + 3) == '_') {
+      end = run_end<is_word>(i + 4, word_);
+      if (end > i + 4) add(i, end);
     }
-    const std::size_t end = dash ? run_of(k, is_base64url) : run_of(k, is_word);
-    if (end > k) add(i, end);
   }
 
   // Slack's xoxa-, xoxb-, xoxp- and xoxr- tokens.
   void slack(std::size_t i) {
-    if (t_.size() - i <= 5 || !has(i, "xox") || std::string_view("abpr").find(t_[i + 3]) ==
-                                                    std::string_view::npos || at(i + 4) != '-') {
+    if (t_.size() - i <= 5 || !has(i, "xox") || !one_of(at(i + 3), "abpr") || at(i + 4) != '-') {
       return;
     }
-    const std::size_t end = run_of(i + 5, is_slack);
+    const std::size_t end = run_end<is_slack>(i + 5, slack_);
     if (end > i + 5) add(i, end);
   }
 
   std::string_view t_;
   std::vector<Span>& out_;
+  Run base64url_, word_, slack_;  // the last run of each class read
   bool end_known_ = false;
   std::size_t end_searched_from_ = 0, end_line_ = 0, block_end_ = 0;
 };
