@@ -1,9 +1,10 @@
 // What root, exclusion and redaction cost on the generated web-API document:
 // the pass alone (after parsing, before anything is measured) against the
 // whole shrink without the options, and the whole shrink with them. Each
-// figure is the best of a few runs; each configuration runs in a child
-// process, so that its peak resident size is its own.
-//   rules_bench [MB]    (default 20)
+// figure is the best of five runs in the process's CPU time; each
+// configuration runs in a child process, so that its peak resident size is
+// its own.
+//   rules_bench [MB [OPTIONS]]    (default 20 MB, redaction and four patterns to exclude)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +27,7 @@ double now() { return quendra::bench::Stamp::now().cpu; }
 
 constexpr const char* kPlain = R"({"max_chars":10000,"indent":0})";
 // Redaction with the built-in rules, and a few patterns to exclude.
-const char* kRules =
+constexpr const char* kRules =
     R"({"max_chars":10000,"indent":0,"redact":true,)"
     R"("exclude":["owner/avatar_url","/items/*/node_id","license","topics"]})";
 
@@ -38,7 +39,7 @@ struct Figures {
 
 // `what`: 0 the plain shrink, 1 the shrink with the rules, 2 the rules'
 // pass alone (timed between parsing and measuring).
-Figures measure(const std::string& doc, int what) {
+Figures measure(const std::string& doc, int what, const char* rules) {
   const long base = quendra::bench::peak_kb();
   Figures f;
   f.seconds = 1e9;
@@ -48,7 +49,7 @@ Figures measure(const std::string& doc, int what) {
       quendra::Value v = quendra::json::parse(doc, arena).value();
       quendra::Arena options_arena;
       auto options =
-          quendra::Options::from_value(quendra::json::parse(kRules, options_arena).value()).value();
+          quendra::Options::from_value(quendra::json::parse(rules, options_arena).value()).value();
       const double t0 = now();
       auto ruled = quendra::path_rules::apply(v, options, arena);
       f.seconds = std::min(f.seconds, now() - t0);
@@ -56,7 +57,7 @@ Figures measure(const std::string& doc, int what) {
       f.excluded = ruled->counts.values_excluded;
     } else {
       const double t0 = now();
-      const std::string envelope = quendra::shrink(doc, what == 0 ? kPlain : kRules);
+      const std::string envelope = quendra::shrink(doc, what == 0 ? kPlain : rules);
       f.seconds = std::min(f.seconds, now() - t0);
       if (envelope.find("\"ok\":true") == std::string::npos) std::abort();
     }
@@ -66,13 +67,13 @@ Figures measure(const std::string& doc, int what) {
   return f;
 }
 
-Figures measure_apart(const std::string& doc, int what) {
+Figures measure_apart(const std::string& doc, int what, const char* rules) {
   int fds[2];
   if (pipe(fds) != 0) std::abort();
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    const Figures f = measure(doc, what);
+    const Figures f = measure(doc, what, rules);
     if (write(fds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) std::_Exit(1);
     std::_Exit(0);
   }
@@ -89,14 +90,13 @@ Figures measure_apart(const std::string& doc, int what) {
 
 int main(int argc, char** argv) {
   const std::size_t mb = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
-  if (argc > 2) kRules = argv[2];
-  if (argc > 3) { for (int i = 0; i < 5; ++i) measure(quendra::bench::api_document(mb << 20), 2); return 0; }
+  const char* rules = argc > 2 ? argv[2] : kRules;
   const std::string doc = quendra::bench::api_document(mb << 20);
-  const Figures plain = measure_apart(doc, 0);
-  const Figures ruled = measure_apart(doc, 1);
-  const Figures pass = measure_apart(doc, 2);
+  const Figures plain = measure_apart(doc, 0, rules);
+  const Figures ruled = measure_apart(doc, 1, rules);
+  const Figures pass = measure_apart(doc, 2, rules);
   std::printf("web-API document, %.1f MB; options %s\n", static_cast<double>(doc.size()) / (1 << 20),
-              kRules);
+              rules);
   std::printf("%-28s %9s %12s %11s\n", "", "seconds", "/ plain", "peak/input");
   std::printf("%-28s %9.3f %12s %10.2fx\n", "shrink, no rules", plain.seconds, "", plain.peak_ratio);
   std::printf("%-28s %9.3f %11.2fx %10.2fx\n", "shrink, with the rules", ruled.seconds,
