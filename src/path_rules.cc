@@ -288,6 +288,7 @@ Result<Ruled, Error> apply(Value document, const Options& options, Arena& arena)
     if (!found.ok()) return found.error();
     ruled.document = found.value();
   }
+  if (!options.redact && options.exclude.empty() && options.redact_paths.empty()) return ruled;
   Rewriter rewriter(options, arena);
   if (rewriter.active()) {
     rewriter.rewrite(ruled.document);

@@ -51,7 +51,7 @@ Start start(unsigned char b, unsigned char next) {
   }
 }
 
-// The bytes that start() may not answer kNothing for.
+// The bytes for which start() may answer something but kNothing.
 constexpr std::array<bool, 256> kFirst = [] {
   std::array<bool, 256> t{};
   for (unsigned char c : std::string_view("bB:-Agxy")) t[c] = true;
@@ -134,6 +134,7 @@ class Scanner {
     if ((halves[0] | halves[1]) != 0) match_lanes(halves, offset, first);
   }
 
+  // The matching of scan(), kept out of its loop.
   [[gnu::noinline]] void match_lanes(const std::uint64_t (&halves)[2], std::size_t offset,
                                      std::size_t first) {
     for (std::size_t h = 0; h < 2; ++h) {
