@@ -80,12 +80,15 @@ Lanes candidates(Lanes b, Lanes next) {
 
 // How a byte stands in the authority of a URL: it ends it ('/', '?', '#',
 // a quote, an angle bracket, ASCII white space), it may begin a white space
-// character that ends it, or it belongs to it.
-enum : std::uint8_t { kBelongs, kEnds, kMaybeSpace };
+// character that ends it, it is a ':' or an '@', or it is any other byte of
+// it.
+enum : std::uint8_t { kBelongs, kEnds, kMaybeSpace, kColon, kAt };
 constexpr std::array<std::uint8_t, 256> kAuthority = [] {
   std::array<std::uint8_t, 256> t{};
   for (unsigned char c : std::string_view("/?#\"'<> \t\n\v\f\r")) t[c] = kEnds;
   for (int c = 0x80; c < 0x100; ++c) t[c] = kMaybeSpace;
+  t[':'] = kColon;
+  t['@'] = kAt;
   return t;
 }();
 
@@ -208,15 +211,20 @@ class Scanner {
   // "://user:password@": the password, from the first ':' of the part
   // before the last '@' of the authority to that '@'.
   void url(std::size_t i) {
-    if (!has(i, "://")) return;
+    if (i + 2 >= t_.size() || at(i + 2) != '/') return;
     std::size_t colon = 0, last_at = 0;
-    for (std::size_t k = i + 3; k < t_.size();) {
-      const unsigned char c = at(k);
-      std::size_t next = k + 1;
-      if (kAuthority[c] == kEnds || (kAuthority[c] == kMaybeSpace && white_space(k, next))) break;
-      if (c == ':' && colon == 0) colon = k;
-      if (c == '@') last_at = k;
-      k = next;
+    for (std::size_t k = i + 3; k < t_.size(); ++k) {
+      const std::uint8_t kind = kAuthority[at(k)];
+      if (kind == kBelongs) continue;
+      if (kind == kColon) {
+        if (colon == 0) colon = k;
+      } else if (kind == kAt) {
+        last_at = k;
+      } else {
+        std::size_t next;
+        if (kind == kEnds || white_space(k, next)) break;
+        k = next - 1;
+      }
     }
     if (colon != 0 && colon + 1 < last_at) add(colon + 1, last_at);
   }
