@@ -257,10 +257,10 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   Format input_format = Format::Json;
   auto read = read_document(input, options.input_format, arena, input_format);
   if (!read.ok()) return read.error();
+  Value document = read.value();
   // Root, exclusion and redaction: everything after sees their document.
-  auto ruled = path_rules::apply(read.value(), options, arena);
-  if (!ruled.ok()) return ruled.error();
-  Value document = ruled->document;
+  path_rules::Counts rules;
+  if (auto failed = path_rules::apply(document, options, arena, rules)) return *failed;
 
   // The effective output format and layout; YAML is indented by at least 2.
   const Format format = options.format == Format::Auto ? input_format : options.format;
@@ -271,7 +271,7 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text)
   o.format = format;
   o.input_format = input_format;
   o.max_chars = options.max_chars;
-  if (options.reports_rules) o.rules = ruled->counts;
+  if (options.reports_rules) o.rules = rules;
   // The document as it is: JSON is measured without writing it and written
   // only when it fits; YAML is written straight into the envelope and
   // counted as it goes, and that envelope is dropped when it does not fit.

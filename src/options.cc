@@ -223,7 +223,10 @@ Result<Options, Error> Options::from_value(const Value& value) {
   for (const Member& m : value.members()) {
     const Key* key = nullptr;
     for (const Key& k : kKeys) {
-      if (k.name == m.key.text()) key = &k;
+      if (k.name == m.key.text()) {
+        key = &k;
+        break;
+      }
     }
     if (key == nullptr) return refused("unknown option: " + std::string(m.key.text()));
     if (Refusal why = key->apply(key->name, m.value, o)) return refused(std::move(*why));

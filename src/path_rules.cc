@@ -281,20 +281,19 @@ class Rewriter {
 
 }  // namespace
 
-Result<Ruled, Error> apply(Value document, const Options& options, Arena& arena) {
-  Ruled ruled{document, {}};
+std::optional<Error> apply(Value& document, const Options& options, Arena& arena, Counts& counts) {
   if (options.root) {
     auto found = resolve(document, *options.root);
     if (!found.ok()) return found.error();
-    ruled.document = found.value();
+    document = found.value();
   }
-  if (!options.redact && options.exclude.empty() && options.redact_paths.empty()) return ruled;
+  if (!options.redact && options.exclude.empty() && options.redact_paths.empty()) return std::nullopt;
   Rewriter rewriter(options, arena);
   if (rewriter.active()) {
-    rewriter.rewrite(ruled.document);
-    ruled.counts = rewriter.counts;
+    rewriter.rewrite(document);
+    counts = rewriter.counts;
   }
-  return ruled;
+  return std::nullopt;
 }
 
 }  // namespace quendra::path_rules

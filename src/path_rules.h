@@ -12,6 +12,7 @@
 #define QUENDRA_PATH_RULES_H_
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "options.h"
@@ -29,18 +30,13 @@ struct Counts {
   std::size_t values_excluded = 0;  // members and items removed
 };
 
-struct Ruled {
-  Value document;
-  Counts counts;
-};
-
 // Applies the rules of `options` to `document`, a tree that the request
-// owns: its containers are edited where they are (the values below the
-// chosen root, that is), and the strings made for redaction live in
-// `arena`. The text the document's strings view is never written. Without
-// rules `document` comes back as it is, at no cost. Fails with
-// Error::RootNotFound when the root pointer names nothing.
-Result<Ruled, Error> apply(Value document, const Options& options, Arena& arena);
+// owns: its containers are edited where they are, and the strings made for
+// redaction live in `arena`; the text that the document's strings view is
+// never written. With a root, `document` becomes the value it names, or
+// the call fails with Error::RootNotFound. `counts` receives what exclusion
+// and redaction did. Without rules nothing is done, at no cost.
+std::optional<Error> apply(Value& document, const Options& options, Arena& arena, Counts& counts);
 
 }  // namespace quendra::path_rules
 
