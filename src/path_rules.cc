@@ -240,6 +240,7 @@ class Rewriter {
   // Replaces the secrets inside a string; false when it holds none.
   bool redact_text(Value& value) {
     const std::string_view text = value.text_once(text_);
+    if (text.size() < secrets::kShortest) return false;
     spans_.clear();
     secrets::find(text, spans_);
     if (spans_.empty()) return false;

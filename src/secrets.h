@@ -17,6 +17,10 @@ namespace quendra::secrets {
 // REQUIRES: `key` is valid UTF-8.
 bool sensitive_key(std::string_view key);
 
+// No secret that find() looks for is shorter than this many bytes
+// ("ghp_" and one character).
+inline constexpr std::size_t kShortest = 5;
+
 // A byte range [begin, end) of a text.
 struct Span {
   std::size_t begin = 0;

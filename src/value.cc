@@ -256,9 +256,10 @@ std::string_view Value::text_once(std::string& scratch) const {
     return text();
   }
   const auto* box = static_cast<const DeferredBox*>(ptr_);
-  scratch.resize(length());
+  // The scratch only grows, so that its bytes are not cleared over and over.
+  if (scratch.size() < length()) scratch.resize(length());
   box->decode(box->source, scratch.data());
-  return scratch;
+  return {scratch.data(), length()};
 }
 
 Value Value::array(Arena& arena, std::span<const Value> items) {
