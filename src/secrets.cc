@@ -347,8 +347,8 @@ void find(std::string_view text, std::vector<Span>& out) {
   const std::size_t first = out.size();
   Scanner(text, out).run();
   if (out.size() - first < 2) return;
-  // A token is found at its 'J' after the bytes that begin it, and a URL's
-  // password after its ':'; order the spans, then merge overlapping ones.
+  // A web token is found at the byte after its first, and a URL's password
+  // after its ':'; order the spans, then merge overlapping ones.
   const auto begin = out.begin() + static_cast<std::ptrdiff_t>(first);
   std::stable_sort(begin, out.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
   auto merged = begin;
