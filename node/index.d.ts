@@ -39,6 +39,14 @@ export interface Options {
   protect?: string | readonly string[];
   /** A query: fields whose names or values it mentions rank higher. Any JSON value; its strings and numbers are joined. */
   arguments?: unknown;
+  /** A JSON Pointer ("/data/5", "/a~1b"): the document is replaced by the value it names before anything else. */
+  root?: "" | `/${string}`;
+  /** Paths (as in `protect`) of members and array items to remove before shrinking. */
+  exclude?: string | readonly string[];
+  /** Replace the values of sensitive keys and the credentials inside strings by "[redacted]" (see the README). Default false. */
+  redact?: boolean;
+  /** Paths (as in `protect`) whose values become "[redacted]", with or without `redact`. */
+  redact_paths?: string | readonly string[];
 }
 
 /**
@@ -117,6 +125,10 @@ export interface Report {
   readonly fields_dropped: number;
   /** The first 24 of them, with how many records had each. */
   readonly dropped_fields: readonly DroppedField[];
+  /** With `exclude`, `redact` or `redact_paths` among the options: values and substrings replaced by "[redacted]". */
+  readonly values_redacted?: number;
+  /** With `exclude`, `redact` or `redact_paths` among the options: members and items removed. */
+  readonly values_excluded?: number;
 }
 
 /** A successful shrink. A document that cannot be brought within the budget still gives one, with `report.fits` false. */

@@ -160,13 +160,40 @@ bool decode_body(std::string_view text, std::size_t& pos, std::string& out, cons
 }
 
 // The text of a string body with escapes (its closing quote included), read
-// once already without error: the bytes of a deferred string.
+// once already without error: the bytes of a deferred string, written
+// straight to `out` between the escapes.
 void decode_escaped(std::string_view source, char* out) {
-  std::string text;
   std::size_t pos = 0;
-  const char* error = nullptr;
-  decode_body(source, pos, text, error);
-  std::memcpy(out, text.data(), text.size());
+  const std::size_t end = source.size() - 1;  // the closing quote
+  while (pos < end) {
+    const void* found = std::memchr(source.data() + pos, '\\', end - pos);
+    const std::size_t escape =
+        found ? static_cast<std::size_t>(static_cast<const char*>(found) - source.data()) : end;
+    std::memcpy(out, source.data() + pos, escape - pos);
+    out += escape - pos;
+    pos = escape;
+    if (pos == end) break;
+    char c = source[pos + 1];
+    switch (c) {
+      case 'b': c = '\b'; break;
+      case 'f': c = '\f'; break;
+      case 'n': c = '\n'; break;
+      case 'r': c = '\r'; break;
+      case 't': c = '\t'; break;
+      case 'u': {
+        std::string character;  // at most 4 bytes: no allocation
+        const char* error = nullptr;
+        pos += 2;
+        unicode_escape(source, pos, character, error);
+        std::memcpy(out, character.data(), character.size());
+        out += character.size();
+        continue;
+      }
+      default: break;  // '"', '\\' and '/' stand for themselves
+    }
+    *out++ = c;
+    pos += 2;
+  }
 }
 
 class Parser {

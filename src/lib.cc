@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "fields.h"
+#include "path_rules.h"
 #include "quendra.h"
 #include "size.h"
 #include "unicode.h"
@@ -136,6 +137,8 @@ struct Outcome {
   bool pruned = false;
   bool fits = true;
   Stats stats;
+  // What exclusion and redaction did, reported when the options named them.
+  std::optional<path_rules::Counts> rules;
 };
 
 constexpr std::string_view kTextStart = R"({"ok":true,"text":")";
@@ -185,7 +188,12 @@ void append_report(Buffer& out, const Outcome& o) {
     count(R"(,"items":)", d.items);
     out.push_back('}');
   }
-  out.append("]}}");
+  out.push_back(']');
+  if (o.rules) {
+    count(R"(,"values_redacted":)", o.rules->values_redacted);
+    count(R"(,"values_excluded":)", o.rules->values_excluded);
+  }
+  out.append("}}");
 }
 
 // Room for a report: its fixed part, and its lists.
@@ -269,6 +277,9 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text,
   auto read = read_document(input, options.input_format, arena, input_format);
   if (!read.ok()) return read.error();
   Value document = read.value();
+  // Root, exclusion and redaction: everything after sees their document.
+  path_rules::Counts rules;
+  if (auto failed = path_rules::apply(document, options, arena, rules)) return *failed;
 
   // The effective output format and layout; YAML is indented by at least 2.
   const Format format = options.format == Format::Auto ? input_format : options.format;
@@ -279,6 +290,7 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text,
   o.format = format;
   o.input_format = input_format;
   o.max_chars = options.max_chars;
+  if (options.reports_rules) o.rules = rules;
   std::size_t first_budget = options.max_chars;
   // The document as it is. Under a token budget it is written out and
   // handed to the counter. Otherwise JSON is measured without writing it and
@@ -356,6 +368,7 @@ std::string Error::to_string() const {
     std::string operator()(const InputNotYaml& e) const { return "invalid YAML input: " + e.message; }
     std::string operator()(const OutputTooLarge&) const { return "output too large to render"; }
     std::string operator()(const CounterFailed&) const { return "the token counter failed"; }
+    std::string operator()(const RootNotFound& e) const { return "root not found: " + e.pointer; }
   };
   return std::visit(Render{}, record);
 }

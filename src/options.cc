@@ -126,7 +126,10 @@ Refusal scorer(std::string_view key, const Value& v, Options& o) {
   return std::string(key) + " must be one of [" + quoted_names(kScorers, ", ") + "]";
 }
 
-Refusal protect(std::string_view key, const Value& v, Options& o) {
+// A pattern list: a string alone, or an array of strings; the new list
+// replaces an earlier one.
+template <std::vector<std::string> Options::*Field>
+Refusal string_list(std::string_view key, const Value& v, Options& o) {
   std::vector<std::string> list;
   if (v.is_string()) {
     list.emplace_back(v.text());
@@ -138,7 +141,31 @@ Refusal protect(std::string_view key, const Value& v, Options& o) {
   } else {
     return std::string(key) + " must be a list of strings";
   }
-  o.protect = std::move(list);
+  o.*Field = std::move(list);
+  return std::nullopt;
+}
+
+// The pattern lists whose use the report counts.
+template <std::vector<std::string> Options::*Field>
+Refusal counted_list(std::string_view key, const Value& v, Options& o) {
+  o.reports_rules = true;
+  return string_list<Field>(key, v, o);
+}
+
+Refusal redact(std::string_view key, const Value& v, Options& o) {
+  if (!v.is_bool()) return std::string(key) + " must be true or false";
+  o.redact = v.as_bool();
+  o.reports_rules = true;
+  return std::nullopt;
+}
+
+// A JSON Pointer: empty (the whole document) or starting with '/'. Whether
+// it names anything is known only once the document is read.
+Refusal root(std::string_view key, const Value& v, Options& o) {
+  if (!v.is_string() || !(v.text().empty() || v.text()[0] == '/')) {
+    return std::string(key) + " must be a JSON Pointer";
+  }
+  o.root = std::string(v.text());
   return std::nullopt;
 }
 
@@ -179,8 +206,12 @@ constexpr Key kKeys[] = {
     {"string_min_section_chars", word<&Options::string_min_section_chars>},
     {"min_partial_chars", word<&Options::min_partial_chars>},
     {"explain", boolean<&Options::explain>},
-    {"protect", protect},
+    {"protect", string_list<&Options::protect>},
     {"arguments", arguments},
+    {"root", root},
+    {"exclude", counted_list<&Options::exclude>},
+    {"redact", redact},
+    {"redact_paths", counted_list<&Options::redact_paths>},
 };
 
 Error refused(std::string message) { return Error{Error::BadOptions{std::move(message)}}; }
@@ -193,7 +224,10 @@ Result<Options, Error> Options::from_value(const Value& value) {
   for (const Member& m : value.members()) {
     const Key* key = nullptr;
     for (const Key& k : kKeys) {
-      if (k.name == m.key.text()) key = &k;
+      if (k.name == m.key.text()) {
+        key = &k;
+        break;
+      }
     }
     if (key == nullptr) return refused("unknown option: " + std::string(m.key.text()));
     if (Refusal why = key->apply(key->name, m.value, o)) return refused(std::move(*why));

@@ -47,6 +47,14 @@ struct Options {
   std::vector<std::string> protect;      // protected path pattern texts
   std::optional<std::string> arguments;  // query text, absent when blank
 
+  // What goes in and what never comes out, applied to the document before
+  // anything is measured (path_rules.h).
+  std::optional<std::string> root;        // JSON Pointer of the part to shrink
+  std::vector<std::string> exclude;       // path patterns of members and items to remove
+  bool redact = false;                    // replace sensitive values and secrets in strings
+  std::vector<std::string> redact_paths;  // path patterns of values to replace
+  bool reports_rules = false;  // exclude, redact or redact_paths was given: the report counts
+
   // Builds the record from a parsed options value, checking the members in
   // order; the first refused one is the error.
   static Result<Options, Error> from_value(const Value& value);

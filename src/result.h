@@ -41,15 +41,20 @@ struct Error {
   };
   struct OutputTooLarge {};  // the text could not be held (a huge indent)
   struct CounterFailed {};   // the host's token counter could not count a text
+  struct RootNotFound {      // the root option names nothing in the document
+    std::string pointer;     // the pointer up to its first missing segment
+  };
 
   using Record = std::variant<InputNotUtf8, OptionsNotUtf8, OptionsNotJson, BadOptions,
-                              InputNotJson, InputNotYaml, OutputTooLarge, CounterFailed>;
+                              InputNotJson, InputNotYaml, OutputTooLarge, CounterFailed,
+                              RootNotFound>;
   Record record;
 
   // "input is not valid UTF-8", "options are not valid UTF-8",
   // "invalid options JSON: " + parse error, "invalid options: " + message,
   // "invalid JSON input: " + parse error, "invalid YAML input: " + message,
-  // "output too large to render", "the token counter failed".
+  // "output too large to render", "the token counter failed",
+  // "root not found: " + pointer.
   std::string to_string() const;
 };
 

@@ -250,6 +250,18 @@ std::string_view Value::decode_deferred() const {
   return {out, length()};
 }
 
+std::string_view Value::text_once(std::string& scratch) const {
+  if (kind() != Kind::String || (head_ & kBoxed) == 0 ||
+      static_cast<const StringBox*>(ptr_)->data != nullptr) {
+    return text();
+  }
+  const auto* box = static_cast<const DeferredBox*>(ptr_);
+  // The scratch only grows, so that its bytes are not cleared over and over.
+  if (scratch.size() < length()) scratch.resize(length());
+  box->decode(box->source, scratch.data());
+  return {scratch.data(), length()};
+}
+
 Value Value::array(Arena& arena, std::span<const Value> items) {
   if (items.empty()) return array();
   return Value(Kind::Array, 0, items.size(), container(arena, items));

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -123,6 +124,9 @@ class Value {
   bool as_bool() const { return is_bool() && (head_ & kTrue) != 0; }
   // The text of a Number or String; empty for other kinds.
   std::string_view text() const;
+  // text(), but the text of a deferred string not made yet is decoded into
+  // `scratch` and not kept: for a reader that looks at every string once.
+  std::string_view text_once(std::string& scratch) const;
   // Elements of an Array; empty for other kinds.
   std::span<const Value> items() const;
   // Members of an Object, in source order; empty for other kinds.
@@ -152,6 +156,11 @@ class Value {
   // The children of a container, for setting their annotations and marks.
   std::span<Value> mutable_items() const;
   std::span<Member> mutable_members() const;
+  // This container cut to its first `n` children, which stay where they are
+  // (a container of none is the empty one). REQUIRES: n <= count().
+  Value first(std::size_t n) const {
+    return n == 0 ? Value(kind(), 0, 0, nullptr) : Value(kind(), head_ & kMark, n, ptr_);
+  }
   // A copy of the tree whose containers are new, their annotations unset,
   // in `arena`; strings and numbers are shared.
   Value deep_copy(Arena& arena) const;

@@ -8,6 +8,7 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include "json.h"
 #include "protect.h"
@@ -49,6 +50,13 @@ TEST(OptionsBuild, RefusesWithExactMessages) {
       {R"({"protect": ["a", 1]})", "protect must be a list of strings"},
       {R"({"budget_unit": "utf-16"})", R"(budget_unit must be "chars", "bytes", "utf16" or "tokens")"},
       {R"({"budget_unit": " bytes"})", R"(budget_unit must be "chars", "bytes", "utf16" or "tokens")"},
+      {R"({"redact": "yes"})", "redact must be true or false"},
+      {R"({"exclude": {"a": 1}})", "exclude must be a list of strings"},
+      {R"({"redact_paths": ["a", null]})", "redact_paths must be a list of strings"},
+      {R"({"root": "data/0"})", "root must be a JSON Pointer"},
+      {R"({"root": ["/a"]})", "root must be a JSON Pointer"},
+      {R"({"root": 1, "redact": 1})", "root must be a JSON Pointer"},
+      {R"({"redact": 1, "root": 1})", "redact must be true or false"},
       {R"({"format": "yaml", "indent": 1})", "YAML indent must be at least 2"},
       {R"({"indent": 0, "format": "YAML"})", "YAML indent must be at least 2"},
   };
@@ -75,6 +83,20 @@ TEST(OptionsBuild, AcceptsAndNormalises) {
   ASSERT_EQ(build(R"({"protect": ["a"], "protect": "/", "max_chars": 5, "max_chars": 7})", &o), "ok");
   EXPECT_EQ(o.protect, std::vector<std::string>{"/"});
   EXPECT_EQ(o.max_chars, 7u);
+  EXPECT_FALSE(o.reports_rules);
+  // The rules; naming any of exclude, redact and redact_paths asks for their
+  // counts, whatever the value.
+  ASSERT_EQ(build(R"({"root": "", "exclude": "a", "redact_paths": [], "redact": false})", &o), "ok");
+  EXPECT_EQ((std::tuple{o.root, o.exclude, o.redact_paths, o.redact, o.reports_rules}),
+            (std::tuple{std::optional<std::string>(""), std::vector<std::string>{"a"},
+                        std::vector<std::string>{}, false, true}));
+  for (const char* text : {R"({"redact": false})", R"({"exclude": []})", R"({"redact_paths": "/"})"}) {
+    ASSERT_EQ(build(text, &o), "ok");
+    EXPECT_TRUE(o.reports_rules) << text;
+  }
+  ASSERT_EQ(build(R"({"root": "/a~1b/0"})", &o), "ok");
+  EXPECT_EQ(o.root, "/a~1b/0");
+  EXPECT_FALSE(o.reports_rules);
   // The query is the texts of the arguments joined by spaces ("": none).
   const std::pair<const char*, const char*> kQueries[] = {
       {R"({"arguments": {"q": ["find", 42], "flag": true}})", "find 42"},

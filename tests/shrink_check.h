@@ -227,11 +227,15 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
     return f.empty() ? ~0ull : std::stoull(std::string(f));
   };
   auto flag = [&](std::string_view key) { return field(key) == "true"; };
-  // The budget's unit, as the options name it.
+  // The budget's unit, as the options name it, and whether they name the
+  // rules whose counts end the report.
   std::string unit = "chars";
+  bool rules = false;
   if (auto opts = json::parse(options, arena); opts.ok()) {
     for (const Member& m : opts.value().members()) {
-      if (m.key.text() != "budget_unit" || !m.value.is_string()) continue;
+      const std::string_view key = m.key.text();
+      rules = rules || key == "exclude" || key == "redact" || key == "redact_paths";
+      if (key != "budget_unit" || !m.value.is_string()) continue;
       unit.clear();
       for (char c : m.value.text()) unit.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
@@ -241,7 +245,11 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
       : unit == "utf16"  ? unicode::count_chars(text) + unicode::count_astral(text)
       : unit == "tokens" ? count(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &seen)
                          : unicode::count_chars(text);
-  if (report.members().size() != 18) return "report has not 18 members";
+  if (report.members().size() != (rules ? 20u : 18u)) return "report has not 18 or 20 members";
+  if (rules && (report.members()[18].key.text() != "values_redacted" ||
+                report.members()[19].key.text() != "values_excluded")) {
+    return "report does not end with values_redacted and values_excluded";
+  }
   if (num("output_chars") != measure) return "output_chars is not the text's measure";
   if (flag("fits") != (num("output_chars") <= num("max_chars"))) return "fits disagrees with sizes";
   if (!flag("pruned") && num("output_chars") != num("input_chars")) return "unpruned text changed size";

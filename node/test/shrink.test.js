@@ -77,6 +77,16 @@ test('a text of several lines read as one YAML string draws a warning', async (t
   assert.throws(() => shrink(page, { input_format: 'json' }), { name: 'QuendraError' });
 });
 
+test('the rules reach the library, and the report counts them when they are asked for', () => {
+  const doc = '{"password": "hunter2", "log": "Bearer abc", "trace": [1], "id": 7}';
+  const { report, value } = shrink(doc, { redact: true, exclude: 'trace', indent: 0 });
+  assert.deepEqual(value, { password: '[redacted]', log: 'Bearer [redacted]', id: 7 });
+  assert.deepEqual([report.values_redacted, report.values_excluded], [2, 1]);
+  const part = shrink(doc, { root: '/id' });
+  assert.deepEqual([part.text, part.report.values_redacted, 'values_excluded' in part.report], ['7', undefined, false]);
+  assert.throws(() => shrink(doc, { root: '/nope/x' }), { name: 'QuendraError', message: 'root not found: /nope' });
+});
+
 test('shrinkValue shrinks what JSON.stringify writes', () => {
   const value = { when: new Date(0), list: [1, 'two', null, true], skip: undefined, text: 'Zoë 😀' };
   assert.deepEqual(shrinkValue(value, { indent: 0 }).value, JSON.parse(JSON.stringify(value)));

@@ -23,6 +23,10 @@ shrink("{}", { max_char: 10 });
 shrink("{}", { format: "xml" });
 // @ts-expect-error protect takes strings
 shrink("{}", { protect: [1] });
+// @ts-expect-error a root is a JSON Pointer
+shrink("{}", { root: "data/0" });
+const redacted: number | undefined = shrink("{}", { root: "/a", exclude: ["b"], redact: true }).report.values_redacted;
+void redacted;
 // @ts-expect-error a document is text or bytes
 shrink(42);
 // @ts-expect-error a Result comes only from the library

@@ -13,8 +13,8 @@ Options are keyword arguments, declared with their types in :class:`Options`
 (``max_chars``, ``budget_unit``, ``indent``, ``format``, ``input_format``,
 ``field_scorer``, ``array_strategy``, ``max_samples``, ``keep_last_item``,
 ``string_head_chars``, ``string_section_chars``, ``string_min_section_chars``,
-``min_partial_chars``, ``explain``, ``protect``, ``arguments``). Only the options given are sent to
-the library. A keyword that names no option raises :class:`TypeError` at the
+``min_partial_chars``, ``explain``, ``protect``, ``arguments``, ``root``, ``exclude``,
+``redact``, ``redact_paths``). Only the options given are sent to the library. A keyword that names no option raises :class:`TypeError` at the
 call; a bad value, like a bad document, raises :class:`QuendraError` with the
 library's message. ``query`` is another name for ``arguments``.
 
@@ -112,6 +112,10 @@ class Options(TypedDict, total=False):
     explain: bool
     protect: Union[str, Sequence[str]]
     arguments: Any
+    root: str
+    exclude: Union[str, Sequence[str]]
+    redact: bool
+    redact_paths: Union[str, Sequence[str]]
 
 
 _OPTION_NAMES = frozenset(Options.__annotations__)
@@ -159,7 +163,11 @@ class DroppedField:
 
 @dataclass(frozen=True)
 class Report:
-    """What shrinking did: the report of the envelope, one attribute per member."""
+    """What shrinking did: the report of the envelope, one attribute per member.
+
+    ``values_redacted`` and ``values_excluded`` are None unless the options
+    named ``exclude``, ``redact`` or ``redact_paths``.
+    """
 
     input_chars: int
     output_chars: int
@@ -179,6 +187,8 @@ class Report:
     field_decisions: Tuple[FieldDecision, ...]
     fields_dropped: int
     dropped_fields: Tuple[DroppedField, ...]
+    values_redacted: Optional[int] = None
+    values_excluded: Optional[int] = None
 
     @classmethod
     def from_dict(cls, report: Dict[str, Any]) -> "Report":
@@ -186,6 +196,8 @@ class Report:
         fields = {key: value for key, value in report.items() if key in _REPORT_MEMBERS}
         fields["field_decisions"] = tuple(FieldDecision(**d) for d in report["field_decisions"])
         fields["dropped_fields"] = tuple(DroppedField(**d) for d in report["dropped_fields"])
+        for key in _OPTIONAL_REPORT_MEMBERS - fields.keys():
+            fields[key] = None
         missing = _REPORT_MEMBERS - fields.keys()
         if missing:
             raise QuendraError(f"the library's report lacks {', '.join(sorted(missing))}")
@@ -197,6 +209,8 @@ class Report:
 
 
 _REPORT_MEMBERS = frozenset(f.name for f in dataclasses.fields(Report))
+# The members that only some reports have.
+_OPTIONAL_REPORT_MEMBERS = frozenset({"values_redacted", "values_excluded"})
 
 # The json module's own string reader (in C): reads a JSON string from the
 # character after its opening quote, returns the text and the end index.

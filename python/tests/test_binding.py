@@ -22,7 +22,8 @@ OPTION_VALUES = {
     "input_format": "json", "field_scorer": "compact", "array_strategy": "condense",
     "max_samples": 1, "keep_last_item": False, "string_head_chars": 20,
     "string_section_chars": 10, "string_min_section_chars": 4, "min_partial_chars": 10,
-    "explain": True, "protect": ["id"], "arguments": {"q": ["owner", 3]}}
+    "explain": True, "protect": ["id"], "arguments": {"q": ["owner", 3]}, "root": "",
+    "exclude": ["stars"], "redact": True, "redact_paths": "owner"}
 
 
 def records(n):
@@ -126,11 +127,25 @@ class ResultTest(unittest.TestCase):
         self.assertEqual((result.text, str(result), result.value),
                          (envelope["text"], envelope["text"], json.loads(envelope["text"])))
         report = json.loads(json.dumps(dataclasses.asdict(result.report)))
+        # Without the rules the report has no counts of them: they read as None.
+        self.assertEqual((report.pop("values_redacted"), report.pop("values_excluded")), (None, None))
         self.assertEqual(list(report.items()), list(envelope["report"].items()))
         self.assertIsInstance(result.report.field_decisions[0], quendra.FieldDecision)
         self.assertIsInstance(result.report.dropped_fields[0], quendra.DroppedField)
         with self.assertRaisesRegex(ValueError, 'format="json"'):
             quendra.shrink("a: 1\n").value
+
+    def test_the_counts_of_the_rules_are_read_when_the_report_has_them(self):
+        doc = json.dumps({"password": "hunter2", "log": "Bearer abc", "trace": [1], "id": 7})
+        for options, counts in [({"redact": True, "exclude": "trace"}, (2, 1)),
+                                ({"redact": False}, (0, 0)), ({"root": "/id"}, (None, None))]:
+            with self.subTest(options=options):
+                report = quendra.shrink(doc, **options).report
+                self.assertEqual((report.values_redacted, report.values_excluded), counts)
+        self.assertEqual(quendra.shrink(doc, redact=True, indent=0).value,
+                         {"password": "[redacted]", "log": "Bearer [redacted]", "trace": [1], "id": 7})
+        with self.assertRaisesRegex(quendra.QuendraError, "^root not found: /nope$"):
+            quendra.shrink(doc, root="/nope/x")
 
     def test_results_and_errors_survive_pickling(self):
         names = ("text", "envelope", "report", "message", "index")

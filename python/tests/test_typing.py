@@ -16,11 +16,13 @@ except ImportError:  # pragma: no cover - depends on the machine
 
 # User code; "# E: text" marks a line where mypy must report an error with that text.
 USER_CODE = """\
-from typing import List, Union
+from typing import List, Optional, Union
 import quendra
 a: quendra.Result = quendra.shrink("[]", max_chars=10, format="yaml", protect=["id"])
 b: List[quendra.Result] = quendra.shrink_many([b"[]"], workers=2, arguments={"q": 1})
 c: List[Union[quendra.Result, quendra.QuendraError]] = quendra.shrink_many([], errors="return")
+e: Optional[int] = quendra.shrink("[]", root="", exclude=["a"], redact=True).report.values_redacted
+quendra.shrink("[]", redact="yes")  # E: incompatible type "str"; expected "bool"
 quendra.shrink("[]", max_char=10)  # E: "shrink"; did you mean "max_chars"?
 quendra.shrink_value({}, indnt=2)  # E: "shrink_value"; did you mean "indent"?
 quendra.shrink_many(["[]"], array_strategy="random")  # E: No overload variant of "shrink_many"
