@@ -187,6 +187,7 @@ TEST(OptionsDefaults, HelpAndReadmeAgreeWithTheRecord) {
       {"string_min_section_chars", "--string-min-section-chars",
        word(o.string_min_section_chars), ""},
       {"explain", "--explain", o.explain ? "true" : "false", o.explain ? "on" : "off"},
+      {"redact", "--redact", o.redact ? "true" : "false", o.redact ? "on" : "off"},
   };
   std::ifstream file(QUENDRA_README);
   const std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

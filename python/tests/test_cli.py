@@ -58,6 +58,10 @@ class FlagsTest(unittest.TestCase):
             (["--ndjson", "--options", '{"indent": 3}'], {"input_format": "json", "indent": 3}),
             (["--ndjson", "--input-format", "yaml", "--indent", "4"],
              {"input_format": "yaml", "indent": 4}),
+            # What goes in: repeated paths form one list each (--redact: the report's case).
+            (["--root", "/items", "--exclude", "tags", "--redact-path", "owner/url",
+              "--exclude", "stars"],
+             {"root": "/items", "redact_paths": ["owner/url"], "exclude": ["tags", "stars"]}),
         ]
         for flags, options in cases:
             with self.subTest(flags=flags):
@@ -123,6 +127,12 @@ class OutputTest(unittest.TestCase):
             (["--report"], TINY, quendra.shrink(TINY).text + "\n",
              "input:   166 characters of json\n"
              "output:  166 characters of json, budget 10000: fits unchanged\n"),
+            (["--report", "--indent", "0", "--redact", "--exclude", "trace"],
+             '{"password": "x", "trace": [1], "note": "Bearer abc"}',
+             '{"password":"[redacted]","note":"Bearer [redacted]"}\n',
+             "input:   52 characters of json\n"
+             "output:  52 characters of json, budget 10000: fits unchanged\n"
+             "rules:   2 values redacted, 1 value excluded\n"),
             # Batch mode: every line shrunk, though not every one fits.
             (["--ndjson", "--max-chars", "7", "--report"], "\n".join(lines),
              "".join(envelope(line, max_chars=7, indent=0) + "\n" for line in lines),

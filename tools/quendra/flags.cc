@@ -17,8 +17,9 @@ absent or "-", and prints the shrunk document followed by a newline.
 )";
 
 // The titles of the sections, in the order of Section.
-constexpr std::string_view kSectionTitles[] = {"Budget and layout:", "Choosing what to keep:",
-                                               "Output:", "Batch mode:"};
+constexpr std::string_view kSectionTitles[] = {"Budget and layout:", "What goes in:",
+                                               "Choosing what to keep:", "Output:",
+                                               "Batch mode:"};
 
 constexpr std::string_view kAfterFlags = R"(
 Invalid values are refused with the library's message (exit status 1). A

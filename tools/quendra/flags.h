@@ -37,7 +37,7 @@ enum class Kind {
 };
 
 // The groups of the help, in this order.
-enum class Section { Budget, Keep, Output, Batch };
+enum class Section { Budget, Rules, Keep, Output, Batch };
 
 struct Command;
 
@@ -88,6 +88,23 @@ inline constexpr Flag kFlags[] = {
      .help = "output format: auto, json or yaml; auto writes the format of the input (auto)"},
     {.section = Section::Budget, .name = "input-format", .arg = "F", .kind = Kind::Text,
      .key = "input_format", .help = "input format: auto, json or yaml (auto)"},
+
+    {.section = Section::Rules, .name = "root", .arg = "POINTER", .kind = Kind::Text,
+     .key = "root",
+     .help = "shrink only the value that the JSON Pointer names, such as /data/5 (the key a/b "
+             "is written a~1b)"},
+    {.section = Section::Rules, .name = "exclude", .arg = "PATH", .kind = Kind::List,
+     .key = "exclude",
+     .help = "remove the members and items that PATH names, written as for --protect, before "
+             "anything is measured; repeatable"},
+    {.section = Section::Rules, .name = "redact", .kind = Kind::Boolean, .key = "redact",
+     .help = "replace the values of sensitive keys (password, token, api_key, cookie...) and "
+             "the credentials inside strings (bearer tokens, keys, URL passwords) with "
+             "\"[redacted]\" (off)"},
+    {.section = Section::Rules, .name = "redact-path", .arg = "PATH", .kind = Kind::List,
+     .key = "redact_paths",
+     .help = "replace the value that PATH names with \"[redacted]\", with or without "
+             "--redact; repeatable"},
 
     {.section = Section::Keep, .name = "strategy", .alias = "array-strategy", .arg = "S",
      .kind = Kind::Text, .key = "array_strategy",

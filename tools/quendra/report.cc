@@ -100,6 +100,15 @@ void print_report(const rapidjson::Value& report, const std::string& units) {
                !flag_of(report, "pruned") ? "fits unchanged"
                : flag_of(report, "fits")  ? "fits"
                                           : "does not fit");
+  // Present only when the request named exclusion or redaction.
+  if (member(report, "values_redacted") != nullptr) {
+    auto values = [&](std::string_view key) {
+      std::string count = n(key);
+      return count + (count == "1" ? " value " : " values ");
+    };
+    std::fprintf(stderr, "rules:   %sredacted, %sexcluded\n", values("values_redacted").c_str(),
+                 values("values_excluded").c_str());
+  }
   if (!flag_of(report, "pruned")) return;
 
   // One line per kind of omission, e.g. "38 array items (1 array sampled)";
