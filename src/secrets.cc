@@ -328,17 +328,30 @@ class Scanner {
 }  // namespace
 
 bool sensitive_key(std::string_view key) {
+  // The words of the key as the field scorers split them, each cut again
+  // where digits meet other characters: "password2" and "token_v2" hold
+  // their key word as well as "db_password".
   WordReader reader(key);
   std::string word, previous;
-  while (reader.next(word)) {
-    if (std::find(std::begin(kSensitiveWords), std::end(kSensitiveWords), word) !=
+  auto sensitive = [&](std::string_view part) {
+    if (std::find(std::begin(kSensitiveWords), std::end(kSensitiveWords), part) !=
         std::end(kSensitiveWords)) {
       return true;
     }
     for (const auto& [first, second] : kSensitivePairs) {
-      if (previous == first && word == second) return true;
+      if (previous == first && part == second) return true;
     }
-    previous.swap(word);
+    return false;
+  };
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (reader.next(word)) {
+    for (std::size_t start = 0, i = 1; i <= word.size(); ++i) {
+      if (i < word.size() && digit(word[i]) == digit(word[i - 1])) continue;
+      const std::string_view part = std::string_view(word).substr(start, i - start);
+      if (sensitive(part)) return true;
+      previous.assign(part);
+      start = i;
+    }
   }
   return false;
 }

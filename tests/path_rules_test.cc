@@ -63,13 +63,16 @@ TEST(PathRulesRoot, PointsIntoTheDocument) {
 }
 
 TEST(PathRulesRedact, SensitiveKeys) {
-  // The examples and each word sequence; then keys that only look so.
+  // The README's examples and each word sequence, words cut at digits too;
+  // then keys that only look so.
   const std::vector<std::string> sensitive = {
       "db_password", "githubToken", "aws_secret_access_key", "X-Api-Key", "Set-Cookie",
       "next_page_token", "passwd", "apikey", "accessKey", "private-key", "auth", "Authorization",
-      "credential", "credentials", "SESSIONID", "sessionId", "APIKey"};
+      "credential", "credentials", "SESSIONID", "sessionId", "APIKey", "password2", "token1",
+      "v2token"};
   const std::vector<std::string> plain = {"author", "tokens_used", "cursor", "next", "secretary",
-                                          "keyboard", "session", "api", "private", "OAuth", "sessions_id"};
+                                          "keyboard", "session", "api", "private", "OAuth",
+                                          "sessions_id", "oauth2", "api2key"};
   std::string doc = "{", want = "{";
   for (const auto* keys : {&sensitive, &plain}) {
     for (const std::string& k : *keys) {
