@@ -212,6 +212,8 @@ class Scanner {
   // before the last '@' of the authority to that '@'.
   void url(std::size_t i) {
     if (i + 2 >= t_.size() || at(i + 2) != '/') return;
+    // Most URLs have no '@' anywhere after them, let alone a password.
+    if (next_at(i + 3) == t_.size()) return;
     std::size_t colon = 0, last_at = 0;
     for (std::size_t k = i + 3; k < t_.size(); ++k) {
       const std::uint8_t kind = kAuthority[at(k)];
@@ -227,6 +229,19 @@ class Scanner {
       }
     }
     if (colon != 0 && colon + 1 < last_at) add(colon + 1, last_at);
+  }
+
+  // The first '@' at or after `from`, or the text's size. Remembered: the
+  // URLs of a text ask from further and further on, and each byte is
+  // searched once.
+  std::size_t next_at(std::size_t from) {
+    if (from < at_searched_from_ || from > at_) {
+      const void* found = std::memchr(t_.data() + from, '@', t_.size() - from);
+      at_ = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - t_.data())
+                             : t_.size();
+      at_searched_from_ = from;
+    }
+    return at_;
   }
 
   // A run of bytes of one class, as far as it goes.
@@ -321,6 +336,7 @@ class Scanner {
   std::string_view t_;
   std::vector<Span>& out_;
   Run base64url_, word_, slack_;  // the last run of each class read
+  std::size_t at_searched_from_ = 1, at_ = 0;  // next_at()'s last answer (none yet)
   bool end_known_ = false;
   std::size_t end_searched_from_ = 0, end_line_ = 0, block_end_ = 0;
 };
