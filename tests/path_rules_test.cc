@@ -261,6 +261,7 @@ TEST(PathRulesProperties, PlantedSecretsNeverComeOut) {
       R"({"max_chars":%,"format":"yaml","budget_unit":"utf16","protect":["password","trace","*"])",
       R"({"indent":0,"max_chars":%,"array_strategy":"condense","budget_unit":"utf16","explain":true)",
       R"({"max_chars":%,"format":"json","budget_unit":"bytes","protect":"internal")",
+      R"({"max_chars":%,"budget_unit":"tokens","array_strategy":"condense")",
   };
   const std::string rules = R"(,"redact":true,"exclude":["trace","dropped/*"],"redact_paths":"internal"})";
   Generator gen(20);
@@ -281,11 +282,11 @@ TEST(PathRulesProperties, PlantedSecretsNeverComeOut) {
           options += rules;
           SCOPED_TRACE("round " + std::to_string(round) + " " + options + "\n" + text);
           std::string envelope;
-          ASSERT_EQ(shrink_violation(text, options, &envelope), "") << envelope;
+          ASSERT_EQ(shrink_violation(text, options, &envelope, word_tokens), "") << envelope;
           std::string lower = envelope;
           std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
           EXPECT_EQ(lower.find("zq7"), std::string::npos) << envelope;
-          const Shrunk s = run(text, options);
+          const Shrunk s = run(text, options, word_tokens);
           pruned += s.summary.find("whole") == std::string::npos;
           auto counter = [&s](const std::string& key) {
             const std::size_t at = s.summary.find(key + "=");
