@@ -11,15 +11,12 @@ namespace quendra::unicode {
 
 namespace {
 
-// The property bits of a kBlocks byte (as gen_tables.cc writes them).
-enum : std::uint8_t {
-  kFlagWhiteSpace = 1,
-  kFlagAlphabetic = 2,
-  kFlagNumeric = 4,
-  kFlagUppercase = 8,
-  kFlagLowercase = 16,
-  kFlagLowers = 32,  // the lowercase mapping is not the code point itself
-};
+using tables::kFlagAlphabetic;
+using tables::kFlagLowercase;
+using tables::kFlagLowers;
+using tables::kFlagNumeric;
+using tables::kFlagUppercase;
+using tables::kFlagWhiteSpace;
 
 // The property bits of a code point (0 above U+10FFFF).
 std::uint8_t flags(char32_t cp) {

@@ -10,22 +10,13 @@ const { example } = require('./support');
 
 const api = fs.readFileSync(example('api.json'), 'utf8');
 const config = {
-  apiVersion: 'apps/v1',
-  kind: 'Deployment',
-  metadata: { name: 'checkout', labels: { app: 'checkout', tier: 'web' }, annotations: { note: 'Rolled out by the pipeline. '.repeat(8) } },
-  spec: {
-    replicas: 3,
-    template: {
-      spec: {
-        containers: Array.from({ length: 6 }, (_, i) => ({
-          name: `worker-${i}`,
-          image: `registry.example.com/checkout/worker:${i}.4.2`,
-          env: Array.from({ length: 8 }, (_, j) => ({ name: `SETTING_${j}`, value: `value ${i}.${j}` })),
-          resources: { limits: { cpu: '500m', memory: '256Mi' } },
-        })),
-      },
-    },
-  },
+  version: '3.9',
+  services: Object.fromEntries(Array.from({ length: 6 }, (_, i) => [`worker-${i}`, {
+    image: `registry.example.com/checkout/worker:${i}.4.2`,
+    labels: { app: 'checkout', tier: 'web', note: 'Rolled out by the pipeline. '.repeat(4) },
+    environment: Object.fromEntries(Array.from({ length: 8 }, (_, j) => [`SETTING_${j}`, `value ${i}.${j}`])),
+    deploy: { replicas: 3, resources: { limits: { cpus: '0.5', memory: '256M' } } },
+  }])),
 };
 const cjk = JSON.stringify({
   title: '東京の天気予報',
