@@ -14,9 +14,10 @@ Options are keyword arguments, declared with their types in :class:`Options`
 ``field_scorer``, ``array_strategy``, ``max_samples``, ``keep_last_item``,
 ``string_head_chars``, ``string_section_chars``, ``string_min_section_chars``,
 ``min_partial_chars``, ``explain``, ``protect``, ``arguments``, ``root``, ``exclude``,
-``redact``, ``redact_paths``). Only the options given are sent to the library. A keyword that names no option raises :class:`TypeError` at the
-call; a bad value, like a bad document, raises :class:`QuendraError` with the
-library's message. ``query`` is another name for ``arguments``.
+``redact``, ``redact_paths``). Only the options given are sent to the library.
+A keyword that names no option raises :class:`TypeError` at the call; a bad
+value, like a bad document, raises :class:`QuendraError` with the library's
+message. ``query`` is another name for ``arguments``.
 
 Budgets in a language model's tokens take the model's own tokenizer::
 
