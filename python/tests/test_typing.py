@@ -28,7 +28,7 @@ quendra.shrink_value({}, indnt=2)  # E: "shrink_value"; did you mean "indent"?
 quendra.shrink_many(["[]"], array_strategy="random")  # E: No overload variant of "shrink_many"
 quendra.shrink("[]", keep_last_item="yes")  # E: incompatible type "str"; expected "bool"
 d: List[quendra.Result] = quendra.shrink_many([], errors="return")  # E: Incompatible types
-e: quendra.Result = quendra.shrink("[]", max_tokens=50, token_counter=lambda s: len(s.split()))
+g: quendra.Result = quendra.shrink("[]", max_tokens=50, token_counter=lambda s: len(s.split()))
 f: List[quendra.Result] = quendra.shrink_many(["[]"], max_tokens=9, token_counter=len, query="q")
 quendra.shrink("[]", max_tokens=50, token_counter=lambda s: s)  # E: incompatible type "Callable[[str], str]"
 quendra.shrink_value({}, max_tokens="50", token_counter=len)  # E: incompatible type "str"
