@@ -6,7 +6,9 @@
 #define QUENDRA_BENCH_ONCE_H_
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +34,29 @@ inline long peak_kb() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
+}
+
+// Runs `measure` in a child process, so that the peak resident size it
+// sees is its own, and returns the figures it gives back through a pipe (a
+// default Figures when the child fails). Figures must be trivially copyable.
+template <typename Figures, typename Measure>
+Figures in_child(Measure measure) {
+  int fds[2];
+  if (pipe(fds) != 0) std::abort();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const Figures f = measure();
+    if (write(fds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) std::_Exit(1);
+    std::_Exit(0);
+  }
+  close(fds[1]);
+  Figures f;
+  if (read(fds[0], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) f = Figures{};
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return f;
 }
 
 // Wall and CPU seconds.

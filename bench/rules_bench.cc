@@ -5,9 +5,6 @@
 // configuration runs in a child process, so that its peak resident size is
 // its own.
 //   rules_bench [MB [OPTIONS]]    (default 20 MB, redaction and four patterns to exclude)
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -69,22 +66,7 @@ Figures measure(const std::string& doc, int what, const char* rules) {
 }
 
 Figures measure_apart(const std::string& doc, int what, const char* rules) {
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const Figures f = measure(doc, what, rules);
-    if (write(fds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) std::_Exit(1);
-    std::_Exit(0);
-  }
-  close(fds[1]);
-  Figures f;
-  if (read(fds[0], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) f = Figures{};
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return f;
+  return quendra::bench::in_child<Figures>([&] { return measure(doc, what, rules); });
 }
 
 }  // namespace

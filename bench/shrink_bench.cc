@@ -6,8 +6,6 @@
 // so that its peak resident size is its own.
 //   shrink_bench [list|pages ...] [MB ...]    (default: both shapes, 1 20 100)
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +18,7 @@
 #include "gen.h"
 #include "json.h"
 #include "lib.h"
+#include "once.h"
 
 namespace {
 
@@ -106,24 +105,9 @@ Figures measure(const Shape& shape, std::size_t mb, const Config& c) {
   return f;
 }
 
-// Runs `measure` in a child process and reads its figures back through a pipe.
+// Runs `measure` in a child process of its own.
 Figures measure_apart(const Shape& shape, std::size_t mb, const Config& c) {
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    Figures f = measure(shape, mb, c);
-    if (write(fds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) std::_Exit(1);
-    std::_Exit(0);
-  }
-  close(fds[1]);
-  Figures f;
-  if (read(fds[0], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) f = Figures{};
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return f;
+  return quendra::bench::in_child<Figures>([&] { return measure(shape, mb, c); });
 }
 
 }  // namespace
