@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "document/json.h"
 #include "gen.h"
-#include "json.h"
 #include "lib.h"
 
 namespace {

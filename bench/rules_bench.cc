@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "document/json.h"
+#include "document/options.h"
 #include "gen.h"
-#include "json.h"
 #include "lib.h"
 #include "once.h"
-#include "options.h"
-#include "path_rules.h"
+#include "rules/path_rules.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "document/json.h"
 #include "gen.h"
-#include "json.h"
 #include "lib.h"
 #include "once.h"
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "document/json.h"
+#include "document/yaml.h"
+#include "document/yaml_in.h"
 #include "gen.h"
-#include "json.h"
-#include "yaml.h"
-#include "yaml_in.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-# The Unicode tables of src/unicode.cc. src/unicode/gen_tables.cc, linked
+# The Unicode tables of src/unicode/unicode.cc. src/unicode/gen_tables.cc, linked
 # with ICU, writes them into the build tree (generated/unicode_tables.h), so
 # ICU is needed to build the library and never to run it.
 #
 # quendra_unicode_tables(TARGET ROOT) makes TARGET, which compiles ROOT's
-# src/unicode.cc, generate the tables first and find them. The directory
+# src/unicode/unicode.cc, generate the tables first and find them. The directory
 # must have found ICU as PkgConfig::ICU.
 function(quendra_unicode_tables target root)
   set(tables ${CMAKE_BINARY_DIR}/generated/unicode_tables.h)

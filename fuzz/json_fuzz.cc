@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "json.h"
-#include "unicode.h"
-#include "value.h"
+#include "document/json.h"
+#include "document/value.h"
+#include "unicode/unicode.h"
 
 namespace {
 

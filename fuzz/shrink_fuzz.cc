@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
-#include "json.h"
+#include "document/json.h"
+#include "document/yaml.h"
+#include "document/yaml_in.h"
 #include "quendra.h"
 #include "shrink_check.h"
-#include "yaml.h"
-#include "yaml_in.h"
 
 namespace {
 

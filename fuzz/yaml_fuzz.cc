@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "json.h"
-#include "unicode.h"
-#include "value.h"
-#include "yaml.h"
-#include "yaml_in.h"
+#include "document/json.h"
+#include "document/value.h"
+#include "document/yaml.h"
+#include "document/yaml_in.h"
+#include "unicode/unicode.h"
 
 namespace {
 

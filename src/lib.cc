@@ -10,13 +10,13 @@
 #include <charconv>
 #include <optional>
 
-#include "fields.h"
-#include "path_rules.h"
+#include "document/yaml.h"
+#include "document/yaml_in.h"
+#include "engine/fields.h"
+#include "engine/size.h"
 #include "quendra.h"
-#include "size.h"
-#include "unicode.h"
-#include "yaml.h"
-#include "yaml_in.h"
+#include "rules/path_rules.h"
+#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {

@@ -11,11 +11,11 @@
 #include <string_view>
 #include <variant>
 
-#include "json.h"
-#include "options.h"
+#include "document/json.h"
+#include "document/options.h"
+#include "document/value.h"
+#include "engine/prune.h"
 #include "quendra.h"
-#include "prune.h"
-#include "value.h"
 
 namespace quendra {
 

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "document/yaml.h"
 #include "lib.h"
 #include "quendra.h"
 #include "shrink_check.h"
-#include "yaml.h"
 #include "tree.h"
 
 namespace quendra {

@@ -1,4 +1,4 @@
-#include "condense.h"
+#include "engine/condense.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "prune.h"
+#include "document/options.h"
+#include "engine/prune.h"
 #include "shrink_check.h"
-#include "unicode.h"
 #include "tree.h"
+#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {

@@ -1,4 +1,4 @@
-#include "fields.h"
+#include "engine/fields.h"
 
 #include <gtest/gtest.h>
 

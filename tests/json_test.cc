@@ -1,4 +1,4 @@
-#include "json.h"
+#include "document/json.h"
 #include "tree.h"
 
 #include <gtest/gtest.h>

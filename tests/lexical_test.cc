@@ -1,4 +1,4 @@
-#include "lexical.h"
+#include "engine/lexical.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fields.h"
+#include "engine/fields.h"
 
 namespace quendra {
 namespace {

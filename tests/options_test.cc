@@ -1,4 +1,4 @@
-#include "options.h"
+#include "document/options.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <tuple>
 
-#include "json.h"
-#include "protect.h"
+#include "document/json.h"
+#include "document/protect.h"
 #include "quendra/flags.h"
 #include "tree.h"
 

@@ -1,7 +1,7 @@
 // Root, exclusion and redaction through the library: exact outputs for each
 // rule, and generated documents with planted secrets, none of which may come
 // out under any strategy, unit or budget.
-#include "path_rules.h"
+#include "rules/path_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "document/yaml.h"
+#include "document/yaml_in.h"
 #include "lib.h"
 #include "shrink_check.h"
 #include "tree.h"
-#include "yaml.h"
-#include "yaml_in.h"
 
 namespace quendra {
 namespace {

@@ -1,14 +1,14 @@
-#include "prune.h"
+#include "engine/prune.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "document/options.h"
 #include "shrink_check.h"
-#include "unicode.h"
 #include "tree.h"
+#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {

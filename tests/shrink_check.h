@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "json.h"
+#include "document/json.h"
+#include "document/value.h"
+#include "document/yaml_in.h"
 #include "lib.h"
-#include "unicode.h"
-#include "value.h"
-#include "yaml_in.h"
+#include "unicode/unicode.h"
 
 namespace quendra::testing {
 

@@ -1,12 +1,12 @@
-#include "size.h"
+#include "engine/size.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-#include "unicode.h"
 #include "tree.h"
+#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {

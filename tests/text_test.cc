@@ -1,12 +1,12 @@
-#include "text.h"
+#include "engine/text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "size.h"
-#include "unicode.h"
+#include "engine/size.h"
+#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {

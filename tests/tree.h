@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "json.h"
-#include "value.h"
+#include "document/json.h"
+#include "document/value.h"
 
 namespace quendra::testing {
 

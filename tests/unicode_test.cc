@@ -1,7 +1,7 @@
 // The Unicode tables against ICU, which they are generated from: every
 // property the library uses and the full lowercase mapping, for every code
 // point, through the module's own functions.
-#include "unicode.h"
+#include "unicode/unicode.h"
 
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>

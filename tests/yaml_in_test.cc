@@ -1,4 +1,4 @@
-#include "yaml_in.h"
+#include "document/yaml_in.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "json.h"
-#include "value.h"
-#include "yaml.h"
+#include "document/json.h"
+#include "document/value.h"
+#include "document/yaml.h"
 #include "tree.h"
 
 namespace quendra {

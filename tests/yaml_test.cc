@@ -1,4 +1,4 @@
-#include "yaml.h"
+#include "document/yaml.h"
 
 #include <gtest/gtest.h>
 

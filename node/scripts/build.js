@@ -18,6 +18,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { vendor, vendorDir } = require('./vendor');
+const { walk } = require('./sources');
 
 const packageDir = path.resolve(__dirname, '..');
 const buildDir = path.join(packageDir, 'build');
@@ -100,7 +101,7 @@ function missingLine(why) {
 }
 
 function configureStamp(prefix) {
-  const sources = fs.readdirSync(path.join(vendorDir, 'src')).sort();
+  const sources = walk(path.join(vendorDir, 'src')).sort();
   const gyp = fs.readFileSync(path.join(packageDir, 'binding.gyp'));
   return JSON.stringify({
     node: process.version,

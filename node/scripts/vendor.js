@@ -1,7 +1,8 @@
 'use strict';
 // Copies what building the addon needs from the repository around this
 // package into vendor/, so that the packed tarball builds on its own: the
-// library's sources (src/*.cc, src/*.h, include/quendra.h), its Unicode
+// library's sources (src/**/*.cc and .h but the table generators,
+// include/quendra.h), its Unicode
 // tables (generated from ICU here, so that a build from the tarball needs no
 // ICU), and node-addon-api's headers (from node_modules, so that the tarball
 // has no dependency). Also copies the licence files into the package. Run by
@@ -18,9 +19,10 @@ const repoDir = path.dirname(packageDir);
 const vendorDir = path.join(packageDir, 'vendor');
 
 // The library's files as [repository directory, file filter] pairs; each
-// lands in vendor/ under the same directory name.
+// lands in vendor/ under the same directory name, subdirectories included.
+// The table generators (gen_*.cc) run here, not in the addon's build.
 const kParts = [
-  ['src', (name) => name.endsWith('.cc') || name.endsWith('.h')],
+  ['src', (name) => (name.endsWith('.cc') && !name.startsWith('gen_')) || name.endsWith('.h')],
   ['include', (name) => name === 'quendra.h'],
 ];
 const kAddonApiFiles = ['napi.h', 'napi-inl.h', 'napi-inl.deprecated.h', 'LICENSE.md'];
@@ -46,15 +48,25 @@ function put(target, data) {
   return 1;
 }
 
+// Mirrors the files of `from` that `keep` accepts, and its subdirectories
+// that hold any, into `to`; whatever else `to` holds is removed.
 function syncDir(from, to, keep) {
+  const wanted = new Map();
+  for (const entry of fs.readdirSync(from, { withFileTypes: true })) {
+    if (entry.isDirectory() || keep(entry.name)) wanted.set(entry.name, entry.isDirectory());
+  }
   fs.mkdirSync(to, { recursive: true });
-  const wanted = new Set(fs.readdirSync(from).filter(keep));
   for (const name of fs.readdirSync(to)) {
     if (!wanted.has(name)) fs.rmSync(path.join(to, name), { recursive: true, force: true });
   }
   let changed = 0;
-  for (const name of wanted) {
-    changed += put(path.join(to, name), fs.readFileSync(path.join(from, name)));
+  for (const [name, isDir] of wanted) {
+    if (isDir) {
+      changed += syncDir(path.join(from, name), path.join(to, name), keep);
+      if (fs.readdirSync(path.join(to, name)).length === 0) fs.rmdirSync(path.join(to, name));
+    } else {
+      changed += put(path.join(to, name), fs.readFileSync(path.join(from, name)));
+    }
   }
   return changed;
 }

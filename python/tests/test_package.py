@@ -110,8 +110,9 @@ class PackageTest(unittest.TestCase):
         name = run(sys.executable, "-c", f"import quendra_build; print(quendra_build.build_sdist("
                    f"{str(self.tmp)!r}))", cwd=support.ROOT / "python").strip()
         with tarfile.open(self.tmp / name) as sdist:
-            self.assertTrue({f"{BASE}/native/src/{p.name}" for p in (support.ROOT / "src").iterdir()
-                             if p.is_file()}
+            src = support.ROOT / "src"
+            self.assertTrue({f"{BASE}/native/src/{p.relative_to(src).as_posix()}"
+                             for p in src.rglob("*") if p.is_file()}
                             | {f"{BASE}/{p}" for p in ("PKG-INFO", "pyproject.toml", "LICENSE",
                                                        "THIRD-PARTY-NOTICES", "quendra/__init__.py",
                                                        "native/CMakeLists.txt",
