@@ -934,6 +934,63 @@ void drop_query(Discovery& discovery) {
   }
 }
 
+// The plan to carry out for the object records `items` (at least two) of the
+// array at `depth` under `budget`, over the planning attempts (each preview
+// length of each pass): the first plan accepted that leaves out no strong
+// column, else the last one accepted in the first pass that accepted any.
+// Absent when no column could fit, an attempt refuses the records, or none
+// is accepted.
+std::optional<Plan> choose_plan(Fitter& fitter, std::span<const Value> items,
+                                std::size_t budget, std::size_t depth) {
+  const Request& request = fitter.request();
+  // With every record empty the array is already over budget: no column can
+  // be chosen in any attempt, so every attempt would end without a plan.
+  if (SizeModel{request.layout, depth, items.size()}.skeleton() > budget) {
+    return std::nullopt;
+  }
+  // Likewise when not even one column would fit: a walk over the keys tells,
+  // sparing the scan of the values. Planning would decline too, so the walk
+  // is only worth it where records are many for the budget.
+  if (items.size() > kScannedAnyway || SizeModel{request.layout, depth, items.size()}.skeleton() >
+                                           budget / 4) {
+    if (no_column_fits(request.layout, items, budget, depth)) return std::nullopt;
+  }
+  // With a query, a second pass plans again without its relevance.
+  const std::size_t passes = request.options.arguments ? 2 : 1;
+
+  // One scan serves every attempt: it has the floors of both preview
+  // lengths, and the second pass only drops its query statistics. The plan
+  // chosen refers to it, so it goes with that plan.
+  std::unique_ptr<Discovery> discovery;
+  std::array<std::vector<std::size_t>, kPreviewHeads.size()> floor_chars;
+  std::optional<Plan> held;
+  for (std::size_t pass = 0; pass < passes && !held; ++pass) {
+    if (pass == 1 && discovery) drop_query(*discovery);
+    std::optional<Scoring> scoring;  // of this pass's discovery
+    for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
+      if (!discovery) {
+        Scan scanned = scan(request.layout, request.query, items, depth, kPreviewHeads);
+        discovery = std::make_unique<Discovery>(std::move(scanned.discovery));
+        for (const Column& col : discovery->columns) {
+          floor_chars[0].push_back(col.floor_chars);
+        }
+        floor_chars[1] = std::move(scanned.alternate_floors);
+      }
+      for (std::size_t c = 0; c < discovery->columns.size(); ++c) {
+        discovery->columns[c].floor_chars = floor_chars[attempt][c];
+      }
+      PlanOutcome outcome = plan_scanned(fitter, *discovery, scoring, items, budget, depth,
+                                         attempt == 0, kPreviewHeads[attempt]);
+      if (outcome.kind == PlanOutcome::Kind::kRefused) return std::nullopt;
+      if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
+      held = std::move(outcome.plan);
+      if (held->complete) break;
+    }
+  }
+  if (held) held->own_discovery = std::move(discovery);
+  return held;
+}
+
 }  // namespace
 
 bool HashSet::insert(std::uint64_t hash) {
@@ -1268,54 +1325,11 @@ Fitted execute(Fitter& fitter, Plan&& plan, std::size_t depth) {
 
 std::optional<Fitted> condense(Fitter& fitter, std::span<const Value> items,
                                std::size_t budget, std::size_t depth) {
-  const Request& request = fitter.request();
   if (items.size() < 2) return std::nullopt;
   for (const Value& item : items) {
     if (!item.is_object()) return std::nullopt;
   }
-  // With every record empty the array is already over budget: no column can
-  // be chosen in any attempt, so every attempt would end without a plan.
-  if (SizeModel{request.layout, depth, items.size()}.skeleton() > budget) {
-    return std::nullopt;
-  }
-  // Likewise when not even one column would fit: a walk over the keys tells,
-  // sparing the scan of the values. Planning would decline too, so the walk
-  // is only worth it where records are many for the budget.
-  if (items.size() > kScannedAnyway || SizeModel{request.layout, depth, items.size()}.skeleton() >
-                                           budget / 4) {
-    if (no_column_fits(request.layout, items, budget, depth)) return std::nullopt;
-  }
-  // With a query, a second pass plans again without its relevance.
-  const std::size_t passes = request.options.arguments ? 2 : 1;
-
-  // One scan serves every attempt: it has the floors of both preview
-  // lengths, and the second pass only drops its query statistics.
-  std::optional<Discovery> discovery;
-  std::array<std::vector<std::size_t>, kPreviewHeads.size()> floor_chars;
-  std::optional<Plan> held;
-  for (std::size_t pass = 0; pass < passes && !held; ++pass) {
-    if (pass == 1 && discovery) drop_query(*discovery);
-    std::optional<Scoring> scoring;  // of this pass's discovery
-    for (std::size_t attempt = 0; attempt < kPreviewHeads.size(); ++attempt) {
-      if (!discovery) {
-        Scan scanned = scan(request.layout, request.query, items, depth, kPreviewHeads);
-        discovery = std::move(scanned.discovery);
-        for (const Column& col : discovery->columns) {
-          floor_chars[0].push_back(col.floor_chars);
-        }
-        floor_chars[1] = std::move(scanned.alternate_floors);
-      }
-      for (std::size_t c = 0; c < discovery->columns.size(); ++c) {
-        discovery->columns[c].floor_chars = floor_chars[attempt][c];
-      }
-      PlanOutcome outcome = plan_scanned(fitter, *discovery, scoring, items, budget, depth,
-                                         attempt == 0, kPreviewHeads[attempt]);
-      if (outcome.kind == PlanOutcome::Kind::kRefused) return std::nullopt;
-      if (outcome.kind == PlanOutcome::Kind::kNoPlan) continue;
-      held = std::move(outcome.plan);
-      if (held->complete) break;
-    }
-  }
+  std::optional<Plan> held = choose_plan(fitter, items, budget, depth);
   if (!held) return std::nullopt;
   return execute(fitter, std::move(*held), depth);
 }
