@@ -1,5 +1,5 @@
 'use strict';
-// Budgets in a model's tokens: real documents counted by a real tokenizer,
+// Budgets in a model's tokens: a real document counted by a real tokenizer,
 // counters on the JavaScript thread for shrinkAsync, and counters that fail.
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -9,19 +9,6 @@ const { QuendraError, shrink, shrinkAsync } = require('..');
 const { example } = require('./support');
 
 const api = fs.readFileSync(example('api.json'), 'utf8');
-const config = {
-  version: '3.9',
-  services: Object.fromEntries(Array.from({ length: 6 }, (_, i) => [`worker-${i}`, {
-    image: `registry.example.com/checkout/worker:${i}.4.2`,
-    labels: { app: 'checkout', tier: 'web', note: 'Rolled out by the pipeline. '.repeat(4) },
-    environment: Object.fromEntries(Array.from({ length: 8 }, (_, j) => [`SETTING_${j}`, `value ${i}.${j}`])),
-    deploy: { replicas: 3, resources: { limits: { cpus: '0.5', memory: '256M' } } },
-  }])),
-};
-const cjk = JSON.stringify({
-  title: '東京の天気予報',
-  paragraphs: Array.from({ length: 30 }, (_, i) => `第${i}段落：今日は晴れのち曇り、午後から所により雨が降るでしょう。気温は平年並みです。`),
-});
 
 // A counter that counts its calls and may throw from the nth call on.
 function counter(count, failFrom = Infinity) {
@@ -36,8 +23,6 @@ function counter(count, failFrom = Infinity) {
 
 const kDocuments = [
   ['an API page', api, {}],
-  ['a config as YAML', JSON.stringify(config), { format: 'yaml' }],
-  ['a CJK text', cjk, { indent: 0 }],
   ['records condensed', api, { array_strategy: 'condense', arguments: 'stars', indent: 0 }],
 ];
 
