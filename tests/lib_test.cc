@@ -52,8 +52,6 @@ TEST(ShrinkExamples, ExactOutputs) {
       {"YAML in, YAML out at indent 2", "key: [1, 2]", R"({"indent":0})", "key:\n  - 1\n  - 2\n", "yaml whole"},
       {"JSON written as YAML", R"({"a": [1]})", R"({"format":"yaml"})", "a:\n  - 1\n", "yaml whole"},
       {"YAML written as JSON", "a: 1", R"({"format":"json","indent":0})", R"({"a":1})", "whole"},
-      {"array sampled with last item", hundred, R"({"indent":0,"max_chars":60})",
-       R"(["aaaa","bbbb","cccc","dddd","…[95 items omitted]","vvvv"])", "arrays_sampled=1 items_omitted=95"},
       {"array sampled without last item", hundred, R"({"indent":0,"max_chars":60,"keep_last_item":false})",
        R"(["aaaa","bbbb","cccc","dddd","eeee","…[95 items omitted]"])", "arrays_sampled=1 items_omitted=95"},
       {"YAML sampled", hundred, R"({"max_chars":60,"format":"yaml"})",
@@ -70,8 +68,6 @@ TEST(ShrinkExamples, ExactOutputs) {
        R"(["alpha beta gamma delta epsilon zeta eta theta","…[4 items omitted]",)"
        R"("alpha beta gamma delta…[+23 chars]"])",
        "strings_truncated=1 arrays_sampled=1 items_omitted=4"},
-      {"long string", "\"" + std::string(1000, 'a') + "\"", R"({"indent":0,"max_chars":10})",
-       R"("…[+1000 chars]")", "unfit strings_truncated=1"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
