@@ -88,10 +88,8 @@ TEST(ShrinkProperties, GeneratedDocuments) {
       R"({"max_chars":%,"array_strategy":"condense","arguments":"name url","explain":true})",
       R"({"max_chars":%,"format":"yaml","budget_unit":"UTF16"})",
       R"({"max_chars":%,"indent":0,"protect":["id"],"max_samples":1,"keep_last_item":false})",
-      R"({"max_chars":%,"budget_unit":"bytes"})",
       R"({"indent":0,"max_chars":%,"budget_unit":"utf16","array_strategy":"condense"})",
       R"({"max_chars":%,"format":"yaml","budget_unit":"Bytes"})",
-      R"({"max_chars":%,"budget_unit":"tokens"})",
       R"({"indent":0,"max_chars":%,"budget_unit":"Tokens","array_strategy":"condense"})",
       R"({"max_chars":%,"format":"yaml","budget_unit":"tokens","array_strategy":"condense"})",
   };

@@ -32,12 +32,6 @@ std::string counters(const Stats& s) {
   return out;
 }
 
-Meta analyze(Value doc, const Request& request) {
-  Pruner pruner(request, test_arena());
-  Path path;
-  return pruner.analyze_at(doc, 0, path, false);
-}
-
 struct Outcome {
   std::string text;
   std::size_t size = 0;
@@ -48,8 +42,10 @@ struct Outcome {
 // budget search does.
 Outcome fit(const Value& doc, std::size_t budget, const Options& options, std::size_t indent = 0) {
   const Request request(options, Layout{indent});
-  const Meta meta = analyze(doc, request);
   Pruner pruner(request, test_arena());
+  Value analysed = doc;
+  Path path;
+  const Meta meta = Pruner(request, test_arena()).analyze_at(analysed, 0, path, false);
   Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
   EXPECT_TRUE(pruner.path.empty());
   return {render(fitted.value, indent), fitted.size, counters(pruner.stats)};
