@@ -38,7 +38,6 @@ std::vector<Request> requests() {
     docs.push_back(i % 2 ? render(v) : yaml::render(v, 2));
   }
   const char* const kOptions[] = {
-      "{}",
       R"({"max_chars":0})",
       R"({"max_chars":200,"indent":0})",
       R"({"max_chars":400,"format":"yaml","budget_unit":"utf16"})",
