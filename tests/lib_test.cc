@@ -10,11 +10,6 @@ namespace {
 
 using namespace quendra::testing;
 
-// The success envelope byte for byte: c_host.c.
-TEST(Envelope, ErrorEscaped) {
-  EXPECT_EQ(envelope_err("a \"b\"\x01"), R"({"ok":false,"error":"a \"b\"\u0001"})");
-}
-
 TEST(Pipeline, ReportsTheFirstFailingStep) {
   struct Case {
     const char *doc, *options, *error;
