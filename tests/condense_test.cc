@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "document/options.h"
-#include "engine/prune.h"
 #include "shrink_check.h"
 #include "tree.h"
 
@@ -189,45 +187,6 @@ TEST(CondenseShrink, ExactOutputs) {
     EXPECT_EQ(s.summary, c.summary);
     EXPECT_EQ(s.dropped, c.dropped);
     EXPECT_EQ(s.decisions, c.decisions);
-  }
-}
-
-// A request and one attempt's pruner over it, as the budget search makes
-// them, with the pruner seen as condensing sees it.
-struct Engine {
-  Engine(const Options& options, std::size_t indent)
-      : request(options, Layout{indent}), pruner(request, test_arena()), fitter(pruner) {}
-  Meta analyze(Value doc) {
-    Pruner analysis(request, test_arena());
-    Path path;
-    return analysis.analyze_at(doc, 0, path, false);
-  }
-  Request request;
-  Pruner pruner;
-  PrunerFitter fitter;
-};
-
-Options condensing() {
-  Options options;
-  options.array_strategy = ArrayStrategy::Condense;
-  return options;
-}
-
-// One column of short distinct titles costs exactly the array's size:
-// condensing takes the array at that budget and declines one character
-// below, whether or not it reads the values to tell.
-TEST(CondenseDeclines, OneBelowTheCheapestColumn) {
-  for (std::size_t n : {2, 7, 40}) {
-    for (std::size_t indent : {0, 2}) {
-      SCOPED_TRACE(std::to_string(n) + " records, indent " + std::to_string(indent));
-      Engine engine(condensing(), indent);
-      const Value array = parse(records(n, R"({"title":"t#"})"));
-      const Meta meta = engine.analyze(array);
-      EXPECT_FALSE(condense(engine.fitter, array.items(), meta.size - 1, 0));
-      std::optional<Fitted> fitted = condense(engine.fitter, array.items(), meta.size, 0);
-      ASSERT_TRUE(fitted);
-      EXPECT_EQ(fitted->size, meta.size);
-    }
   }
 }
 
