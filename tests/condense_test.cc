@@ -2,18 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <map>
-#include <random>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "document/options.h"
-#include "engine/prune.h"
 #include "shrink_check.h"
 #include "tree.h"
-#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {
@@ -70,6 +63,12 @@ TEST(CondenseShrink, ExactOutputs) {
        R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta"},{"id":3,"title":"Gamma"}])",
        "arrays_condensed=1 fields_dropped=1", "/*/avatar_url:3",
        "/*/title 0.950, /*/id 0.940, /*/avatar_url 0.100 dropped"},
+      {"dropped columns most present first",
+       R"([{"id":0,"title":"Zero","art_url":"https://example.com/t/0.png"},)" + std::string(kPosts + 1),
+       R"("max_chars":100)",
+       R"([{"title":"Zero"},{"title":"Alpha release notes"},{"title":"Beta"},{"title":"Gamma"}])",
+       "arrays_condensed=1 fields_dropped=3", "/*/id:4 /*/avatar_url:3 /*/art_url:1",
+       "/*/title 0.950, /*/id 0.940 dropped, /*/avatar_url 0.089 dropped, /*/art_url 0.060 dropped"},
       {"one record cut, the others whole", R"([{"id":1,"title":"Alpha release notes"},)"
        R"({"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
        R"({"id":3,"title":"Gamma"}])",
@@ -189,163 +188,6 @@ TEST(CondenseShrink, ExactOutputs) {
     EXPECT_EQ(s.dropped, c.dropped);
     EXPECT_EQ(s.decisions, c.decisions);
   }
-}
-
-// A request and one attempt's pruner over it, as the budget search makes
-// them, with the pruner seen as condensing sees it.
-struct Engine {
-  Engine(const Options& options, std::size_t indent)
-      : request(options, Layout{indent}), pruner(request, test_arena()), fitter(pruner) {}
-  Meta analyze(Value doc) {
-    Pruner analysis(request, test_arena());
-    Path path;
-    return analysis.analyze_at(doc, 0, path, false);
-  }
-  Request request;
-  Pruner pruner;
-  PrunerFitter fitter;
-};
-
-Options condensing(bool explain = false) {
-  Options options;
-  options.array_strategy = ArrayStrategy::Condense;
-  options.explain = explain;
-  return options;
-}
-
-// One column of short distinct titles costs exactly the array's size:
-// condensing takes the array at that budget and declines one character
-// below, whether or not it reads the values to tell.
-TEST(CondenseDeclines, OneBelowTheCheapestColumn) {
-  for (std::size_t n : {2, 7, 40}) {
-    for (std::size_t indent : {0, 2}) {
-      SCOPED_TRACE(std::to_string(n) + " records, indent " + std::to_string(indent));
-      Engine engine(condensing(), indent);
-      const Value array = parse(records(n, R"({"title":"t#"})"));
-      const Meta meta = engine.analyze(array);
-      EXPECT_FALSE(condense(engine.fitter, array.items(), meta.size - 1, 0));
-      std::optional<Fitted> fitted = condense(engine.fitter, array.items(), meta.size, 0);
-      ASSERT_TRUE(fitted);
-      EXPECT_EQ(fitted->size, meta.size);
-    }
-  }
-}
-
-// Records of web-API flavour, with fields present in most records or few.
-std::string record_array(Generator& gen, std::size_t n) {
-  static constexpr const char* kWords[] = {"alpha", "beta", "release", "notes", "weather",
-                                           "valley", "story", "user", "active", "long"};
-  auto text = [&](std::size_t words) {
-    std::string out;
-    for (std::size_t i = 0; i < words; ++i) out += (i ? " " : "") + std::string(gen.pick(kWords));
-    return "\"" + out + "\"";
-  };
-  std::string doc = "[";
-  for (std::size_t i = 0; i < n; ++i) {
-    std::vector<std::string> members;
-    auto add = [&](int percent, const std::string& key, const std::string& value) {
-      if (gen.chance(percent)) members.push_back("\"" + key + "\":" + value);
-    };
-    add(95, "id", std::to_string(1000 + i));
-    add(90, "title", text(1 + gen.below(4)));
-    add(60, "description", text(gen.below(40)));
-    add(70, "status", gen.chance(50) ? "\"open\"" : "\"closed\"");
-    add(50, "url", "\"https://example.com/items/" + std::to_string(i) + "\"");
-    add(80, "user", gen.chance(85) ? "{\"name\":" + text(1) + ",\"email\":\"u" + std::to_string(gen.below(50)) +
-                                         "@example.com\"}"
-                                   : "null");
-    add(50, "meta", R"({"a":{"b":{"c":{"d":1}}},"n":)" + std::to_string(gen.below(9)) + "}");
-    add(40, "tags", "[" + text(1) + "," + text(1) + "]");
-    add(10, "extra" + std::to_string(gen.below(5)), "true");
-    for (std::size_t k = members.size(); k > 1; --k) {
-      if (gen.chance(15)) std::swap(members[k - 1], members[gen.below(k)]);
-    }
-    doc += i ? ",{" : "{";
-    for (std::size_t k = 0; k < members.size(); ++k) doc += (k ? "," : "") + members[k];
-    doc += "}";
-  }
-  return doc + "]";
-}
-
-// The report paths of the candidate columns: key paths of the records (not
-// opening objects at 4 keys) that are not always non-empty objects, under
-// keys that always are.
-std::set<std::string> candidate_paths(const Value& array) {
-  std::map<Path, std::pair<std::size_t, std::size_t>> seen;  // present, opened
-  std::function<void(const Value&, Path&)> walk = [&](const Value& object, Path& path) {
-    for (const Member& m : object.members()) {
-      path.push_back(m.key.text());
-      auto& [present, opened] = seen[path];
-      ++present;
-      if (m.value.is_object() && !m.value.members().empty() && path.size() < 4) {
-        ++opened;
-        walk(m.value, path);
-      }
-      path.pop_back();
-    }
-  };
-  Path path;
-  for (const Value& record : array.items()) walk(record, path);
-  auto pure = [&](const Path& p) { return seen[p].first == seen[p].second; };
-  std::set<std::string> out;
-  for (const auto& [p, counts] : seen) {
-    bool under_pure = true;
-    for (std::size_t len = 1; len < p.size(); ++len) {
-      under_pure = under_pure && pure(Path(p.begin(), p.begin() + len));
-    }
-    if (under_pure && !pure(p)) out.insert(path_string({}, p));
-  }
-  return out;
-}
-
-// Over generated record arrays and budgets: a condensed array keeps every
-// record, each with members of its own in order, measures what it says, and
-// reports one decision per candidate column and the dropped ones (kept
-// columns never among them) most present first.
-TEST(CondenseProperties, GeneratedRecordArrays) {
-  std::size_t condensed = 0, runs = 0;
-  Generator gen(1);
-  for (unsigned seed = 1; seed <= 60; ++seed) {
-    const std::size_t n = 2 + seed % 17;
-    const Value array = parse(record_array(gen, n));
-    for (std::size_t indent : {0, 2}) {
-      Options options = condensing(true);
-      if (seed % 3 == 0) options.arguments = "active user email";
-      Engine analysis(options, indent);
-      const Meta meta = analysis.analyze(array);
-      for (int trial = 0; trial < 4; ++trial, ++runs) {
-        const std::size_t budget = meta.min_size + 1 + gen.below(meta.size - meta.min_size - 1);
-        SCOPED_TRACE("seed " + std::to_string(seed) + " indent " + std::to_string(indent) + " budget " +
-                     std::to_string(budget));
-        Engine engine(options, indent);
-        const Stats& stats = engine.pruner.stats;
-        std::optional<Fitted> result = condense(engine.fitter, array.items(), budget, 0);
-        EXPECT_TRUE(engine.pruner.path.empty());
-        if (!result) continue;
-        ++condensed;
-        EXPECT_EQ(result->size, unicode::count_chars(render(result->value, indent)));
-        Omitted omitted;
-        EXPECT_EQ(derived(result->value, array, omitted), "");
-        EXPECT_EQ(omitted.items, 0u);
-        ASSERT_LE(stats.dropped_fields.size(), 24u);
-        EXPECT_EQ(stats.fields_dropped, stats.dropped_fields.size());
-        for (std::size_t k = 1; k < stats.dropped_fields.size(); ++k) {
-          const DroppedField& a = stats.dropped_fields[k - 1];
-          const DroppedField& b = stats.dropped_fields[k];
-          EXPECT_TRUE(a.items > b.items || (a.items == b.items && a.path < b.path));
-        }
-        std::set<std::string> decided, kept;
-        for (const FieldDecision& d : stats.field_decisions) {
-          decided.insert(d.path);
-          if (d.kept) kept.insert(d.path);
-        }
-        EXPECT_EQ(decided.size(), stats.field_decisions.size());
-        EXPECT_EQ(decided, candidate_paths(array));
-        for (const DroppedField& d : stats.dropped_fields) EXPECT_EQ(kept.count(d.path), 0u) << d.path;
-      }
-    }
-  }
-  EXPECT_GT(condensed * 3, runs) << condensed << " of " << runs;
 }
 
 }  // namespace

@@ -37,11 +37,9 @@ TEST(HostileNesting, RefusedBeforeAnyRecursion) {
     std::string doc, options;
     const char* error;
   } const kCases[] = {
-      {repeat("{\"a\":", deep) + "1" + repeat("}", deep), "{}",
-       "invalid JSON input: nesting too deep at line 1, column 2566"},
+      // The readers' tables hold plain nesting; here: arrays and objects in
+      // turn, block sequences and the options.
       {repeat("[{\"k\":", deep), "{}", "invalid JSON input: nesting too deep at line 1, column 1538"},
-      {repeat("{a: ", deep) + "1" + repeat("}", deep), R"({"input_format":"yaml"})",
-       "invalid YAML input: nesting deeper than 512 levels"},
       {repeat("- ", deep) + "x\n", "{}", "invalid YAML input: nesting deeper than 512 levels"},
       {"{}", repeat("[", deep), "invalid options JSON: nesting too deep at line 1, column 514"},
   };

@@ -82,16 +82,13 @@ TEST(OptionsBuild, AcceptsAndNormalises) {
   ASSERT_EQ(build(R"({"protect": ["a"], "protect": "/", "max_chars": 5, "max_chars": 7})", &o), "ok");
   EXPECT_EQ(o.protect, std::vector<std::string>{"/"});
   EXPECT_EQ(o.max_chars, 7u);
-  EXPECT_FALSE(o.reports_rules);
-  // The rules; naming any of exclude, redact and redact_paths asks for their
-  // counts, whatever the value (path_rules_test: each alone).
+  // The rules (which of them ask for their counts: path_rules_test).
   ASSERT_EQ(build(R"({"root": "", "exclude": "a", "redact_paths": [], "redact": false})", &o), "ok");
-  EXPECT_EQ((std::tuple{o.root, o.exclude, o.redact_paths, o.redact, o.reports_rules}),
+  EXPECT_EQ((std::tuple{o.root, o.exclude, o.redact_paths, o.redact}),
             (std::tuple{std::optional<std::string>(""), std::vector<std::string>{"a"},
-                        std::vector<std::string>{}, false, true}));
+                        std::vector<std::string>{}, false}));
   ASSERT_EQ(build(R"({"root": "/a~1b/0"})", &o), "ok");
   EXPECT_EQ(o.root, "/a~1b/0");
-  EXPECT_FALSE(o.reports_rules);
   // The query is the texts of the arguments joined by spaces ("": none).
   const std::pair<const char*, const char*> kQueries[] = {
       {R"({"arguments": {"q": ["find", 42], "flag": true}})", "find 42"},

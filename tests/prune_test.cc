@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "document/options.h"
-#include "shrink_check.h"
 #include "tree.h"
-#include "unicode/unicode.h"
 
 namespace quendra {
 namespace {
@@ -34,12 +32,6 @@ std::string counters(const Stats& s) {
   return out;
 }
 
-Meta analyze(Value doc, const Request& request) {
-  Pruner pruner(request, test_arena());
-  Path path;
-  return pruner.analyze_at(doc, 0, path, false);
-}
-
 struct Outcome {
   std::string text;
   std::size_t size = 0;
@@ -50,8 +42,10 @@ struct Outcome {
 // budget search does.
 Outcome fit(const Value& doc, std::size_t budget, const Options& options, std::size_t indent = 0) {
   const Request request(options, Layout{indent});
-  const Meta meta = analyze(doc, request);
   Pruner pruner(request, test_arena());
+  Value analysed = doc;
+  Path path;
+  const Meta meta = Pruner(request, test_arena()).analyze_at(analysed, 0, path, false);
   Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
   EXPECT_TRUE(pruner.path.empty());
   return {render(fitted.value, indent), fitted.size, counters(pruner.stats)};
@@ -159,71 +153,6 @@ TEST(PruneSelectKeys, ScoreThresholdsAndQuery) {
     SCOPED_TRACE(std::string(c.options) + " " + std::to_string(c.budget));
     EXPECT_EQ(fit(doc, c.budget, options_of(c.options)).text, c.text);
   }
-}
-
-Options random_options(Generator& gen) {
-  Options o;
-  o.keep_last_item = gen.chance(70);
-  o.max_samples = gen.below(5);
-  static constexpr std::size_t kPartial[] = {0, 10, 40, 200};
-  o.min_partial_chars = kPartial[gen.below(4)];
-  o.array_strategy = gen.chance(30) ? ArrayStrategy::Condense : ArrayStrategy::Sample;
-  o.field_scorer = static_cast<ScorerKind>(gen.below(3));
-  static const std::vector<std::string> kProtect[] = {{},         {},         {"id"},
-                                                      {"/items"}, {"*/name"}, {"title", "/data/*"}};
-  o.protect = kProtect[gen.below(std::size(kProtect))];
-  if (gen.chance(20)) o.arguments = "name status alpha order by created";
-  o.string_head_chars = gen.chance(50) ? 500 : 20 + gen.below(100);
-  o.string_section_chars = 1 + gen.below(120);
-  o.string_min_section_chars = gen.below(30);
-  return o;
-}
-
-// Over generated documents, options and budgets: sizes are the rendered
-// lengths, budgets are met whenever they can be, the output only holds
-// content of the input, its markers count what the report counts, and a
-// second attempt gives the same output.
-TEST(PruneProperty, SizesBudgetsAndProvenance) {
-  Generator gen(20240601);
-  std::size_t condensed = 0, sampled = 0;
-  for (int round = 0; round < 300; ++round) {
-    Value doc = gen.value(0);
-    const Options options = random_options(gen);
-    const std::size_t indent = gen.chance(50) ? 0 : 1 + gen.below(4);
-    const Request request(options, Layout{indent});
-    const Meta meta = analyze(doc, request);
-    ASSERT_EQ(meta.size, unicode::count_chars(render(doc, indent)));
-    ASSERT_LE(meta.min_size, meta.size);
-
-    std::vector<std::size_t> budgets = {0, meta.min_size, meta.min_size + 1,
-                                        (meta.min_size + meta.size) / 2, meta.size - 1, meta.size};
-    for (int i = 0; i < 6; ++i) budgets.push_back(gen.below(meta.size + 20));
-    for (std::size_t budget : budgets) {
-      SCOPED_TRACE("round " + std::to_string(round) + " budget " + std::to_string(budget) +
-                   " indent " + std::to_string(indent) + "\n" + render(doc));
-      Pruner pruner(request, test_arena());
-      Fitted fitted = pruner.fit_sized(doc, meta, budget, 0);
-      const std::string text = render(fitted.value, indent);
-      ASSERT_EQ(fitted.size, unicode::count_chars(text)) << text;
-      if (budget >= meta.min_size) {
-        EXPECT_LE(fitted.size, budget) << text;
-      }
-      EXPECT_TRUE(pruner.path.empty());
-
-      Omitted omitted;
-      EXPECT_EQ(derived(fitted.value, doc, omitted), "") << text;
-      EXPECT_EQ(omitted.items, pruner.stats.items_omitted) << text;
-      EXPECT_EQ(omitted.keys, pruner.stats.keys_omitted) << text;
-
-      Pruner again(request, test_arena());
-      EXPECT_EQ(render(again.fit(doc, meta, budget, 0), indent), text);
-      condensed += pruner.stats.arrays_condensed;
-      sampled += pruner.stats.arrays_sampled;
-    }
-  }
-  // The generated documents reach both array strategies.
-  EXPECT_GT(condensed, 0u);
-  EXPECT_GT(sampled, 0u);
 }
 
 }  // namespace

@@ -36,11 +36,9 @@ test("errors are QuendraErrors with the library's message, or the package's own"
   const circular = {};
   circular.self = circular;
   const kErrors = [
-    [() => shrink('{}', { budget: 10 }), 'invalid options: unknown option: budget'],
     [() => shrink('{}', []), 'invalid options: options must be a JSON object'],
     [() => shrink('{}', null), 'invalid options: options must be a JSON object'],
     [() => shrink('[1, 2', {}), "invalid JSON input: expected ',' or ']' at line 1, column 6"],
-    [() => shrink(Buffer.from([0x7b, 0xff, 0x7d])), 'input is not valid UTF-8'],
     [() => shrink('{}', { max_chars: 10n }), 'options cannot be written as JSON: Do not know how to serialize a BigInt'],
     [() => shrinkValue(undefined), 'value cannot be written as JSON'],
     [() => shrinkValue(() => 1), 'value cannot be written as JSON'],
@@ -77,14 +75,11 @@ test('a text of several lines read as one YAML string draws a warning', async (t
   assert.throws(() => shrink(page, { input_format: 'json' }), { name: 'QuendraError' });
 });
 
-test('the rules reach the library, and the report counts them when they are asked for', () => {
-  const doc = '{"password": "hunter2", "log": "Bearer abc", "trace": [1], "id": 7}';
-  const { report, value } = shrink(doc, { redact: true, exclude: 'trace', indent: 0 });
-  assert.deepEqual(value, { password: '[redacted]', log: 'Bearer [redacted]', id: 7 });
-  assert.deepEqual([report.values_redacted, report.values_excluded], [2, 1]);
-  const part = shrink(doc, { root: '/id' });
-  assert.deepEqual([part.text, part.report.values_redacted, 'values_excluded' in part.report], ['7', undefined, false]);
-  assert.throws(() => shrink(doc, { root: '/nope/x' }), { name: 'QuendraError', message: 'root not found: /nope' });
+test('the report counts the rules only when they are asked for', () => {
+  const doc = '{"password": "hunter2", "trace": [1]}';
+  const { report } = shrink(doc, { redact: true, exclude: 'trace' });
+  assert.deepEqual([report.values_redacted, report.values_excluded], [1, 1]);
+  assert.equal('values_excluded' in shrink(doc).report, false);
 });
 
 test('shrinkValue shrinks what JSON.stringify writes', () => {

@@ -54,9 +54,6 @@ class CallTest(unittest.TestCase):
     def test_refusals(self):
         fails, unexpected = quendra.QuendraError, "() got an unexpected keyword argument "
         cases = [  # the library's messages, then the binding's own
-            (fails, lambda: quendra.shrink('{"a":1'),
-             "invalid JSON input: expected ',' or '}' at line 1, column 7"),
-            (fails, lambda: quendra.shrink(b"\xff"), "input is not valid UTF-8"),
             (fails, lambda: quendra.shrink_many(["[]"], protect=[1]),
              "invalid options: protect must be a list of strings"),
             (fails, lambda: quendra.shrink("[]", arguments=float("inf")),
@@ -106,11 +103,6 @@ class CallTest(unittest.TestCase):
                     quendra.shrink(page, indent=0, max_chars=10)]
         self.assertEqual([(w.category, str(w.message)) for w in seen],
                          [(quendra.QuendraWarning, message)] * len(loud))
-        # The results are what the library answered.
-        self.assertEqual([r.envelope for r in quiet + loud], [
-            support.envelope("a: 1\nb: 2\n"), support.envelope("one line of text"),
-            support.envelope(page, input_format="yaml"), support.envelope(page),
-            support.envelope(page, format="yaml"), support.envelope(page, indent=0, max_chars=10)])
 
     def test_versions_agree(self):
         cmake = (support.ROOT / "CMakeLists.txt").read_text()
@@ -142,10 +134,6 @@ class ResultTest(unittest.TestCase):
             with self.subTest(options=options):
                 report = quendra.shrink(doc, **options).report
                 self.assertEqual((report.values_redacted, report.values_excluded), counts)
-        self.assertEqual(quendra.shrink(doc, redact=True, indent=0).value,
-                         {"password": "[redacted]", "log": "Bearer [redacted]", "trace": [1], "id": 7})
-        with self.assertRaisesRegex(quendra.QuendraError, "^root not found: /nope$"):
-            quendra.shrink(doc, root="/nope/x")
 
     def test_results_and_errors_survive_pickling(self):
         names = ("text", "envelope", "report", "message", "index")

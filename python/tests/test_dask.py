@@ -1,8 +1,7 @@
-"""shrink_many under Dask: a bag of NDJSON lines on threads (line order, a bad line as its error),
-and the README's cluster recipe run as written: a dask.distributed scheduler and two worker
-processes on the loopback address, the README's client, its printed output."""
+"""shrink_many under Dask: the README's cluster recipe run as written, a dask.distributed
+scheduler and two worker processes on the loopback address, the README's client, its printed
+output."""
 
-import json
 import os
 import re
 import shlex
@@ -14,13 +13,7 @@ import tempfile
 import unittest
 
 import support
-import quendra
 
-try:
-    import dask
-    import dask.bag as db
-except ImportError:  # pragma: no cover - depends on the machine
-    dask = None
 try:
     import distributed
 except ImportError:  # pragma: no cover - depends on the machine
@@ -28,23 +21,6 @@ except ImportError:  # pragma: no cover - depends on the machine
 
 # How long the README's client may take, cluster start included.
 CLIENT_SECONDS = 120
-
-
-def answer(result):
-    return result.envelope if isinstance(result, quendra.Result) else "error: " + result.message
-
-
-@unittest.skipIf(dask is None, "Dask is not installed (Debian: python3-dask)")
-class DaskBagTest(unittest.TestCase):
-    def test_partitions_on_threads(self):
-        lines = [json.dumps({"id": i, "note": "word " * (i % 40), "n": list(range(i % 30))}) + "\n"
-                 for i in range(3000)]
-        lines[1234] = '{"id": 1234, "n": [1, 2\n'
-        options = {"errors": "return", "max_chars": 80, "indent": 0}
-        bag = db.from_sequence(lines, npartitions=12)
-        with dask.config.set(scheduler="threads"):
-            got = bag.map_partitions(quendra.shrink_many, workers=2, **options).map(answer).compute()
-        self.assertEqual(got, [answer(result) for result in quendra.shrink_many(lines, **options)])
 
 
 def readme_cluster_recipe():
@@ -62,7 +38,7 @@ def readme_cluster_recipe():
     return setup, commands, client, output
 
 
-@unittest.skipIf(dask is None or distributed is None,
+@unittest.skipIf(distributed is None,
                  "dask.distributed is not installed (Debian: python3-distributed)")
 class DaskClusterTest(unittest.TestCase):
     def test_readme_recipe(self):
