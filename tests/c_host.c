@@ -183,38 +183,57 @@ int main(int argc, char** argv) {
         "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0,"
         "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}");
 
-  /* Budgets in tokens, counted by the host. */
+  /* Budgets in tokens: a built-in encoding, or the host's counter (the report names which and
+   * how many distinct texts it counted). */
   {
-    static const char kNeedsCounter[] =
-        "{\"ok\":false,\"error\":\"invalid options: budget_unit \\\"tokens\\\" needs a token counter\"}";
+#define HOST(n) ",\"budget_unit\":\"tokens\",\"tokenizer\":\"host\",\"token_counts\":" n "}}"
+#define REPORT_END "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]"
     static const char kUsers[] =
         "{\"users\":[{\"id\":1,\"name\":\"user 1\",\"role\":\"dev\"},{\"id\":2,\"name\":\"user 2\",\"role\":\"dev\"},"
         "{\"id\":3,\"name\":\"user 3\",\"role\":\"dev\"},{\"id\":4,\"name\":\"user 4\",\"role\":\"dev\"},"
         "{\"id\":5,\"name\":\"user 5\",\"role\":\"dev\"},{\"id\":6,\"name\":\"user 6\",\"role\":\"dev\"}]}";
+    static const char kBothCounters[] =
+        "{\"ok\":false,\"error\":\"invalid options: a tokenizer and a token counter cannot both be given\"}";
     struct counting none = {0, 0}, ada = {0, 0}, users = {0, 0}, failing = {0, 1}, later = {0, 2},
-                    chars = {0, 0}, overridden = {0, 0};
-    check("tokens without a counter", "{}", "{\"budget_unit\":\"tokens\"}", kNeedsCounter);
-    size_t out_len;
-    uint8_t* out = q_shrink_counter((const uint8_t*)"{}", 2, (const uint8_t*)"{\"budget_unit\":\"Tokens\"}",
-                                    24, NULL, NULL, &out_len);
-    if (out_len != strlen(kNeedsCounter) || memcmp(out, kNeedsCounter, out_len) != 0) {
-      fprintf(stderr, "FAIL tokens with a NULL counter: %.*s\n", (int)out_len, (const char*)out);
-      ++failures;
-    }
-    q_free(out, out_len);
-    /* The unit is checked once the options are complete: a later "chars" needs no counter,
-     * and bad options and a bad document keep their own messages first. */
-    check("tokens overridden", "[1]", "{\"budget_unit\":\"tokens\",\"budget_unit\":\"chars\",\"indent\":0}",
-          "{\"ok\":true,\"text\":\"[1]\"," REPORT0("3", "3", "10000", "json", "json"));
-    check("tokens, then a bad option", "{}", "{\"budget_unit\":\"tokens\",\"indent\":-1}",
-          "{\"ok\":false,\"error\":\"invalid options: indent must be a non-negative integer\"}");
-    check("tokens and a bad document", "[", "{\"budget_unit\":\"tokens\"}", kNeedsCounter);
+                    chars = {0, 0}, overridden = {0, 0}, both = {0, 0};
+    check("built-in: an object trimmed", "{\"name\":\"Ada Lovelace\",\"born\":1815,\"tags\":[\"math\",\"poetry\"]}",
+          "{\"max_chars\":12,\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\"}",
+          "{\"ok\":true,\"text\":\"{\\n  \\\"3 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}\",\"report\":{\"input_chars\":36,"
+          "\"output_chars\":11,\"max_chars\":12,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,"
+          "\"fits\":true,\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0,"
+          "\"keys_omitted\":3,\"containers_collapsed\":1,\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END
+          ",\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\",\"token_counts\":3}}");
+    check("built-in: records sampled, o200k_base by default", kUsers,
+          "{\"max_chars\":40,\"budget_unit\":\"tokens\",\"indent\":0}",
+          "{\"ok\":true,\"text\":\"{\\\"users\\\":[{\\\"id\\\":1,\\\"name\\\":\\\"user 1\\\",\\\"role\\\":\\\"dev\\\"},"
+          "\\\"\xe2\x80\xa6[5 items omitted]\\\"]}\",\"report\":{\"input_chars\":89,\"output_chars\":27,"
+          "\"max_chars\":40,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,\"fits\":true,"
+          "\"strings_truncated\":0,\"arrays_sampled\":1,\"items_omitted\":5,\"objects_trimmed\":0,"
+          "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END
+          ",\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\",\"token_counts\":4}}");
+    check("built-in: records sampled, cl100k_base", kUsers,
+          "{\"max_chars\":40,\"budget_unit\":\"tokens\",\"indent\":0,\"tokenizer\":\"CL100K_BASE\"}",
+          "{\"ok\":true,\"text\":\"{\\\"users\\\":[{\\\"id\\\":1,\\\"name\\\":\\\"user 1\\\",\\\"role\\\":\\\"dev\\\"},"
+          "\\\"\xe2\x80\xa6[4 items omitted]\\\",{\\\"id\\\":6,\\\"name\\\":\\\"user 6\\\",\\\"role\\\":\\\"dev\\\"}]}\","
+          "\"report\":{\"input_chars\":88,\"output_chars\":39,\"max_chars\":40,\"format\":\"json\","
+          "\"input_format\":\"json\",\"pruned\":true,\"fits\":true,\"strings_truncated\":0,\"arrays_sampled\":1,"
+          "\"items_omitted\":4,\"objects_trimmed\":0,\"keys_omitted\":0,\"containers_collapsed\":0,"
+          "\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END
+          ",\"budget_unit\":\"tokens\",\"tokenizer\":\"cl100k_base\",\"token_counts\":3}}");
+    check("tokenizer without tokens", "{}", "{\"budget_unit\":\"chars\",\"tokenizer\":\"o200k_base\"}",
+          "{\"ok\":false,\"error\":\"invalid options: tokenizer needs budget_unit \\\"tokens\\\"\"}");
+    check("tokenizer unknown", "{}", "{\"budget_unit\":\"tokens\",\"tokenizer\":\"p50k_base\"}",
+          "{\"ok\":false,\"error\":\"invalid options: tokenizer must be \\\"o200k_base\\\" or \\\"cl100k_base\\\"\"}");
+    check_counted("a tokenizer beside a counter", "{}", "{\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\"}",
+                  &both, kBothCounters);
+    check_calls("a tokenizer beside a counter", &both, 0, 0);
+    /* The unit is checked once the options are complete: a later "chars" counts nothing. */
     check_counted("chars never counts", "{\"a\":[1,2,3,4,5,6,7,8,9]}", "{\"max_chars\":10}", &chars,
                   "{\"ok\":true,\"text\":\"{\\n  \\\"1 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}\",\"report\":{"
                   "\"input_chars\":78,\"output_chars\":27,\"max_chars\":10,\"format\":\"json\",\"input_format\":\"json\","
                   "\"pruned\":true,\"fits\":false,\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,"
                   "\"objects_trimmed\":0,\"keys_omitted\":1,\"containers_collapsed\":1,\"arrays_condensed\":0,"
-                  "\"protected_omitted\":0,\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}");
+                  "\"protected_omitted\":0," REPORT_END "}}");
     check_calls("chars never counts", &chars, 0, 0);
     check_counted("tokens overridden by chars", "[1]",
                   "{\"budget_unit\":\"tokens\",\"budget_unit\":\"chars\",\"indent\":0}", &overridden,
@@ -222,7 +241,11 @@ int main(int argc, char** argv) {
     check_calls("tokens overridden by chars", &overridden, 0, 0);
     check_counted("tokens fit as they are", "{\"a\": \"hello world\"}",
                   "{\"budget_unit\":\"tokens\",\"max_chars\":10,\"indent\":0}", &none,
-                  "{\"ok\":true,\"text\":\"{\\\"a\\\":\\\"hello world\\\"}\"," REPORT0("10", "10", "10", "json", "json"));
+                  "{\"ok\":true,\"text\":\"{\\\"a\\\":\\\"hello world\\\"}\",\"report\":{\"input_chars\":10,"
+                  "\"output_chars\":10,\"max_chars\":10,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":false,"
+                  "\"fits\":true,\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0,"
+                  "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0,"
+                  REPORT_END HOST("1"));
     check_calls("tokens fit as they are", &none, 1, 1);
     check_counted("tokens: an object trimmed", "{\"name\":\"Ada Lovelace\",\"born\":1815,\"tags\":[\"math\",\"poetry\"]}",
                   "{\"max_chars\":20,\"budget_unit\":\"tokens\"}", &ada,
@@ -230,9 +253,8 @@ int main(int argc, char** argv) {
                   "\"report\":{\"input_chars\":30,\"output_chars\":20,\"max_chars\":20,\"format\":\"json\","
                   "\"input_format\":\"json\",\"pruned\":true,\"fits\":true,\"strings_truncated\":0,"
                   "\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":1,\"keys_omitted\":2,"
-                  "\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0,"
-                  "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}");
-    check_calls("tokens: an object trimmed", &ada, 1, 2);
+                  "\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END HOST("2"));
+    check_calls("tokens: an object trimmed", &ada, 2, 2);
     check_counted("tokens: records sampled", kUsers, "{\"max_chars\":30,\"budget_unit\":\"tokens\",\"indent\":0}",
                   &users,
                   "{\"ok\":true,\"text\":\"{\\\"users\\\":[{\\\"3 keys omitted\\\":\\\"\xe2\x80\xa6\\\"},"
@@ -240,8 +262,8 @@ int main(int argc, char** argv) {
                   "\"max_chars\":30,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,\"fits\":true,"
                   "\"strings_truncated\":0,\"arrays_sampled\":1,\"items_omitted\":5,\"objects_trimmed\":0,"
                   "\"keys_omitted\":3,\"containers_collapsed\":1,\"arrays_condensed\":0,\"protected_omitted\":0,"
-                  "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}");
-    check_calls("tokens: records sampled", &users, 1, 8);
+                  REPORT_END HOST("5"));
+    check_calls("tokens: records sampled", &users, 5, 5);
     check_counted("tokens: the counter fails", kUsers, "{\"max_chars\":30,\"budget_unit\":\"tokens\"}", &failing,
                   "{\"ok\":false,\"error\":\"the token counter failed\"}");
     check_calls("tokens: the counter fails", &failing, 1, 1);
@@ -249,6 +271,8 @@ int main(int argc, char** argv) {
                   "{\"max_chars\":30,\"budget_unit\":\"tokens\",\"format\":\"yaml\"}", &later,
                   "{\"ok\":false,\"error\":\"the token counter failed\"}");
     check_calls("tokens: the counter fails in the search", &later, 2, 2);
+#undef HOST
+#undef REPORT_END
   }
 
   dlclose(lib);
