@@ -125,7 +125,7 @@ nodetest: deps
 # (tests/identity.sh, bench/compare_builds.cc). IDENTITY_BASE is the revision
 # whose outputs are the reference: a change that means to change outputs
 # moves it to its own parent.
-IDENTITY_BASE  ?= 3501ec1103fb689587d7fc62e0c2dc661c9e2b07
+IDENTITY_BASE  ?= e071b3fc9b558b942a533e5d6aaa0f55fd19e768
 IDENTITY_COUNT ?= 2000
 
 .PHONY: identity

@@ -5,7 +5,7 @@
 // keep its libquendra.so, and run
 //
 //   build-bench/bench/compare_builds OLD/libquendra.so NEW/libquendra.so [--count N] [--seed S]
-//                  [--out DIR] [--corpus FILE]... [--budget-units] [--rules]
+//                  [--out DIR] [--corpus FILE]... [--budget-units] [--rules] [--host-tokens]
 //
 // Documents come from a seeded generator: random JSON values, arrays of
 // records sharing their keys, web-API pages, texts with sentences, lines and
@@ -15,7 +15,11 @@
 // size, protect patterns and queries made of the document's own keys and
 // words, and invalid values (with --budget-units, budgets in bytes and UTF-16
 // units too, and with --rules the options root, exclude, redact and
-// redact_paths, for builds that both know them). Each --corpus file is also
+// redact_paths, for builds that both know them; with --host-tokens a share of
+// the requests counts its budget in tokens with a host counter of one token
+// per four bytes, rounded up, and the envelopes are compared but for the
+// report members that name the counter, which only newer builds write).
+// Each --corpus file is also
 // sent with a spread of option sets. On a difference the request and both envelopes go to DIR
 // (default ./compare-diffs) and the exit status is 1.
 #include <dlfcn.h>
@@ -40,8 +44,16 @@ using ShrinkFn = std::uint8_t* (*)(const std::uint8_t*, std::size_t, const std::
                                    std::size_t, std::size_t*);
 using FreeFn = void (*)(std::uint8_t*, std::size_t);
 
+using Counter = std::size_t (*)(const std::uint8_t*, std::size_t, void*);
+using ShrinkCountedFn = std::uint8_t* (*)(const std::uint8_t*, std::size_t, const std::uint8_t*,
+                                          std::size_t, Counter, void*, std::size_t*);
+
+// The host counter of --host-tokens: one token per four bytes, rounded up.
+std::size_t byte_quads(const std::uint8_t*, std::size_t len, void*) { return (len + 3) / 4; }
+
 struct Library {
   ShrinkFn shrink = nullptr;
+  ShrinkCountedFn shrink_counted = nullptr;  // absent from builds before token budgets
   FreeFn free = nullptr;
 
   bool load(const char* path) {
@@ -52,19 +64,36 @@ struct Library {
     }
     shrink = reinterpret_cast<ShrinkFn>(dlsym(handle, "quendra_shrink"));
     free = reinterpret_cast<FreeFn>(dlsym(handle, "quendra_free"));
+    shrink_counted = reinterpret_cast<ShrinkCountedFn>(dlsym(handle, "quendra_shrink_with_counter"));
     return shrink != nullptr && free != nullptr;
   }
 
-  std::string call(std::string_view doc, std::string_view options) const {
+  // The envelope of (doc, options), counted by byte_quads when `counted`.
+  std::string call(std::string_view doc, std::string_view options, bool counted = false) const {
     std::size_t len = 0;
-    std::uint8_t* out = shrink(reinterpret_cast<const std::uint8_t*>(doc.data()), doc.size(),
-                               reinterpret_cast<const std::uint8_t*>(options.data()),
-                               options.size(), &len);
+    const auto* d = reinterpret_cast<const std::uint8_t*>(doc.data());
+    const auto* o = reinterpret_cast<const std::uint8_t*>(options.data());
+    std::uint8_t* out = counted ? shrink_counted(d, doc.size(), o, options.size(), byte_quads, nullptr, &len)
+                                : shrink(d, doc.size(), o, options.size(), &len);
     std::string text(reinterpret_cast<const char*>(out), len);
     free(out, len);
     return text;
   }
 };
+
+// `envelope` without the report members that name a token counter
+// (",\"budget_unit\":\"tokens\",\"tokenizer\":...,\"token_counts\":N"), which
+// builds before the built-in tokenizer do not write.
+std::string without_counter_members(std::string envelope) {
+  const std::size_t at = envelope.rfind(",\"budget_unit\":\"tokens\",\"tokenizer\":");
+  if (at == std::string::npos) return envelope;
+  std::size_t end = envelope.find(",\"token_counts\":", at);
+  if (end == std::string::npos) return envelope;
+  end += std::strlen(",\"token_counts\":");
+  while (end < envelope.size() && envelope[end] >= '0' && envelope[end] <= '9') ++end;
+  envelope.erase(at, end - at);
+  return envelope;
+}
 
 class Rng {
  public:
@@ -362,7 +391,7 @@ std::string pattern_list(Rng& rng) {
 }
 
 std::string options(Rng& rng, std::size_t doc_chars, const std::vector<std::string>& words,
-                    bool budget_units, bool rules) {
+                    bool budget_units, bool rules, bool host_tokens) {
   std::string out = "{";
   auto member = [&](const std::string& key, const std::string& value) {
     if (out.size() > 1) out.push_back(',');
@@ -379,6 +408,7 @@ std::string options(Rng& rng, std::size_t doc_chars, const std::vector<std::stri
   if (!rng.chance(3)) member("max_chars", std::to_string(budget));
   static constexpr const char* kUnits[] = {"\"chars\"", "\"bytes\"", "\"utf16\"", "\"Bytes\""};
   if (budget_units && rng.chance(50)) member("budget_unit", rng.pick(kUnits));
+  if (host_tokens && rng.chance(25)) member("budget_unit", "\"tokens\"");
   static constexpr const char* kIndents[] = {"0", "0", "0", "2", "2", "2", "4", "3", "1"};
   if (rng.chance(85)) member("indent", rng.pick(kIndents));
   static constexpr const char* kFormats[] = {"\"json\"", "\"yaml\"", "\"auto\"", "\"YML\""};
@@ -482,7 +512,7 @@ int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr,
                  "usage: compare_builds OLD.so NEW.so [--count N] [--seed S] [--out DIR] "
-                 "[--corpus FILE]... [--budget-units] [--rules]\n");
+                 "[--corpus FILE]... [--budget-units] [--rules] [--host-tokens]\n");
     return 2;
   }
   Library old_lib, new_lib;
@@ -493,10 +523,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> corpus;
   bool budget_units = false;
   bool rules = false;
+  bool host_tokens = false;
   for (int i = 3; i < argc; i += 2) {
     std::string_view flag = argv[i];
-    if (flag == "--budget-units" || flag == "--rules") {
-      (flag == "--rules" ? rules : budget_units) = true;
+    if (flag == "--budget-units" || flag == "--rules" || flag == "--host-tokens") {
+      (flag == "--rules" ? rules : flag == "--host-tokens" ? host_tokens : budget_units) = true;
       --i;
       continue;
     }
@@ -518,6 +549,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (host_tokens && (old_lib.shrink_counted == nullptr || new_lib.shrink_counted == nullptr)) {
+    std::fprintf(stderr, "compare_builds: --host-tokens needs two builds with token counters\n");
+    return 2;
+  }
   Rng rng(seed);
   Generator gen(rng);
   std::size_t differ = 0;
@@ -526,11 +561,16 @@ int main(int argc, char** argv) {
   double old_seconds = 0;
   double new_seconds = 0;
   auto check = [&](std::size_t n, const std::string& doc, const std::string& opts) {
+    const bool counted = host_tokens && opts.find("\"budget_unit\":\"tokens\"") != std::string::npos;
     auto t0 = std::chrono::steady_clock::now();
-    std::string a = old_lib.call(doc, opts);
+    std::string a = old_lib.call(doc, opts, counted);
     auto t1 = std::chrono::steady_clock::now();
-    std::string b = new_lib.call(doc, opts);
+    std::string b = new_lib.call(doc, opts, counted);
     auto t2 = std::chrono::steady_clock::now();
+    if (counted) {
+      a = without_counter_members(std::move(a));
+      b = without_counter_members(std::move(b));
+    }
     old_seconds += std::chrono::duration<double>(t1 - t0).count();
     new_seconds += std::chrono::duration<double>(t2 - t1).count();
     if (a.starts_with("{\"ok\":false")) {
@@ -569,14 +609,14 @@ int main(int argc, char** argv) {
       }
     }
     std::vector<std::string> words = words_of(doc);
-    check(n, doc, options(rng, count_chars(doc), words, budget_units, rules));
+    check(n, doc, options(rng, count_chars(doc), words, budget_units, rules, host_tokens));
   }
   for (const std::string& path : corpus) {
     std::ifstream in(path, std::ios::binary);
     std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> words = words_of(doc);
     for (int k = 0; k < 40; ++k, ++n) {
-      check(n, doc, options(rng, count_chars(doc), words, budget_units, rules));
+      check(n, doc, options(rng, count_chars(doc), words, budget_units, rules, host_tokens));
     }
   }
   std::printf("compare_builds: %zu requests (%zu pruned, %zu errors), %zu differ; %.2f s old, %.2f s new\n",

@@ -22,21 +22,21 @@ static shrink_fn q_shrink;
 static shrink_counter_fn q_shrink_counter;
 static int failures;
 
-/* Copies `text` into a library buffer of exactly its length (no NUL). */
+/* Copies `text` into a library buffer of exactly its length (no NUL); NULL stays NULL. */
 static uint8_t* exact(const char* text, size_t* len) {
-  *len = strlen(text);
-  uint8_t* buf = q_alloc(*len);
+  *len = text ? strlen(text) : 0;
+  uint8_t* buf = text ? q_alloc(*len) : NULL;
   if (*len) memcpy(buf, text, *len);
   return buf;
 }
 
 /* The counter of the token cases: a maximal run of ASCII letters and digits
  * is one token, and so is every other character but space, tab, line feed
- * and carriage return. `context` counts the calls; a text of "fail" in the
- * context's limit makes it answer SIZE_MAX from that call on. */
+ * and carriage return. `context` counts the calls, and from call `fail_from`
+ * on (0: never) the counter answers SIZE_MAX. */
 struct counting {
   int calls;
-  int fail_from; /* 0: never fails */
+  int fail_from;
 };
 
 static int is_word_byte(uint8_t c) {
@@ -62,20 +62,32 @@ static size_t test_counter(const uint8_t* text, size_t len, void* context) {
   return tokens;
 }
 
-/* Shrinks through quendra_shrink, or through quendra_shrink_with_counter
- * with the test counter when `seen` is given, and compares the envelope. */
-static void check_counted(const char* name, const char* input, const char* options,
-                          struct counting* seen, const char* want) {
+/* A request and its envelope. `counter`: 0 through quendra_shrink; 1 through
+ * quendra_shrink_with_counter with the test counter, failing from call
+ * `fail_from`, which must be asked `least` to `most` times; -1 through it with
+ * a NULL counter. */
+struct request {
+  const char *name, *input, *options;
+  int counter, fail_from, least, most;
+  const char* want;
+};
+
+static void check(const struct request* r) {
   size_t in_len, opt_len, out_len = 12345;
-  uint8_t* in = input ? exact(input, &in_len) : NULL;
-  uint8_t* opt = options ? exact(options, &opt_len) : NULL;
-  if (!input) in_len = 0;
-  if (!options) opt_len = 0;
-  uint8_t* out = seen ? q_shrink_counter(in, in_len, opt, opt_len, test_counter, seen, &out_len)
-                      : q_shrink(in, in_len, opt, opt_len, &out_len);
-  if (out == NULL || out_len != strlen(want) || memcmp(out, want, out_len) != 0) {
-    fprintf(stderr, "FAIL %s\n  got:  %.*s\n  want: %s\n", name, (int)(out ? out_len : 0),
-            out ? (const char*)out : "", want);
+  uint8_t* in = exact(r->input, &in_len);
+  uint8_t* opt = exact(r->options, &opt_len);
+  struct counting seen = {0, r->fail_from};
+  uint8_t* out = r->counter ? q_shrink_counter(in, in_len, opt, opt_len, r->counter > 0 ? test_counter : NULL,
+                                               r->counter > 0 ? &seen : NULL, &out_len)
+                            : q_shrink(in, in_len, opt, opt_len, &out_len);
+  if (out == NULL || out_len != strlen(r->want) || memcmp(out, r->want, out_len) != 0) {
+    fprintf(stderr, "FAIL %s\n  got:  %.*s\n  want: %s\n", r->name, (int)(out ? out_len : 0),
+            out ? (const char*)out : "", r->want);
+    ++failures;
+  }
+  if (r->counter > 0 && (seen.calls < r->least || seen.calls > r->most)) {
+    fprintf(stderr, "FAIL %s: the counter was asked %d times, not %d to %d\n", r->name, seen.calls,
+            r->least, r->most);
     ++failures;
   }
   q_free(out, out_len);
@@ -83,25 +95,24 @@ static void check_counted(const char* name, const char* input, const char* optio
   if (opt) q_free(opt, opt_len);
 }
 
-static void check(const char* name, const char* input, const char* options, const char* want) {
-  check_counted(name, input, options, NULL, want);
-}
-
-/* The counter was asked between `least` and `most` times. */
-static void check_calls(const char* name, const struct counting* seen, int least, int most) {
-  if (seen->calls < least || seen->calls > most) {
-    fprintf(stderr, "FAIL %s: the counter was asked %d times, not %d to %d\n", name, seen->calls,
-            least, most);
-    ++failures;
-  }
-}
-
-#define REPORT0(in, out, max, fmt, infmt)                                                  \
-  "\"report\":{\"input_chars\":" in ",\"output_chars\":" out ",\"max_chars\":" max         \
-  ",\"format\":\"" fmt "\",\"input_format\":\"" infmt "\",\"pruned\":false,\"fits\":true," \
-  "\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0," \
-  "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,"                 \
-  "\"protected_omitted\":0,\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}"
+/* Envelopes: a text, then a report of JSON read and written with its sizes,
+ * flags and the counters strings_truncated to containers_collapsed. */
+#define OK(text) "{\"ok\":true,\"text\":\"" text "\","
+#define ERROR(message) "{\"ok\":false,\"error\":\"" message "\"}"
+#define REPORT_OF(in, out, max, pruned, fits, st, as, io, ot, ko, cc)                         \
+  "\"report\":{\"input_chars\":" in ",\"output_chars\":" out ",\"max_chars\":" max             \
+  ",\"format\":\"json\",\"input_format\":\"json\",\"pruned\":" pruned ",\"fits\":" fits       \
+  ",\"strings_truncated\":" st ",\"arrays_sampled\":" as ",\"items_omitted\":" io              \
+  ",\"objects_trimmed\":" ot ",\"keys_omitted\":" ko ",\"containers_collapsed\":" cc          \
+  ",\"arrays_condensed\":0,\"protected_omitted\":0,\"field_decisions\":[],\"fields_dropped\":0," \
+  "\"dropped_fields\":[]"
+#define REPORT(...) REPORT_OF(__VA_ARGS__) "}}"
+/* A report under a token budget: what counted (an encoding or "host"), and
+ * how many distinct texts. */
+#define COUNTED(by, n, ...) \
+  REPORT_OF(__VA_ARGS__) ",\"budget_unit\":\"tokens\",\"tokenizer\":\"" by "\",\"token_counts\":" n "}}"
+#define WHOLE(in, out, max) REPORT(in, out, max, "false", "true", "0", "0", "0", "0", "0", "0")
+#define FAILED ERROR("the token counter failed")
 
 #define SMILE "\xf0\x9f\x98\x80"
 #define SMILES5 SMILE SMILE SMILE SMILE SMILE
@@ -109,6 +120,80 @@ static void check_calls(const char* name, const struct counting* seen, int least
 #define PARTY "\xf0\x9f\x8e\x89"
 #define ROCKET "\xf0\x9f\x9a\x80"
 #define SPARKLES "\xe2\x9c\xa8"
+#define NIHON "\xe6\x97\xa5\xe6\x9c\xac"
+#define TAGS "\\\"" PARTY "\\\",\\\"" ROCKET "\\\",\\\"" SPARKLES "\\\""
+#define USERS                                                                                     \
+  "{\"users\":[{\"id\":1,\"name\":\"user 1\",\"role\":\"dev\"},{\"id\":2,\"name\":\"user 2\",\"role\":\"dev\"}," \
+  "{\"id\":3,\"name\":\"user 3\",\"role\":\"dev\"},{\"id\":4,\"name\":\"user 4\",\"role\":\"dev\"},"          \
+  "{\"id\":5,\"name\":\"user 5\",\"role\":\"dev\"},{\"id\":6,\"name\":\"user 6\",\"role\":\"dev\"}]}"
+#define TOKENS "\"budget_unit\":\"tokens\""
+
+static const struct request kRequests[] = {
+    {"compact", "{\"a\":1}", "{\"indent\":0}", 0, 0, 0, 0, OK("{\\\"a\\\":1}") WHOLE("7", "7", "10000")},
+    {"null input", NULL, "{}", 0, 0, 0, 0,
+     ERROR("invalid JSON input: unexpected end of input at line 1, column 1")},
+    {"null options", "{}", NULL, 0, 0, 0, 0,
+     ERROR("invalid options JSON: unexpected end of input at line 1, column 1")},
+    {"bad input utf8", "\xff", "[]", 0, 0, 0, 0, ERROR("input is not valid UTF-8")},
+    /* Budgets in UTF-8 bytes and UTF-16 code units. */
+    {"unit refused", "{}", "{\"budget_unit\":\"utf-16\"}", 0, 0, 0, 0,
+     ERROR("invalid options: budget_unit must be \\\"chars\\\", \\\"bytes\\\", \\\"utf16\\\" or \\\"tokens\\\"")},
+    {"bytes fit", "[\"" NIHON "\"]", "{\"indent\":0,\"max_chars\":10,\"budget_unit\":\"bytes\"}", 0, 0, 0, 0,
+     OK("[\\\"" NIHON "\\\"]") WHOLE("10", "10", "10")},
+    {"bytes overflow", "[\"" NIHON "\"]", "{\"indent\":0,\"max_chars\":9,\"budget_unit\":\"bytes\"}", 0, 0, 0, 0,
+     OK("[\\\"" NIHON "\\\"]") REPORT("10", "10", "9", "true", "false", "0", "0", "0", "0", "0", "0")},
+    {"utf16 astral", "{\"greeting\":\"hi " SMILES " there\",\"tags\":[\"" PARTY "\",\"" ROCKET "\",\"" SPARKLES "\"]}",
+     "{\"indent\":0,\"max_chars\":50,\"budget_unit\":\"utf16\"}", 0, 0, 0, 0,
+     OK("{\\\"greeting\\\":\\\"\xe2\x80\xa6[+29 chars]\\\",\\\"tags\\\":[" TAGS "]}")
+         REPORT("87", "50", "50", "true", "true", "1", "0", "0", "0", "0", "0")},
+    /* Budgets in tokens, counted by a built-in encoding (o200k_base unless the tokenizer
+     * option names another) or by the host. */
+    {"built-in: an object trimmed", "{\"name\":\"Ada Lovelace\",\"born\":1815,\"tags\":[\"math\",\"poetry\"]}",
+     "{\"max_chars\":12," TOKENS ",\"tokenizer\":\"o200k_base\"}", 0, 0, 0, 0,
+     OK("{\\n  \\\"3 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}")
+         COUNTED("o200k_base", "3", "36", "11", "12", "true", "true", "0", "0", "0", "0", "3", "1")},
+    {"built-in: records sampled", USERS, "{\"max_chars\":40," TOKENS ",\"indent\":0}", 0, 0, 0, 0,
+     OK("{\\\"users\\\":[{\\\"id\\\":1,\\\"name\\\":\\\"user 1\\\",\\\"role\\\":\\\"dev\\\"},\\\"\xe2\x80\xa6[5 items omitted]\\\"]}")
+         COUNTED("o200k_base", "4", "89", "27", "40", "true", "true", "0", "1", "5", "0", "0", "0")},
+    {"built-in: cl100k_base", USERS, "{\"max_chars\":40," TOKENS ",\"indent\":0,\"tokenizer\":\"CL100K_BASE\"}",
+     0, 0, 0, 0,
+     OK("{\\\"users\\\":[{\\\"id\\\":1,\\\"name\\\":\\\"user 1\\\",\\\"role\\\":\\\"dev\\\"},\\\"\xe2\x80\xa6[4 items omitted]\\\","
+        "{\\\"id\\\":6,\\\"name\\\":\\\"user 6\\\",\\\"role\\\":\\\"dev\\\"}]}")
+         COUNTED("cl100k_base", "3", "88", "39", "40", "true", "true", "0", "1", "4", "0", "0", "0")},
+    {"built-in with a NULL counter", "{}", "{\"budget_unit\":\"Tokens\"}", -1, 0, 0, 0,
+     OK("{}") COUNTED("o200k_base", "1", "1", "1", "10000", "false", "true", "0", "0", "0", "0", "0", "0")},
+    {"tokenizer without tokens", "{}", "{\"budget_unit\":\"chars\",\"tokenizer\":\"o200k_base\"}", 0, 0, 0, 0,
+     ERROR("invalid options: tokenizer needs budget_unit \\\"tokens\\\"")},
+    {"tokenizer unknown", "{}", "{" TOKENS ",\"tokenizer\":\"p50k_base\"}", 0, 0, 0, 0,
+     ERROR("invalid options: tokenizer must be \\\"o200k_base\\\" or \\\"cl100k_base\\\"")},
+    {"a tokenizer beside a counter", "{}", "{" TOKENS ",\"tokenizer\":\"o200k_base\"}", 1, 0, 0, 0,
+     ERROR("invalid options: a tokenizer and a token counter cannot both be given")},
+    /* The unit is checked once the options are complete: a later "chars" counts nothing,
+     * and bad options keep their own message first. */
+    {"tokens overridden", "[1]", "{" TOKENS ",\"budget_unit\":\"chars\",\"indent\":0}", 0, 0, 0, 0,
+     OK("[1]") WHOLE("3", "3", "10000")},
+    {"tokens, then a bad option", "{}", "{" TOKENS ",\"indent\":-1}", 0, 0, 0, 0,
+     ERROR("invalid options: indent must be a non-negative integer")},
+    {"chars never counts", "{\"a\":[1,2,3,4,5,6,7,8,9]}", "{\"max_chars\":10}", 1, 0, 0, 0,
+     OK("{\\n  \\\"1 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}")
+         REPORT("78", "27", "10", "true", "false", "0", "0", "0", "0", "1", "1")},
+    {"tokens overridden by chars", "[1]", "{" TOKENS ",\"budget_unit\":\"chars\",\"indent\":0}", 1, 0, 0, 0,
+     OK("[1]") WHOLE("3", "3", "10000")},
+    {"tokens fit as they are", "{\"a\": \"hello world\"}", "{" TOKENS ",\"max_chars\":10,\"indent\":0}", 1, 0, 1, 1,
+     OK("{\\\"a\\\":\\\"hello world\\\"}")
+         COUNTED("host", "1", "10", "10", "10", "false", "true", "0", "0", "0", "0", "0", "0")},
+    {"tokens: an object trimmed", "{\"name\":\"Ada Lovelace\",\"born\":1815,\"tags\":[\"math\",\"poetry\"]}",
+     "{\"max_chars\":20," TOKENS "}", 1, 0, 2, 2,
+     OK("{\\n  \\\"name\\\": \\\"Ada Lovelace\\\",\\n  \\\"2 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}")
+         COUNTED("host", "2", "30", "20", "20", "true", "true", "0", "0", "0", "1", "2", "0")},
+    /* Five distinct texts: the search meets some of its texts twice and counts them once. */
+    {"tokens: records sampled", USERS, "{\"max_chars\":30," TOKENS ",\"indent\":0}", 1, 0, 5, 5,
+     OK("{\\\"users\\\":[{\\\"3 keys omitted\\\":\\\"\xe2\x80\xa6\\\"},\\\"\xe2\x80\xa6[5 items omitted]\\\"]}")
+         COUNTED("host", "5", "157", "28", "30", "true", "true", "0", "1", "5", "0", "3", "1")},
+    {"tokens: the counter fails", USERS, "{\"max_chars\":30," TOKENS "}", 1, 1, 1, 1, FAILED},
+    {"tokens: the counter fails in the search", USERS, "{\"max_chars\":30," TOKENS ",\"format\":\"yaml\"}", 1, 2,
+     2, 2, FAILED},
+};
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -133,148 +218,17 @@ int main(int argc, char** argv) {
     fprintf(stderr, "missing symbol\n");
     return 1;
   }
-
-  if (strcmp(q_version(), "0.3.0") != 0) {
-    fprintf(stderr, "FAIL version %s\n", q_version());
-    ++failures;
-  }
-  if (q_alloc(0) != (uint8_t*)1) {
-    fprintf(stderr, "FAIL alloc(0)\n");
-    ++failures;
-  }
+  static const uint8_t kZeros[64];
+  uint8_t* zeros = q_alloc(64);
+  const char* wrong = strcmp(q_version(), "0.3.0") != 0 ? "version"
+                      : q_alloc(0) != (uint8_t*)1    ? "alloc(0)"
+                      : memcmp(zeros, kZeros, 64)    ? "alloc not zero-filled"
+                                                     : NULL;
+  if (wrong) fprintf(stderr, "FAIL %s\n", wrong), ++failures;
+  q_free(zeros, 64);
   q_free((uint8_t*)1, 0);
   q_free(NULL, 10);
-  uint8_t* zeros = q_alloc(64);
-  static const uint8_t kZeros[64];
-  if (memcmp(zeros, kZeros, 64) != 0) {
-    fprintf(stderr, "FAIL alloc not zero-filled\n");
-    ++failures;
-  }
-  q_free(zeros, 64);
-
-  check("compact", "{\"a\":1}", "{\"indent\":0}",
-        "{\"ok\":true,\"text\":\"{\\\"a\\\":1}\"," REPORT0("7", "7", "10000", "json", "json"));
-  check("null input", NULL, "{}",
-        "{\"ok\":false,\"error\":\"invalid JSON input: unexpected end of input at line 1, column 1\"}");
-  check("null options", "{}", NULL,
-        "{\"ok\":false,\"error\":\"invalid options JSON: unexpected end of input at line 1, column 1\"}");
-  check("bad input utf8", "\xff", "[]", "{\"ok\":false,\"error\":\"input is not valid UTF-8\"}");
-
-  /* Budgets in UTF-8 bytes and UTF-16 code units. */
-  check("unit refused", "{}", "{\"budget_unit\":\"utf-16\"}",
-        "{\"ok\":false,\"error\":\"invalid options: budget_unit must be \\\"chars\\\", "
-        "\\\"bytes\\\", \\\"utf16\\\" or \\\"tokens\\\"\"}");
-  check("bytes fit", "[\"\xe6\x97\xa5\xe6\x9c\xac\"]", "{\"indent\":0,\"max_chars\":10,\"budget_unit\":\"bytes\"}",
-        "{\"ok\":true,\"text\":\"[\\\"\xe6\x97\xa5\xe6\x9c\xac\\\"]\"," REPORT0("10", "10", "10", "json", "json"));
-  check("bytes overflow", "[\"\xe6\x97\xa5\xe6\x9c\xac\"]",
-        "{\"indent\":0,\"max_chars\":9,\"budget_unit\":\"bytes\"}",
-        "{\"ok\":true,\"text\":\"[\\\"\xe6\x97\xa5\xe6\x9c\xac\\\"]\",\"report\":{\"input_chars\":10,"
-        "\"output_chars\":10,\"max_chars\":9,\"format\":\"json\",\"input_format\":\"json\","
-        "\"pruned\":true,\"fits\":false,\"strings_truncated\":0,\"arrays_sampled\":0,"
-        "\"items_omitted\":0,\"objects_trimmed\":0,\"keys_omitted\":0,\"containers_collapsed\":0,"
-        "\"arrays_condensed\":0,\"protected_omitted\":0,\"field_decisions\":[],"
-        "\"fields_dropped\":0,\"dropped_fields\":[]}}");
-  check("utf16 astral", "{\"greeting\":\"hi " SMILES " there\",\"tags\":[\"" PARTY "\",\"" ROCKET "\",\"" SPARKLES "\"]}",
-        "{\"indent\":0,\"max_chars\":50,\"budget_unit\":\"utf16\"}",
-        "{\"ok\":true,\"text\":\"{\\\"greeting\\\":\\\"\xe2\x80\xa6[+29 chars]\\\",\\\"tags\\\":[\\\"" PARTY
-        "\\\",\\\"" ROCKET "\\\",\\\"" SPARKLES "\\\"]}\",\"report\":{\"input_chars\":87,\"output_chars\":50,"
-        "\"max_chars\":50,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,\"fits\":true,"
-        "\"strings_truncated\":1,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0,"
-        "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0,"
-        "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]}}");
-
-  /* Budgets in tokens: a built-in encoding, or the host's counter (the report names which and
-   * how many distinct texts it counted). */
-  {
-#define HOST(n) ",\"budget_unit\":\"tokens\",\"tokenizer\":\"host\",\"token_counts\":" n "}}"
-#define REPORT_END "\"field_decisions\":[],\"fields_dropped\":0,\"dropped_fields\":[]"
-    static const char kUsers[] =
-        "{\"users\":[{\"id\":1,\"name\":\"user 1\",\"role\":\"dev\"},{\"id\":2,\"name\":\"user 2\",\"role\":\"dev\"},"
-        "{\"id\":3,\"name\":\"user 3\",\"role\":\"dev\"},{\"id\":4,\"name\":\"user 4\",\"role\":\"dev\"},"
-        "{\"id\":5,\"name\":\"user 5\",\"role\":\"dev\"},{\"id\":6,\"name\":\"user 6\",\"role\":\"dev\"}]}";
-    static const char kBothCounters[] =
-        "{\"ok\":false,\"error\":\"invalid options: a tokenizer and a token counter cannot both be given\"}";
-    struct counting none = {0, 0}, ada = {0, 0}, users = {0, 0}, failing = {0, 1}, later = {0, 2},
-                    chars = {0, 0}, overridden = {0, 0}, both = {0, 0};
-    check("built-in: an object trimmed", "{\"name\":\"Ada Lovelace\",\"born\":1815,\"tags\":[\"math\",\"poetry\"]}",
-          "{\"max_chars\":12,\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\"}",
-          "{\"ok\":true,\"text\":\"{\\n  \\\"3 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}\",\"report\":{\"input_chars\":36,"
-          "\"output_chars\":11,\"max_chars\":12,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,"
-          "\"fits\":true,\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0,"
-          "\"keys_omitted\":3,\"containers_collapsed\":1,\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END
-          ",\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\",\"token_counts\":3}}");
-    check("built-in: records sampled, o200k_base by default", kUsers,
-          "{\"max_chars\":40,\"budget_unit\":\"tokens\",\"indent\":0}",
-          "{\"ok\":true,\"text\":\"{\\\"users\\\":[{\\\"id\\\":1,\\\"name\\\":\\\"user 1\\\",\\\"role\\\":\\\"dev\\\"},"
-          "\\\"\xe2\x80\xa6[5 items omitted]\\\"]}\",\"report\":{\"input_chars\":89,\"output_chars\":27,"
-          "\"max_chars\":40,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,\"fits\":true,"
-          "\"strings_truncated\":0,\"arrays_sampled\":1,\"items_omitted\":5,\"objects_trimmed\":0,"
-          "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END
-          ",\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\",\"token_counts\":4}}");
-    check("built-in: records sampled, cl100k_base", kUsers,
-          "{\"max_chars\":40,\"budget_unit\":\"tokens\",\"indent\":0,\"tokenizer\":\"CL100K_BASE\"}",
-          "{\"ok\":true,\"text\":\"{\\\"users\\\":[{\\\"id\\\":1,\\\"name\\\":\\\"user 1\\\",\\\"role\\\":\\\"dev\\\"},"
-          "\\\"\xe2\x80\xa6[4 items omitted]\\\",{\\\"id\\\":6,\\\"name\\\":\\\"user 6\\\",\\\"role\\\":\\\"dev\\\"}]}\","
-          "\"report\":{\"input_chars\":88,\"output_chars\":39,\"max_chars\":40,\"format\":\"json\","
-          "\"input_format\":\"json\",\"pruned\":true,\"fits\":true,\"strings_truncated\":0,\"arrays_sampled\":1,"
-          "\"items_omitted\":4,\"objects_trimmed\":0,\"keys_omitted\":0,\"containers_collapsed\":0,"
-          "\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END
-          ",\"budget_unit\":\"tokens\",\"tokenizer\":\"cl100k_base\",\"token_counts\":3}}");
-    check("tokenizer without tokens", "{}", "{\"budget_unit\":\"chars\",\"tokenizer\":\"o200k_base\"}",
-          "{\"ok\":false,\"error\":\"invalid options: tokenizer needs budget_unit \\\"tokens\\\"\"}");
-    check("tokenizer unknown", "{}", "{\"budget_unit\":\"tokens\",\"tokenizer\":\"p50k_base\"}",
-          "{\"ok\":false,\"error\":\"invalid options: tokenizer must be \\\"o200k_base\\\" or \\\"cl100k_base\\\"\"}");
-    check_counted("a tokenizer beside a counter", "{}", "{\"budget_unit\":\"tokens\",\"tokenizer\":\"o200k_base\"}",
-                  &both, kBothCounters);
-    check_calls("a tokenizer beside a counter", &both, 0, 0);
-    /* The unit is checked once the options are complete: a later "chars" counts nothing. */
-    check_counted("chars never counts", "{\"a\":[1,2,3,4,5,6,7,8,9]}", "{\"max_chars\":10}", &chars,
-                  "{\"ok\":true,\"text\":\"{\\n  \\\"1 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}\",\"report\":{"
-                  "\"input_chars\":78,\"output_chars\":27,\"max_chars\":10,\"format\":\"json\",\"input_format\":\"json\","
-                  "\"pruned\":true,\"fits\":false,\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,"
-                  "\"objects_trimmed\":0,\"keys_omitted\":1,\"containers_collapsed\":1,\"arrays_condensed\":0,"
-                  "\"protected_omitted\":0," REPORT_END "}}");
-    check_calls("chars never counts", &chars, 0, 0);
-    check_counted("tokens overridden by chars", "[1]",
-                  "{\"budget_unit\":\"tokens\",\"budget_unit\":\"chars\",\"indent\":0}", &overridden,
-                  "{\"ok\":true,\"text\":\"[1]\"," REPORT0("3", "3", "10000", "json", "json"));
-    check_calls("tokens overridden by chars", &overridden, 0, 0);
-    check_counted("tokens fit as they are", "{\"a\": \"hello world\"}",
-                  "{\"budget_unit\":\"tokens\",\"max_chars\":10,\"indent\":0}", &none,
-                  "{\"ok\":true,\"text\":\"{\\\"a\\\":\\\"hello world\\\"}\",\"report\":{\"input_chars\":10,"
-                  "\"output_chars\":10,\"max_chars\":10,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":false,"
-                  "\"fits\":true,\"strings_truncated\":0,\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":0,"
-                  "\"keys_omitted\":0,\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0,"
-                  REPORT_END HOST("1"));
-    check_calls("tokens fit as they are", &none, 1, 1);
-    check_counted("tokens: an object trimmed", "{\"name\":\"Ada Lovelace\",\"born\":1815,\"tags\":[\"math\",\"poetry\"]}",
-                  "{\"max_chars\":20,\"budget_unit\":\"tokens\"}", &ada,
-                  "{\"ok\":true,\"text\":\"{\\n  \\\"name\\\": \\\"Ada Lovelace\\\",\\n  \\\"2 keys omitted\\\": \\\"\xe2\x80\xa6\\\"\\n}\","
-                  "\"report\":{\"input_chars\":30,\"output_chars\":20,\"max_chars\":20,\"format\":\"json\","
-                  "\"input_format\":\"json\",\"pruned\":true,\"fits\":true,\"strings_truncated\":0,"
-                  "\"arrays_sampled\":0,\"items_omitted\":0,\"objects_trimmed\":1,\"keys_omitted\":2,"
-                  "\"containers_collapsed\":0,\"arrays_condensed\":0,\"protected_omitted\":0," REPORT_END HOST("2"));
-    check_calls("tokens: an object trimmed", &ada, 2, 2);
-    check_counted("tokens: records sampled", kUsers, "{\"max_chars\":30,\"budget_unit\":\"tokens\",\"indent\":0}",
-                  &users,
-                  "{\"ok\":true,\"text\":\"{\\\"users\\\":[{\\\"3 keys omitted\\\":\\\"\xe2\x80\xa6\\\"},"
-                  "\\\"\xe2\x80\xa6[5 items omitted]\\\"]}\",\"report\":{\"input_chars\":157,\"output_chars\":28,"
-                  "\"max_chars\":30,\"format\":\"json\",\"input_format\":\"json\",\"pruned\":true,\"fits\":true,"
-                  "\"strings_truncated\":0,\"arrays_sampled\":1,\"items_omitted\":5,\"objects_trimmed\":0,"
-                  "\"keys_omitted\":3,\"containers_collapsed\":1,\"arrays_condensed\":0,\"protected_omitted\":0,"
-                  REPORT_END HOST("5"));
-    check_calls("tokens: records sampled", &users, 5, 5);
-    check_counted("tokens: the counter fails", kUsers, "{\"max_chars\":30,\"budget_unit\":\"tokens\"}", &failing,
-                  "{\"ok\":false,\"error\":\"the token counter failed\"}");
-    check_calls("tokens: the counter fails", &failing, 1, 1);
-    check_counted("tokens: the counter fails in the search", kUsers,
-                  "{\"max_chars\":30,\"budget_unit\":\"tokens\",\"format\":\"yaml\"}", &later,
-                  "{\"ok\":false,\"error\":\"the token counter failed\"}");
-    check_calls("tokens: the counter fails in the search", &later, 2, 2);
-#undef HOST
-#undef REPORT_END
-  }
-
+  for (size_t i = 0; i < sizeof kRequests / sizeof kRequests[0]; ++i) check(&kRequests[i]);
   dlclose(lib);
   if (failures) {
     fprintf(stderr, "%d failed\n", failures);

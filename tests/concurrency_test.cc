@@ -52,8 +52,7 @@ std::vector<Request> requests() {
   // of them fails on its second call, in the search.
   const Request kTokens[] = {
       {"", R"({"max_chars":120,"budget_unit":"tokens"})", word_tokens, 0},
-      {"", R"({"max_chars":90,"budget_unit":"tokens","format":"yaml","array_strategy":"condense"})",
-       byte_quads, 0},
+      {"", R"({"max_chars":90,"budget_unit":"tokens","format":"yaml","array_strategy":"condense"})", byte_quads, 0},
       {"", R"({"max_chars":30,"budget_unit":"tokens","indent":0})", word_tokens, 2},
   };
   std::vector<Request> out;

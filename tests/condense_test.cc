@@ -22,15 +22,11 @@ using namespace quendra::testing;
 
 // The array of `n` records `body` with each '#' replaced by the index.
 std::string records(std::size_t n, std::string_view body) {
-  std::string doc = "[";
-  for (std::size_t i = 0; i < n; ++i) {
+  return list("[", n, [&](std::size_t i) {
     std::string record(body);
-    for (std::size_t at; (at = record.find('#')) != std::string::npos;) {
-      record.replace(at, 1, std::to_string(i));
-    }
-    doc += (i ? "," : "") + record;
-  }
-  return doc + "]";
+    for (std::size_t at; (at = record.find('#')) != std::string::npos;) record.replace(at, 1, std::to_string(i));
+    return record;
+  });
 }
 
 const char kPosts[] =
@@ -74,8 +70,7 @@ TEST(CondenseShrink, ExactOutputs) {
        R"([{"id":1,"title":"Alpha release notes"},{"id":2,"title":"Beta"},{"id":3,"title":"Gamma"}])",
        "arrays_condensed=1 fields_dropped=1", "/*/avatar_url:3",
        "/*/title 0.950, /*/id 0.940, /*/avatar_url 0.100 dropped"},
-      {"one record cut, the others whole",
-       R"([{"id":1,"title":"Alpha release notes"},)"
+      {"one record cut, the others whole", R"([{"id":1,"title":"Alpha release notes"},)"
        R"({"id":2,"title":"Beta","avatar_url":"https://example.com/a/2.png"},)"
        R"({"id":3,"title":"Gamma"}])",
        R"("max_chars":100)",
@@ -168,12 +163,10 @@ TEST(CondenseShrink, ExactOutputs) {
        "/*/owner/login_name 1.000 relevance 0.750, /*/user/profile/name 1.000 relevance 1.000, /*/title 0.950, "
        "/*/note 0.900 dropped relevance 0.600, /*/owner/id 0.723 relevance 1.000, "
        "/*/meta/data/id 0.145 dropped relevance 1.000"},
-      {"a protected column that does not fit: sampled", zs,
-       R"("max_chars":100,"protect":["u"])",
+      {"a protected column that does not fit: sampled", zs, R"("max_chars":100,"protect":["u"])",
        R"([{"title":"Title 0","u":")" + std::string(40, 'z') + R"("},"…[2 items omitted]"])",
        "arrays_sampled=1 items_omitted=2 protected_omitted=2", "", ""},
-      {"a protected column that fits", zs,
-       R"("max_chars":200,"protect":["u"])",
+      {"a protected column that fits", zs, R"("max_chars":200,"protect":["u"])",
        R"([{"u":")" + std::string(40, 'z') + R"("},{"u":")" + std::string(40, 'z') + R"("},{"u":")" +
            std::string(40, 'z') + R"("}])",
        "arrays_condensed=1 fields_dropped=1", "/*/title:3", "/*/u 2.000, /*/title 0.950 dropped"},

@@ -7,7 +7,9 @@
 # fails the check; compare_builds leaves the request and both answers in
 # WORK/diffs.
 # Usage: tests/identity.sh BASE_REVISION [BUILD_DIR] [WORK]
-# COUNT requests per seed (default 2000), SEEDS (default "1 2 3"), JOBS.
+# COUNT requests per seed (default 2000), SEEDS (default "1 2 3"), JOBS, and
+# FLAGS for compare_builds (default: budgets in every unit, the path rules
+# and host-counted tokens, which the base must know).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 base="$1"
@@ -52,9 +54,10 @@ compare="$work/compare_builds"
 if [ ! -x "$compare" ] || [ "$root/bench/compare_builds.cc" -nt "$compare" ]; then
   c++ -std=c++20 -O2 "$root/bench/compare_builds.cc" -o "$compare" -ldl
 fi
+read -r -a flags <<<"${FLAGS:---budget-units --rules --host-tokens}"
 for new in "$shipped/libquendra.so" "$build/libquendra.so"; do
   for seed in ${SEEDS:-1 2 3}; do
     "$compare" "$work/old/libquendra.so" "$new" --count "${COUNT:-2000}" --seed "$seed" \
-      --budget-units --out "$work/diffs" | tail -n 1 | sed "s|^|identity: $new seed $seed: |"
+      "${flags[@]}" --out "$work/diffs" | tail -n 1 | sed "s|^|identity: $new seed $seed: |"
   done
 done

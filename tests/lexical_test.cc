@@ -29,14 +29,11 @@ constexpr const char* kExample =
     "select name, email from users where status = 'active' order by created_at desc limit 10";
 
 TEST(LexicalWords, InformativeAndNorm) {
-  for (std::string_view word : {std::string_view("ab"), std::string_view("x1"), std::string_view("2024"),
-                                std::string_view("users"), std::string_view("\u00e9\u00e9"),
-                                std::string_view("of\0", 3)}) {
+  using namespace std::literals;
+  for (std::string_view word : {"ab"sv, "x1"sv, "2024"sv, "users"sv, "\u00e9\u00e9"sv, "of\0"sv}) {
     EXPECT_TRUE(informative(word)) << word;
   }
-  for (std::string_view word : {"a", "\u00e9", "the", "user", "10", "123"}) {
-    EXPECT_FALSE(informative(word)) << word;
-  }
+  for (std::string_view word : {"a", "\u00e9", "the", "user", "10", "123"}) EXPECT_FALSE(informative(word)) << word;
   const std::pair<const char*, const char*> kNorms[] = {
       {"users", "user"}, {"status", "statu"}, {"class", "class"}, {"bus", "bus"}, {"news", "new"}, {"s", "s"}};
   for (auto [word, normed] : kNorms) EXPECT_EQ(norm(word), normed) << word;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "shrink_check.h"
 #include "tree.h"
 
@@ -12,13 +10,8 @@ namespace {
 
 using namespace quendra::testing;
 
-TEST(Envelope, BytesExactly) {
-  EXPECT_EQ(shrink(R"({"a":1})", R"({"indent":0})"),
-            R"({"ok":true,"text":"{\"a\":1}","report":{"input_chars":7,"output_chars":7,)"
-            R"("max_chars":10000,"format":"json","input_format":"json","pruned":false,"fits":true,)"
-            R"("strings_truncated":0,"arrays_sampled":0,"items_omitted":0,"objects_trimmed":0,)"
-            R"("keys_omitted":0,"containers_collapsed":0,"arrays_condensed":0,"protected_omitted":0,)"
-            R"("field_decisions":[],"fields_dropped":0,"dropped_fields":[]}})");
+// The success envelope byte for byte: c_host.c.
+TEST(Envelope, ErrorEscaped) {
   EXPECT_EQ(envelope_err("a \"b\"\x01"), R"({"ok":false,"error":"a \"b\"\u0001"})");
 }
 
@@ -37,8 +30,7 @@ TEST(Pipeline, ReportsTheFirstFailingStep) {
       {"\xE2\x80\x83\"a", "{}", "invalid JSON input: unexpected character at line 1, column 1"},
       {"\v{\"a\":", "{}", "invalid JSON input: unexpected character at line 1, column 1"},
       {"\f\r[1,", "{}", "invalid JSON input: unexpected character at line 1, column 1"},
-      {"key: value", R"({"input_format": "json"})",
-       "invalid JSON input: unexpected character at line 1, column 1"},
+      {"key: value", R"({"input_format": "json"})", "invalid JSON input: unexpected character at line 1, column 1"},
       {"{", R"({"input_format": "yaml"})",
        "invalid YAML input: did not find expected node content at byte 1 line 2 column 1"},
   };
@@ -58,8 +50,7 @@ TEST(ShrinkExamples, ExactOutputs) {
     std::string text, summary;
   } const kCases[] = {
       {"fits unchanged", "[1, 2, 3]", R"({"indent":0,"max_chars":7})", "[1,2,3]", "whole"},
-      {"YAML in, YAML out at indent 2", "key: [1, 2]", R"({"indent":0})", "key:\n  - 1\n  - 2\n",
-       "yaml whole"},
+      {"YAML in, YAML out at indent 2", "key: [1, 2]", R"({"indent":0})", "key:\n  - 1\n  - 2\n", "yaml whole"},
       {"JSON written as YAML", R"({"a": [1]})", R"({"format":"yaml"})", "a:\n  - 1\n", "yaml whole"},
       {"YAML written as JSON", "a: 1", R"({"format":"json","indent":0})", R"({"a":1})", "whole"},
       {"array sampled with last item", hundred, R"({"indent":0,"max_chars":60})",
@@ -128,11 +119,8 @@ TEST(ShrinkProperties, GeneratedDocuments) {
         if (s.summary.starts_with("yaml")) continue;
         Omitted omitted;
         EXPECT_EQ(derived(parse(s.text), doc, omitted), "") << s.text;
-        for (auto [key, n] : {std::pair{"items_omitted=", omitted.items}, {"keys_omitted=", omitted.keys}}) {
-          const std::size_t at = s.summary.find(key);
-          EXPECT_EQ(at == std::string::npos ? 0 : std::stoul(s.summary.substr(at + std::strlen(key))), n)
-              << s.summary;
-        }
+        EXPECT_EQ(s.count("items_omitted"), omitted.items) << s.summary;
+        EXPECT_EQ(s.count("keys_omitted"), omitted.keys) << s.summary;
       }
     }
   }

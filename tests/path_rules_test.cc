@@ -138,6 +138,8 @@ TEST(PathRules, ExclusionRedactionAndProtection) {
       {"a protected string whose budget cannot hold it", log, R"({"redact":true,"protect":["log"],"max_chars":50})",
        R"({"log":"2024-05-01 GET /v1/me Authorization: Bearer [redacted] took 12 ms","n":[1,2,3]})",
        "unfit values_redacted=1"},
+      {"the redacted document is returned", R"({"password":"hunter2"})", R"({"redact":true})",
+       R"({"password":"[redacted]"})", "whole values_redacted=1"},
       {"members excluded anywhere", R"({"a":1,"trace":{"x":1},"b":[{"trace":2,"c":3}]})", R"({"exclude":"trace"})",
        R"({"a":1,"b":[{"c":3}]})", "whole values_excluded=2"},
       {"array items excluded", R"({"items":[1,2,3],"keep":[4],"x":{"items":[5]}})", R"({"exclude":["/items/*"]})",
@@ -172,13 +174,9 @@ TEST(PathRules, ExclusionRedactionAndProtection) {
 }
 
 TEST(PathRules, ReportCountsOnlyWhenAskedFor) {
-  // The document as it is measured and returned is the redacted one.
-  EXPECT_EQ(shrink(R"({"password":"hunter2"})", R"({"indent":0,"redact":true})"),
-            R"({"ok":true,"text":"{\"password\":\"[redacted]\"}","report":{"input_chars":25,"output_chars":25,)"
-            R"("max_chars":10000,"format":"json","input_format":"json","pruned":false,"fits":true,)"
-            R"("strings_truncated":0,"arrays_sampled":0,"items_omitted":0,"objects_trimmed":0,)"
-            R"("keys_omitted":0,"containers_collapsed":0,"arrays_condensed":0,"protected_omitted":0,)"
-            R"("field_decisions":[],"fields_dropped":0,"dropped_fields":[],"values_redacted":1,"values_excluded":0}})");
+  // The document as it is measured is the redacted one (its text: the table above).
+  EXPECT_NE(shrink(R"({"password":"hunter2"})", R"({"indent":0,"redact":true})").find(R"("input_chars":25,)"),
+            std::string::npos);
   const std::string counted = R"("dropped_fields":[],"values_redacted":0,"values_excluded":0}})";
   const std::string plain = R"("dropped_fields":[]}})";
   struct Case {
@@ -288,12 +286,8 @@ TEST(PathRulesProperties, PlantedSecretsNeverComeOut) {
           EXPECT_EQ(lower.find("zq7"), std::string::npos) << envelope;
           const Shrunk s = run(text, options, word_tokens);
           pruned += s.summary.find("whole") == std::string::npos;
-          auto counter = [&s](const std::string& key) {
-            const std::size_t at = s.summary.find(key + "=");
-            return at == std::string::npos ? 0 : std::stoull(s.summary.substr(at + key.size() + 1));
-          };
-          EXPECT_EQ(counter("values_redacted"), planted.redacted) << s.summary;
-          EXPECT_EQ(counter("values_excluded"), planted.excluded) << s.summary;
+          EXPECT_EQ(s.count("values_redacted"), planted.redacted) << s.summary;
+          EXPECT_EQ(s.count("values_excluded"), planted.excluded) << s.summary;
         }
       }
     }

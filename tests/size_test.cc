@@ -57,7 +57,6 @@ TEST(SizeMarkers, TextsAndSizes) {
   EXPECT_EQ(gap_marker(1), "\u2026[1 items omitted]");
   EXPECT_EQ(keys_marker_key(1), "1 keys omitted");
   EXPECT_EQ(string_marker(1000), "\u2026[+1000 chars]");
-  EXPECT_EQ(kKeysMarkerValue, "\u2026");
   for (std::size_t n : {std::size_t{0}, std::size_t{9}, std::size_t{10}, std::size_t{99}, std::size_t{100},
                         std::size_t{12345}, std::size_t{SIZE_MAX}}) {
     SCOPED_TRACE(n);

@@ -113,8 +113,7 @@ TEST(TextPreview, LinesAndCuts) {
       {"Title\r\nalpha beta gamma delta epsilon\r\nok\r\nlast line here is long enough\r\nend", 20,
        "Title\r\nalpha be\u2026[+22 chars]\r\nok\r\n\u2026[+2 lines, 34 chars]"},
       // The first line stays whole when shortening it would not save anything.
-      {"first line here\nsecond\nthird line that is long\nx\ny", 10,
-       "first line here\n\u2026[+4 lines, 34 chars]"},
+      {"first line here\nsecond\nthird line that is long\nx\ny", 10, "first line here\n\u2026[+4 lines, 34 chars]"},
       {"a\nb\nthe quick brown fox jumps over", 12, "a\nb\nthe quic\u2026[+22 chars]"},
   };
   for (const Case& c : kCases) EXPECT_EQ(text::preview(c.text, c.n, quoted), c.preview) << c.text;

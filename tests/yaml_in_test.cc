@@ -36,6 +36,12 @@ struct Case {
   std::string expected;
 };
 
+// The reader's message for a key repeated at that place.
+std::string duplicated(std::size_t byte, std::size_t line, std::size_t column) {
+  return "error: duplicated key in mapping at byte " + std::to_string(byte) + " line " + std::to_string(line) +
+         " column " + std::to_string(column);
+}
+
 void check(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -77,8 +83,7 @@ TEST(YamlRead, Scalars) {
       {"empty kept block", "a: |+\n", R"({"a":""})"},
       {"literal with final newline", "a: |\n  x\n", R"({"a":"x\n"})"},
       {"block that libfyaml over-reads",
-       "users:\n >\n - id: 1\n    name: Ann\n    email: a@example.com\n  - id: 2\n"
-       "    name: Bo\n    tags: [a, b]\n",
+       "users:\n >\n - id: 1\n    name: Ann\n    email: a@example.com\n  - id: 2\n    name: Bo\n    tags: [a, b]\n",
        R"({"users":"- id: 1\n   name: Ann\n   email: a@example.com\n - id: 2\n)"
        R"(   name: Bo\n   tags: [a, b]\n"})"},
       {"folded before a more indented line", "a: >\n  x\n\n   y\n", R"({"a":"x\n\n y\n"})"},
@@ -87,8 +92,7 @@ TEST(YamlRead, Scalars) {
       {"explicit indentation", "- |2-\n   x\n  y\n- >2\n   x\n  y\n", R"([" x\ny"," x\ny\n"])"},
       {"headers after quoted keys and before comments",
        "\"k #1\": |+\n  x\n\n'it''s': >- # not |+\n  y\n\n", R"({"k #1":"x\n\n","it's":"y"})"},
-      {"header after a quoted key holding an indicator", "\"a > #b\": |-\n  x\n",
-       R"({"a > #b":"x"})"},
+      {"header after a quoted key holding an indicator", "\"a > #b\": |-\n  x\n", R"({"a > #b":"x"})"},
       {"blank blocks", "a: |+\n\n\nb: |\n\n\nc: 1", R"({"a":"\n\n","b":"","c":1})"},
       // yaml-test-suite L24T/01 and JEF9/02: a last line of spaces ends with a break.
       {"last line of spaces", "foo: |\n  x\n   ", R"({"foo":"x\n \n"})"},
@@ -107,19 +111,13 @@ TEST(YamlRead, Scalars) {
        R"([true,true,true,false,false,false,"tRUE","yes","on"])"},
       {"decimal ints", "[012, -0, +5, 00, -12]", "[12,0,5,0,-12]"},
       {"radix ints", "[0o17, 0x1F, 0xff, 0o8, 0x, 0X1]", R"([15,31,255,"0o8","0x","0X1"])"},
-      {"64-bit edges",
-       "[9223372036854775807, -9223372036854775808, 9223372036854775808, "
-       "-9223372036854775809, 0x7fffffffffffffff, 0x8000000000000000, "
-       "0o1000000000000000000000]",
-       "[9223372036854775807,-9223372036854775808,9223372036854775808,"
-       "-9223372036854775809,9223372036854775807,\"0x8000000000000000\","
-       "\"0o1000000000000000000000\"]"},
-      {"long decimal not in JSON form", "[+123456789012345678901234]",
-       "[123456789012345685803008]"},
-      {"floats kept as written", "[1.50, 1e3, 1E+2, -0.0, 0.1e-2, 12e03]",
-       "[1.50,1e3,1E+2,-0.0,0.1e-2,12e03]"},
-      {"floats normalised", "[.5, 5., +1.5, -.5, 01.5, 1.e5, -0.]",
-       "[0.5,5,1.5,-0.5,1.5,100000,-0]"},
+      {"64-bit edges", "[9223372036854775807, -9223372036854775808, 9223372036854775808, -9223372036854775809, "
+       "0x7fffffffffffffff, 0x8000000000000000, 0o1000000000000000000000]",
+       "[9223372036854775807,-9223372036854775808,9223372036854775808,-9223372036854775809,"
+       "9223372036854775807,\"0x8000000000000000\",\"0o1000000000000000000000\"]"},
+      {"long decimal not in JSON form", "[+123456789012345678901234]", "[123456789012345685803008]"},
+      {"floats kept as written", "[1.50, 1e3, 1E+2, -0.0, 0.1e-2, 12e03]", "[1.50,1e3,1E+2,-0.0,0.1e-2,12e03]"},
+      {"floats normalised", "[.5, 5., +1.5, -.5, 01.5, 1.e5, -0.]", "[0.5,5,1.5,-0.5,1.5,100000,-0]"},
       {"not finite", "[.inf, -.Inf, +.INF, .nan, .NaN, 1e400, -1e400]",
        R"([".inf","-.Inf","+.INF",".nan",".NaN","1e400","-1e400"])"},
       {"near misses", "[1_000, 1.2.3, 1e, .e5, '12', \"null\", 0x1p3]",
@@ -130,13 +128,10 @@ TEST(YamlRead, Scalars) {
       {"str", "[!!str 12, !!str true, !!str ~, !!str]", R"(["12","true","~",""])"},
       {"non-specific", "[! 12, ! true]", R"(["12","true"])"},
       {"verbatim", "!<tag:yaml.org,2002:int> '7'", "7"},
-      {"int", "[!!int '12', !!int 0x10, !!int 99999999999999999999]",
-       "[12,16,99999999999999999999]"},
+      {"int", "[!!int '12', !!int 0x10, !!int 99999999999999999999]", "[12,16,99999999999999999999]"},
       {"float", "[!!float 3, !!float '1.5', !!float .inf]", R"([3,1.5,".inf"])"},
-      {"null and bool", "[!!null '', !!null ~, !!bool 'true', !!bool False]",
-       "[null,null,true,false]"},
-      {"collections", "a: !!seq [1]\nb: !!map {c: 2}\nd: ! [3]",
-       R"({"a":[1],"b":{"c":2},"d":[3]})"},
+      {"null and bool", "[!!null '', !!null ~, !!bool 'true', !!bool False]", "[null,null,true,false]"},
+      {"collections", "a: !!seq [1]\nb: !!map {c: 2}\nd: ! [3]", R"({"a":[1],"b":{"c":2},"d":[3]})"},
       {"tag directive", "%TAG !e! tag:yaml.org,2002:\n---\n!e!int '5'", "5"},
       {"local tag", "a: !foo x", "error: invalid value"},
       {"binary", "!!binary aGk=", "error: invalid value"},
@@ -150,53 +145,41 @@ TEST(YamlRead, MappingsAndAnchors) {
       {"scalar keys", "1: a\ntrue: b\n~: c\n1.50: d\n0x10: e\n.5: f",
        R"({"1":"a","true":"b","null":"c","1.50":"d","16":"e",".5":"f"})"},
       {"empty key", "? \n: g", R"({"null":"g"})"},
-      {"same key text replaces in place", "1: a\nx: 0\n'1': b",
-       R"({"1":"b","x":0})"},
+      {"same key text replaces in place", "1: a\nx: 0\n'1': b", R"({"1":"b","x":0})"},
       {"bool and its text", "true: 1\n'true': 2", R"({"true":2})"},
       {"int and float are different keys", "1: a\n1.0: b", R"({"1":"a","1.0":"b"})"},
       {"sequence key", "[a, b]: c", "error: complex mapping keys are not supported"},
       {"mapping key", "? {a: 1}\n: c", "error: complex mapping keys are not supported"},
-      {"alias of a collection as key", "a: &s [1]\n*s : 2",
-       "error: complex mapping keys are not supported"},
+      {"alias of a collection as key", "a: &s [1]\n*s : 2", "error: complex mapping keys are not supported"},
   });
   check({
-      {"plain", "a: 1\na: 2", "error: duplicated key in mapping at byte 5 line 2 column 1"},
-      {"quoted styles", "'a': 1\n\"a\": 2",
-       "error: duplicated key in mapping at byte 8 line 2 column 2"},
-      {"ints by value", "0x10: a\n16: b",
-       "error: duplicated key in mapping at byte 8 line 2 column 1"},
-      {"floats by value", "1.0: a\n1.00: b",
-       "error: duplicated key in mapping at byte 7 line 2 column 1"},
-      {"alias key", "&k a: 1\n*k : 2",
-       "error: duplicated key in mapping at byte 9 line 2 column 2"},
-      {"flow", "{b: 1, a: 2, b: 3}",
-       "error: duplicated key in mapping at byte 13 line 1 column 14"},
-      {"nested maps keep their own keys", "a:\n  a: 1\n  b: 2\nb:\n  a: 3",
-       R"({"a":{"a":1,"b":2},"b":{"a":3}})"},
+      {"plain", "a: 1\na: 2", duplicated(5, 2, 1)},
+      {"quoted styles", "'a': 1\n\"a\": 2", duplicated(8, 2, 2)},
+      {"ints by value", "0x10: a\n16: b", duplicated(8, 2, 1)},
+      {"floats by value", "1.0: a\n1.00: b", duplicated(7, 2, 1)},
+      {"alias key", "&k a: 1\n*k : 2", duplicated(9, 2, 2)},
+      {"flow", "{b: 1, a: 2, b: 3}", duplicated(13, 1, 14)},
+      {"nested maps keep their own keys", "a:\n  a: 1\n  b: 2\nb:\n  a: 3", R"({"a":{"a":1,"b":2},"b":{"a":3}})"},
       {"string and int differ", "1: a\n'1': b", R"({"1":"b"})"},
       {"infinities by text", ".inf: a\n.Inf: b", R"({".inf":"a",".Inf":"b"})"},
   });
   check({
       {"sequence copy", "a: &x [1, 2]\nb: *x", R"({"a":[1,2],"b":[1,2]})"},
-      {"scalar copy keeps its type", "a: &n 0x10\nb: *n\nc: &s '1'\nd: *s",
-       R"({"a":16,"b":16,"c":"1","d":"1"})"},
+      {"scalar copy keeps its type", "a: &n 0x10\nb: *n\nc: &s '1'\nd: *s", R"({"a":16,"b":16,"c":"1","d":"1"})"},
       {"nested copies", "a: &a {x: 1}\nb: &b [*a, *a]\nc: *b",
        R"({"a":{"x":1},"b":[{"x":1},{"x":1}],"c":[{"x":1},{"x":1}]})"},
       {"redefined anchor", "- &a 1\n- *a\n- &a 2\n- *a", "[1,1,2,2]"},
       {"block scalar copied as a key", "a: &x |-\n  k\n*x : 1", R"({"a":"k","k":1})"},
-      {"block scalar key repeating a key", "k: 0\na: &x |-\n  k\n*x : 1",
-       "error: duplicated key in mapping at byte 19 line 4 column 2"},
+      {"block scalar key repeating a key", "k: 0\na: &x |-\n  k\n*x : 1", duplicated(19, 4, 2)},
       {"undefined", "a: *x", "error: unresolved alias"},
       {"anchors reset per document", "--- &a 1\n--- *a", "error: unresolved alias"},
-      {"no merge keys", "a: &d {x: 1}\nb:\n  <<: *d\n  y: 2",
-       R"({"a":{"x":1},"b":{"<<":{"x":1},"y":2}})"},
+      {"no merge keys", "a: &d {x: 1}\nb:\n  <<: *d\n  y: 2", R"({"a":{"x":1},"b":{"<<":{"x":1},"y":2}})"},
   });
 }
 
 TEST(YamlRead, Errors) {
   check({
-      {"unclosed flow", "a: [1, 2",
-       "error: flow sequence without a closing bracket at byte 8 line 2 column 1"},
+      {"unclosed flow", "a: [1, 2", "error: flow sequence without a closing bracket at byte 8 line 2 column 1"},
       {"unterminated quote", "key: \"unterminated",
        "error: double-quoted scalar without closing quote at byte 6 line 1 column 7"},
       {"nested block mapping", "a: b: c",
@@ -206,21 +189,17 @@ TEST(YamlRead, Errors) {
        "error: double-quoted scalar without closing quote at byte 7 line 1 column 6"},
       {"warning before the error", "%\u00e9\n--- [",
        "error: flow sequence without a closing bracket at byte 9 line 3 column 1"},
-      {"version only printed", "%YAML 2.0\n--- a",
-       "error: unsupport version number 2.0 at byte 0 line 1 column 1"},
-      {"NUL byte", std::string("a: b\0c", 6),
-       "error: NUL character is not allowed at byte 4 line 1 column 5"},
+      {"version only printed", "%YAML 2.0\n--- a", "error: unsupport version number 2.0 at byte 0 line 1 column 1"},
+      {"NUL byte", std::string("a: b\0c", 6), "error: NUL character is not allowed at byte 4 line 1 column 5"},
       {"invalid UTF-8", "a: \xFF", "error: input is not valid UTF-8"},
       {"percent and invalid byte", "%\xC3", "error: input is not valid UTF-8"},
       // libfyaml 0.7.12 frees its parser twice after this one.
-      {"tab indentation", "? a:\t:",
-       "error: cannot use tab for indentation of block entry at byte 4 line 1 column 5"},
+      {"tab indentation", "? a:\t:", "error: cannot use tab for indentation of block entry at byte 4 line 1 column 5"},
   });
   check({
       {"syntax after unresolved alias", "a: *x\nb: [1",
        "error: flow sequence without a closing bracket at byte 11 line 3 column 1"},
-      {"duplicate after complex key", "[a]: 1\nb: 1\nb: 2",
-       "error: duplicated key in mapping at byte 12 line 3 column 1"},
+      {"duplicate after complex key", "[a]: 1\nb: 1\nb: 2", duplicated(12, 3, 1)},
       {"later document", "--- !foo x\n--- [1",
        "error: flow sequence without a closing bracket at byte 17 line 3 column 1"},
       {"conversion error in the second document", "--- 1\n--- !foo x", "error: invalid value"},
@@ -253,9 +232,7 @@ TEST(YamlRead, Limits) {
   // linear time.
   std::string keys;
   for (int i = 0; i < 100'000; ++i) keys += std::to_string(i) + ": " + std::to_string(i) + "\n";
-  EXPECT_EQ(read(keys + "7: x\n"),
-            "error: duplicated key in mapping at byte " + std::to_string(keys.size()) +
-                " line 100001 column 1");
+  EXPECT_EQ(read(keys + "7: x\n"), duplicated(keys.size(), 100001, 1));
   const Value merged = yaml_in::parse(test_arena().copy(keys + "'12345': b\n"), test_arena()).value();
   EXPECT_EQ(merged.members().size(), 100'000u);
   EXPECT_EQ(merged.members()[12345].value.text(), "b");

@@ -4,28 +4,17 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "document/yaml_in_events.h"
+#include "document/yaml_in_scalar.h"
 #include "unicode/unicode.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QUENDRA_LEAK_CHECKER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUENDRA_LEAK_CHECKER 1
-#endif
-#endif
-#ifdef QUENDRA_LEAK_CHECKER
-#include <sanitizer/lsan_interface.h>
-#endif
 
 // Reading happens in two phases. The loader drives libfyaml's event parser
 // over the whole text and stores every document as a flat list of resolved
@@ -38,426 +27,12 @@ namespace quendra::yaml_in {
 namespace {
 
 constexpr std::string_view kTagPrefix = "tag:yaml.org,2002:";
-// libfyaml 0.7.12 frees a token twice when a parser that stopped on this
-// error is destroyed.
-constexpr std::string_view kTabIndentError =
-    "cannot use tab for indentation of block entry";
 // Mappings with more keys than this find duplicates through a hash table;
 // smaller ones compare hashes with every earlier key's.
 constexpr std::size_t kLinearKeys = 32;
 // Objects with more members than this find repeated key texts through a
 // hash table.
 constexpr std::size_t kLinearMembers = 8;
-
-// ---------------------------------------------------------------------------
-// Core schema
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-bool is_null_text(std::string_view s) {
-  return s.empty() || s == "~" || s == "null" || s == "Null" || s == "NULL";
-}
-
-std::optional<bool> bool_text(std::string_view s) {
-  if (s == "true" || s == "True" || s == "TRUE") return true;
-  if (s == "false" || s == "False" || s == "FALSE") return false;
-  return std::nullopt;
-}
-
-enum class IntForm { None, Fits, DecimalOverflow, RadixOverflow };
-
-// Reads `[-+]?[0-9]+`, `0o[0-7]+` or `0x[0-9a-fA-F]+` into `out`.
-IntForm parse_int(std::string_view s, std::int64_t& out) {
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'o' || s[1] == 'x')) {
-    unsigned radix = s[1] == 'o' ? 8 : 16;
-    std::uint64_t v = 0;
-    for (char c : s.substr(2)) {
-      unsigned d;
-      if (c >= '0' && c <= '7') {
-        d = static_cast<unsigned>(c - '0');
-      } else if (radix == 16 && is_digit(c)) {
-        d = static_cast<unsigned>(c - '0');
-      } else if (radix == 16 && c >= 'a' && c <= 'f') {
-        d = static_cast<unsigned>(c - 'a' + 10);
-      } else if (radix == 16 && c >= 'A' && c <= 'F') {
-        d = static_cast<unsigned>(c - 'A' + 10);
-      } else {
-        return IntForm::None;
-      }
-      if (v > (std::numeric_limits<std::uint64_t>::max() - d) / radix) {
-        v = std::numeric_limits<std::uint64_t>::max();
-      } else {
-        v = v * radix + d;
-      }
-    }
-    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      return IntForm::RadixOverflow;
-    }
-    out = static_cast<std::int64_t>(v);
-    return IntForm::Fits;
-  }
-  bool negative = false;
-  std::size_t i = 0;
-  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-    negative = s[0] == '-';
-    i = 1;
-  }
-  if (i == s.size()) return IntForm::None;
-  // The magnitude limit is 2^63 so that the most negative value fits.
-  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
-  std::uint64_t v = 0;
-  bool overflow = false;
-  for (; i < s.size(); ++i) {
-    if (!is_digit(s[i])) return IntForm::None;
-    auto d = static_cast<std::uint64_t>(s[i] - '0');
-    if (v > (kLimit - d) / 10) {
-      overflow = true;
-    } else {
-      v = v * 10 + d;
-    }
-  }
-  if (overflow || (!negative && v == kLimit)) return IntForm::DecimalOverflow;
-  out = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
-  return IntForm::Fits;
-}
-
-// `[-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?`, `[-+]?\.(inf|Inf|INF)`
-// or `\.(nan|NaN|NAN)`.
-bool is_float_text(std::string_view s) {
-  if (s == ".nan" || s == ".NaN" || s == ".NAN") return true;
-  std::size_t i = 0;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-  std::string_view rest = s.substr(i);
-  if (rest == ".inf" || rest == ".Inf" || rest == ".INF") return true;
-  auto digits = [&] {
-    std::size_t start = i;
-    while (i < s.size() && is_digit(s[i])) ++i;
-    return i - start;
-  };
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    if (digits() == 0) return false;
-  } else {
-    if (digits() == 0) return false;
-    if (i < s.size() && s[i] == '.') {
-      ++i;
-      digits();
-    }
-  }
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-    if (digits() == 0) return false;
-  }
-  return i == s.size();
-}
-
-// The finite value of a float text, or nothing for infinities, NaN and
-// texts out of range.
-std::optional<double> finite_value(std::string_view s) {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  double d = 0;
-  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
-  if (ec != std::errc() || ptr != s.data() + s.size() || !std::isfinite(d)) {
-    return std::nullopt;
-  }
-  return d;
-}
-
-// RFC 8259 number grammar.
-bool is_json_number(std::string_view s) {
-  std::size_t i = 0;
-  if (i < s.size() && s[i] == '-') ++i;
-  if (i == s.size()) return false;
-  if (s[i] == '0') {
-    ++i;
-  } else if (s[i] >= '1' && s[i] <= '9') {
-    while (i < s.size() && is_digit(s[i])) ++i;
-  } else {
-    return false;
-  }
-  if (i < s.size() && s[i] == '.') {
-    std::size_t start = ++i;
-    while (i < s.size() && is_digit(s[i])) ++i;
-    if (i == start) return false;
-  }
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-    std::size_t start = i;
-    while (i < s.size() && is_digit(s[i])) ++i;
-    if (i == start) return false;
-  }
-  return i == s.size();
-}
-
-bool is_break(char c) { return c == '\n' || c == '\r'; }
-bool is_white(char c) { return c == ' ' || c == '\t'; }
-
-// Appends the value of a single-quoted scalar whose text between the quotes
-// is `raw`: '' stands for one quote; a line break with the white space around
-// it folds into a space, and each empty line after it into a line feed.
-void decode_single_quoted(std::string_view raw, std::string& out) {
-  auto append_unquoted = [&out](std::string_view line) {
-    for (std::size_t q; (q = line.find('\'')) != std::string_view::npos;) {
-      out.append(line.substr(0, q + 1));
-      line.remove_prefix(std::min(q + 2, line.size()));
-    }
-    out.append(line);
-  };
-  std::size_t empty_lines = 0;
-  bool first = true;
-  while (true) {
-    std::size_t end = 0;
-    while (end < raw.size() && !is_break(raw[end])) ++end;
-    std::string_view line = raw.substr(0, end);
-    bool last = end == raw.size();
-    if (!first) {
-      while (!line.empty() && is_white(line.front())) line.remove_prefix(1);
-    }
-    if (!last) {
-      while (!line.empty() && is_white(line.back())) line.remove_suffix(1);
-    }
-    if (first) {
-      append_unquoted(line);
-      first = false;
-    } else if (line.empty() && !last) {
-      ++empty_lines;
-    } else {
-      if (empty_lines == 0) {
-        out += ' ';
-      } else {
-        out.append(empty_lines, '\n');
-      }
-      empty_lines = 0;
-      append_unquoted(line);
-    }
-    if (last) return;
-    end += raw.compare(end, 2, "\r\n") == 0 ? 2 : 1;
-    raw.remove_prefix(end);
-  }
-}
-
-// Position just past the line break at `i` (LF, CR or CR LF).
-std::size_t skip_break(std::string_view s, std::size_t i) {
-  return i + (s.compare(i, 2, "\r\n") == 0 ? 2 : 1);
-}
-
-// From `i`, just past a line break inside a double-quoted scalar: appends a
-// line feed for each empty line and returns the position of the next line's
-// first character after its leading white space.
-std::size_t skip_empty_lines(std::string_view s, std::size_t i, std::string& out,
-                             std::size_t& empty_lines) {
-  empty_lines = 0;
-  while (true) {
-    std::size_t j = i;
-    while (j < s.size() && is_white(s[j])) ++j;
-    if (j == s.size() || !is_break(s[j])) return j;
-    out += '\n';
-    ++empty_lines;
-    i = skip_break(s, j);
-  }
-}
-
-bool hex_value(std::string_view digits, char32_t& cp) {
-  cp = 0;
-  for (char c : digits) {
-    int d = is_digit(c) ? c - '0'
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                   : -1;
-    if (d < 0) return false;
-    cp = cp * 16 + static_cast<char32_t>(d);
-  }
-  return true;
-}
-
-// Appends the value of a double-quoted scalar whose text between the quotes
-// is `raw`: escapes decoded; an unescaped line break with the white space
-// around it folds into a space, or into one line feed per empty line after
-// it; an escaped line break joins the lines. False on a malformed escape.
-bool decode_double_quoted(std::string_view raw, std::string& out) {
-  std::size_t white = 0;  // white space seen since the last content
-  for (std::size_t i = 0; i < raw.size();) {
-    char c = raw[i];
-    if (is_white(c)) {
-      ++white;
-      ++i;
-      continue;
-    }
-    std::size_t empty_lines = 0;
-    if (is_break(c)) {
-      // White space before an unescaped break is not content.
-      white = 0;
-      std::size_t at = out.size();
-      i = skip_empty_lines(raw, skip_break(raw, i), out, empty_lines);
-      if (empty_lines == 0) out.insert(at, 1, ' ');
-      continue;
-    }
-    out.append(raw.substr(i - white, white));
-    white = 0;
-    if (c != '\\') {
-      out += c;
-      ++i;
-      continue;
-    }
-    if (i + 1 == raw.size()) return false;
-    char e = raw[i + 1];
-    i += 2;
-    if (is_break(e)) {
-      i = skip_empty_lines(raw, skip_break(raw, i - 1), out, empty_lines);
-      continue;
-    }
-    std::size_t digits = e == 'x' ? 2 : e == 'u' ? 4 : e == 'U' ? 8 : 0;
-    if (digits > 0) {
-      char32_t cp = 0;
-      if (raw.size() - i < digits || !hex_value(raw.substr(i, digits), cp) ||
-          cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return false;
-      }
-      unicode::append_utf8(out, cp);
-      i += digits;
-      continue;
-    }
-    switch (e) {
-      case '0': out += '\0'; break;
-      case 'a': out += '\a'; break;
-      case 'b': out += '\b'; break;
-      case 't': case '\t': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'v': out += '\v'; break;
-      case 'f': out += '\f'; break;
-      case 'r': out += '\r'; break;
-      case 'e': out += '\x1B'; break;
-      case ' ': case '"': case '/': case '\\': out += e; break;
-      case 'N': unicode::append_utf8(out, 0x85); break;
-      case '_': unicode::append_utf8(out, 0xA0); break;
-      case 'L': unicode::append_utf8(out, 0x2028); break;
-      case 'P': unicode::append_utf8(out, 0x2029); break;
-      default: return false;
-    }
-  }
-  out.append(raw.substr(raw.size() - white));
-  return true;
-}
-
-enum class Chomp { Strip, Clip, Keep };
-
-struct BlockHeader {
-  Chomp chomp = Chomp::Clip;
-  bool explicit_indent = false;
-};
-
-// The header of the block scalar whose content starts at byte `start` of
-// `text`: the last word of the line before, ahead of any comment.
-std::optional<BlockHeader> block_header(std::string_view text, std::size_t start) {
-  std::size_t end = start;
-  if (end > 0 && text[end - 1] == '\n') --end;
-  if (end > 0 && text[end - 1] == '\r') --end;
-  std::size_t begin = text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
-  begin = begin == std::string_view::npos || begin >= end ? 0 : begin + 1;
-  std::string_view line = text.substr(begin, end - begin);
-  // Cut off a comment, stepping over quoted keys (which may hold " #").
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (i > 0 && !is_white(line[i - 1])) continue;
-    if (c == '#') {
-      line = line.substr(0, i);
-      break;
-    }
-    if (c == '"' || c == '\'') {
-      std::size_t j = i + 1;
-      while (true) {
-        if (j >= line.size()) return std::nullopt;
-        if (c == '"' && line[j] == '\\') {
-          j += 2;
-        } else if (line[j] != c) {
-          ++j;
-        } else if (c == '\'' && j + 1 < line.size() && line[j + 1] == '\'') {
-          j += 2;
-        } else {
-          break;
-        }
-      }
-      i = j;
-    }
-  }
-  while (!line.empty() && is_white(line.back())) line.remove_suffix(1);
-  std::size_t word = line.find_last_of(" \t");
-  line.remove_prefix(word == std::string_view::npos ? 0 : word + 1);
-  if (line.empty() || (line[0] != '|' && line[0] != '>')) return std::nullopt;
-  BlockHeader h;
-  for (char c : line.substr(1)) {
-    if (c == '+') {
-      h.chomp = Chomp::Keep;
-    } else if (c == '-') {
-      h.chomp = Chomp::Strip;
-    } else if (c >= '1' && c <= '9') {
-      h.explicit_indent = true;
-    } else {
-      return std::nullopt;
-    }
-  }
-  return h;
-}
-
-// Appends the value of a literal or folded block scalar from its content
-// lines `raw`, indented by `indent` spaces (npos: as many as the first line
-// holding more than spaces). A line of at most that many spaces is empty.
-// Folding joins two adjacent lines that do not start with white space with a
-// space, or with one line feed per empty line between them; chomping decides
-// how many of the final line breaks remain. When the lines end the text, a
-// last line of spaces without a line break ends as if it had one.
-void decode_block(std::string_view raw, bool folded, Chomp chomp,
-                  std::size_t indent, bool ends_text, std::string& out) {
-  for (std::size_t i = 0; indent == std::string_view::npos && i < raw.size();) {
-    std::size_t spaces = 0;
-    while (i + spaces < raw.size() && raw[i + spaces] == ' ') ++spaces;
-    if (i + spaces < raw.size() && !is_break(raw[i + spaces])) {
-      indent = spaces;
-      break;
-    }
-    i += spaces;
-    if (i < raw.size()) i = skip_break(raw, i);
-  }
-  std::size_t breaks = 0;  // line breaks since the last content line
-  bool seen_content = false;
-  bool last_spaced = false;
-  for (std::size_t i = 0; i < raw.size();) {
-    std::size_t end = i;
-    while (end < raw.size() && !is_break(raw[end])) ++end;
-    std::string_view line = raw.substr(i, end - i);
-    bool has_break = end < raw.size();
-    i = has_break ? skip_break(raw, end) : end;
-    std::size_t spaces = line.find_first_not_of(' ');
-    if (!has_break && ends_text && spaces == std::string_view::npos) has_break = true;
-    if (spaces == std::string_view::npos && line.size() <= indent) {
-      if (has_break) ++breaks;
-      continue;
-    }
-    if (spaces == std::string_view::npos) spaces = line.size();
-    std::string_view content = line.substr(std::min(indent, spaces));
-    bool spaced = !content.empty() && is_white(content[0]);
-    if (seen_content && folded && !spaced && !last_spaced) {
-      if (breaks <= 1) {
-        out += ' ';
-      } else {
-        out.append(breaks - 1, '\n');
-      }
-    } else {
-      out.append(breaks, '\n');
-    }
-    out.append(content);
-    seen_content = true;
-    last_spaced = spaced;
-    breaks = has_break ? 1 : 0;
-  }
-  if (chomp == Chomp::Keep) {
-    out.append(breaks, '\n');
-  } else if (chomp == Chomp::Clip && seen_content && breaks > 0) {
-    out += '\n';
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Loaded documents
@@ -518,119 +93,6 @@ class Node {
 };
 
 constexpr std::uint64_t kInArena = std::uint64_t{1} << 63;
-
-struct Position {
-  std::size_t byte = 0;
-  std::size_t line = 0;    // from 0
-  std::size_t column = 0;  // from 0, in characters
-};
-
-std::string located(std::string_view message, const Position& at) {
-  std::string out(message);
-  out += " at byte ";
-  out += std::to_string(at.byte);
-  out += " line ";
-  out += std::to_string(at.line + 1);
-  out += " column ";
-  out += std::to_string(at.column + 1);
-  return out;
-}
-
-// The position of byte `byte` of `text`, counting lines at line feeds.
-Position position_of(std::string_view text, std::size_t byte) {
-  std::string_view before = text.substr(0, byte);
-  std::size_t line_start = before.rfind('\n');
-  line_start = line_start == std::string_view::npos ? 0 : line_start + 1;
-  Position p;
-  p.byte = byte;
-  p.line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-  p.column = unicode::count_chars(before.substr(line_start));
-  return p;
-}
-
-Position position_of(const fy_mark* m) {
-  Position p;
-  if (m != nullptr) {
-    p.byte = m->input_pos;
-    p.line = static_cast<std::size_t>(std::max(m->line, 0));
-    p.column = static_cast<std::size_t>(std::max(m->column, 0));
-  }
-  return p;
-}
-
-std::string_view token_text(fy_token* token) {
-  if (token == nullptr) return {};
-  std::size_t len = 0;
-  const char* p = fy_token_get_text(token, &len);
-  return p == nullptr ? std::string_view() : std::string_view(p, len);
-}
-
-struct Capture {
-  std::string text;
-};
-
-void capture_output(fy_diag* /*diag*/, void* user, const char* buf,
-                    std::size_t len) {
-  static_cast<Capture*>(user)->text.append(buf, len);
-}
-
-// libfyaml's diagnostics object and parser for one call.
-class Session {
- public:
-  Session(std::string_view text, Capture* capture) {
-    fy_diag_cfg dcfg;
-    fy_diag_cfg_default(&dcfg);
-    dcfg.fp = nullptr;
-    dcfg.output_fn = capture_output;
-    dcfg.user = capture;
-    dcfg.colorize = false;
-    dcfg.show_source = false;
-    dcfg.show_position = false;
-    dcfg.show_type = false;
-    dcfg.show_module = false;
-    diag_ = fy_diag_create(&dcfg);
-    if (diag_ == nullptr) return;
-    fy_diag_set_collect_errors(diag_, true);
-    fy_parse_cfg pcfg{};
-    pcfg.flags = static_cast<fy_parse_cfg_flags>(
-        FYPCF_QUIET | FYPCF_DEFAULT_VERSION_1_2 | FYPCF_JSON_NONE);
-    pcfg.diag = diag_;
-    parser_ = fy_parser_create(&pcfg);
-    if (parser_ != nullptr &&
-        fy_parser_set_string(parser_, text.data(), text.size()) != 0) {
-      fy_parser_destroy(parser_);
-      parser_ = nullptr;
-    }
-    iter_ = fy_token_iter_create(nullptr);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  ~Session() {
-    if (iter_ != nullptr) fy_token_iter_destroy(iter_);
-    if (parser_ != nullptr && !leak_parser_) fy_parser_destroy(parser_);
-    if (diag_ != nullptr) fy_diag_destroy(diag_);
-  }
-
-  bool ok() const { return parser_ != nullptr && iter_ != nullptr; }
-  fy_parser* parser() const { return parser_; }
-  fy_diag* diag() const { return diag_; }
-  // A token iterator for reading scalar texts.
-  fy_token_iter* iter() const { return iter_; }
-  // Keeps the parser from being destroyed: a small leak instead of a crash.
-  void leak_parser() {
-    leak_parser_ = true;
-#ifdef QUENDRA_LEAK_CHECKER
-    // The leak is deliberate; the leak checker need not report it.
-    __lsan_ignore_object(parser_);
-#endif
-  }
-
- private:
-  fy_diag* diag_ = nullptr;
-  fy_parser* parser_ = nullptr;
-  fy_token_iter* iter_ = nullptr;
-  bool leak_parser_ = false;
-};
 
 class Loader;
 
@@ -724,21 +186,11 @@ class Loader {
   // Counts a new child of the innermost container; true when it is a key.
   bool begin_child();
   std::optional<std::string> check_key(std::size_t node, const Position& at);
-  // The value of scalar token `token` (null: an empty scalar), pointing
-  // into the input or into scratch_; nothing when it cannot be read.
-  std::optional<std::string_view> scalar_text(fy_token* token);
-  // The value of a literal or folded scalar whose content `raw` starts at
-  // byte `start`.
-  std::optional<std::string_view> block_text(fy_token* token, std::string_view raw,
-                                             bool folded, std::size_t start);
-  // The value of a scalar token as libfyaml reads it.
-  std::optional<std::string_view> library_text(fy_token* token);
   // A block node for an untagged block scalar that is not a key and whose
   // indentation shows in its text.
   std::optional<Node> block_node(fy_token* token, std::string_view tag, bool key);
   Node resolve(std::string_view s, bool plain, std::string_view tag);
   std::uint64_t keep_text(std::string_view s);
-  std::string library_error(const Session& session, const Capture& capture);
 
   std::string_view text_;
   std::vector<Node> nodes_;
@@ -754,8 +206,7 @@ class Loader {
   std::size_t alias_node_limit_;
   std::size_t alias_byte_limit_;
   Position last_;  // the most recent event position, for events without one
-  fy_token_iter* iter_ = nullptr;  // owned by the Session of load()
-  std::string scratch_;            // the text of the current scalar
+  ScalarReader* scalars_ = nullptr;  // load()'s, while it runs
 };
 
 bool KeyTable::insert(const Loader& in, std::size_t node, std::size_t hash) {
@@ -840,55 +291,16 @@ std::optional<std::string> Loader::load() {
   // never touched, so reserving generously costs little.
   nodes_.reserve(text_.size() / 8 + 16);
   arena_.reserve(text_.size() / 2);
-  Capture capture;
-  Session session(text_, &capture);
+  Session session(text_);
   if (!session.ok()) return "cannot create the YAML parser";
-  iter_ = session.iter();
+  ScalarReader scalars(text_, session.iter());
+  scalars_ = &scalars;
   while (fy_event* ev = fy_parser_parse(session.parser())) {
     std::optional<std::string> failure = on_event(ev);
     fy_parser_event_free(session.parser(), ev);
     if (failure) return failure;
   }
-  void* iter = nullptr;
-  while (fy_diag_error* e = fy_diag_errors_iterate(session.diag(), &iter)) {
-    if (e->msg != nullptr && e->msg == kTabIndentError) session.leak_parser();
-  }
-  if (fy_parser_get_stream_error(session.parser())) {
-    return library_error(session, capture);
-  }
-  return std::nullopt;
-}
-
-std::string Loader::library_error(const Session& session,
-                                  const Capture& capture) {
-  void* iter = nullptr;
-  while (fy_diag_error* e = fy_diag_errors_iterate(session.diag(), &iter)) {
-    if (e->type < FYET_ERROR) continue;
-    std::string_view message = e->msg != nullptr && *e->msg != '\0' ? e->msg : "invalid YAML";
-    if (e->fyt != nullptr) {
-      return located(message, position_of(fy_token_start_mark(e->fyt)));
-    }
-    // Without a token the diagnostic still has a line and column from 1.
-    Position at;
-    if (e->line > 0) {
-      std::size_t line = static_cast<std::size_t>(e->line) - 1;
-      std::size_t byte = 0;
-      for (std::size_t n = 0; n < line && byte < text_.size(); ++n) {
-        std::size_t lf = text_.find('\n', byte);
-        byte = lf == std::string_view::npos ? text_.size() : lf + 1;
-      }
-      std::size_t line_end = std::min(text_.find('\n', byte), text_.size());
-      std::size_t column = e->column > 0 ? static_cast<std::size_t>(e->column) - 1 : 0;
-      byte += unicode::byte_offset(text_.substr(byte, line_end - byte), column);
-      at = position_of(text_, byte);
-    }
-    return located(message, at);
-  }
-  // Some failures (an unsupported %YAML version) are only printed.
-  std::string_view printed = capture.text;
-  printed = printed.substr(0, printed.find('\n'));
-  if (printed.empty()) printed = "invalid YAML";
-  return located(printed, last_);
+  return session.finish(last_);
 }
 
 std::optional<std::string> Loader::on_event(fy_event* ev) {
@@ -964,94 +376,6 @@ std::uint64_t Loader::keep_text(std::string_view s) {
   std::uint64_t at = arena_.size() | kInArena;
   arena_.append(s);
   return at;
-}
-
-std::optional<std::string_view> Loader::scalar_text(fy_token* token) {
-  if (token == nullptr) return std::string_view();
-  const fy_mark* start = fy_token_start_mark(token);
-  const fy_mark* end = fy_token_end_mark(token);
-  if (start == nullptr || end == nullptr || start->input_pos > end->input_pos ||
-      end->input_pos > text_.size()) {
-    return std::nullopt;
-  }
-  // Quoted and block scalars are read from their source text: libfyaml
-  // 0.7.12 misreads runs of doubled quotes ('it''''s'), an escaped line break
-  // after an escape ("a\n\<break>b"), folded lines before a more indented
-  // line, and the end of a block scalar that ends a text without a final
-  // line break. Between the quotes, or after the block header, the token
-  // spans exactly the scalar's content.
-  std::string_view raw = text_.substr(start->input_pos, end->input_pos - start->input_pos);
-  switch (fy_token_scalar_style(token)) {
-    case FYSS_SINGLE_QUOTED:
-      if (raw.find_first_of("'\r\n") == std::string_view::npos) return raw;
-      scratch_.clear();
-      decode_single_quoted(raw, scratch_);
-      return std::string_view(scratch_);
-    case FYSS_DOUBLE_QUOTED:
-      if (raw.find_first_of("\\\r\n") == std::string_view::npos) return raw;
-      scratch_.clear();
-      if (!decode_double_quoted(raw, scratch_)) return std::nullopt;
-      return std::string_view(scratch_);
-    case FYSS_LITERAL:
-      return block_text(token, raw, false, start->input_pos);
-    case FYSS_FOLDED:
-      return block_text(token, raw, true, start->input_pos);
-    default:
-      return library_text(token);
-  }
-}
-
-std::optional<std::string_view> Loader::block_text(fy_token* token, std::string_view raw,
-                                                   bool folded, std::size_t start) {
-  std::optional<BlockHeader> header = block_header(text_, start);
-  if (!header) return library_text(token);
-  std::size_t indent = std::string_view::npos;
-  if (header->explicit_indent) {
-    // An explicit indentation counts from the parent node's, which only
-    // libfyaml knows: it is what libfyaml removed from the first line with
-    // content.
-    std::optional<std::string_view> s = library_text(token);
-    if (!s) return std::nullopt;
-    std::size_t first = raw.find_first_not_of(" \r\n");
-    if (first == std::string_view::npos) return s;
-    std::size_t line = raw.find_last_of("\r\n", first);
-    std::size_t raw_spaces = first - (line == std::string_view::npos ? 0 : line + 1);
-    std::size_t text_start = std::min(s->find_first_not_of('\n'), s->size());
-    std::size_t kept_spaces =
-        std::min(s->find_first_not_of(' ', text_start), s->size()) - text_start;
-    if (raw_spaces < kept_spaces) return s;
-    indent = raw_spaces - kept_spaces;
-  }
-  std::string decoded;
-  decode_block(raw, folded, header->chomp, indent,
-               raw.data() + raw.size() == text_.data() + text_.size(), decoded);
-  scratch_ = std::move(decoded);
-  return std::string_view(scratch_);
-}
-
-std::optional<std::string_view> Loader::library_text(fy_token* token) {
-  // The token iterator, unlike fy_token_get_text, never hands out bytes it
-  // did not fill in (fy_token_get_text does for some block scalars).
-  std::string_view s;
-  int failed = 0;
-  fy_token_iter_start(token, iter_);
-  const fy_iter_chunk* chunk = fy_token_iter_chunk_next(iter_, nullptr, &failed);
-  if (chunk != nullptr) {
-    s = std::string_view(chunk->str, chunk->len);
-    chunk = fy_token_iter_chunk_next(iter_, chunk, &failed);
-    if (chunk != nullptr) {
-      scratch_.assign(s);
-      for (; chunk != nullptr; chunk = fy_token_iter_chunk_next(iter_, chunk, &failed)) {
-        scratch_.append(chunk->str, chunk->len);
-      }
-      s = scratch_;
-    }
-  }
-  fy_token_iter_finish(iter_);
-  if (failed != 0) return std::nullopt;
-  bool in_input = s.data() >= text_.data() && s.data() + s.size() <= text_.data() + text_.size();
-  if (!in_input && !unicode::valid_utf8(s)) return std::nullopt;
-  return s;
 }
 
 Node Loader::resolve(std::string_view s, bool plain, std::string_view tag) {
@@ -1131,7 +455,7 @@ std::optional<std::string> Loader::scalar(fy_event* ev, const Position& at) {
   if (std::optional<Node> block = block_node(value, tag, key)) {
     nodes_.push_back(*block);
   } else {
-    std::optional<std::string_view> s = scalar_text(value);
+    std::optional<std::string_view> s = scalars_->read(value);
     if (!s) return located("cannot read the scalar", at);
     bool plain = value == nullptr || fy_token_scalar_style(value) == FYSS_PLAIN;
     nodes_.push_back(resolve(*s, plain, tag));
