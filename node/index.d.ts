@@ -173,5 +173,5 @@ export declare function shrinkAsync(document: Document, options?: ShrinkOptions)
 /** Writes `value` with JSON.stringify and shrinks the text; throws QuendraError when it cannot be written (a BigInt, a cycle). */
 export declare function shrinkValue(value: unknown, options?: ShrinkOptions): Result;
 
-/** The library's version, such as "0.3.0". */
+/** The library's version, such as "0.4.0". */
 export declare const version: string;

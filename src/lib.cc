@@ -14,6 +14,7 @@
 #include "path_rules.h"
 #include "quendra.h"
 #include "size.h"
+#include "tokens/bpe.h"
 #include "unicode.h"
 #include "yaml.h"
 #include "yaml_in.h"
@@ -553,6 +554,19 @@ QUENDRA_EXPORT std::uint8_t* quendra_shrink_with_counter(const std::uint8_t* inp
         view(input, input_len), view(options, options_len), quendra::TokenCounter{counter, context});
     *out_len = envelope.size();
     return reinterpret_cast<std::uint8_t*>(envelope.release());
+  } catch (...) {
+    // Only exhausted memory reaches here; it ends the process.
+    std::abort();
+  }
+}
+
+QUENDRA_EXPORT std::size_t quendra_count_tokens(const std::uint8_t* text, std::size_t len,
+                                             const std::uint8_t* tokenizer,
+                                             std::size_t tokenizer_len) {
+  try {
+    const auto encoding = quendra::tokens::encoding_named(view(tokenizer, tokenizer_len));
+    if (!encoding) return SIZE_MAX;
+    return quendra::tokens::count(*encoding, view(text, len)).value_or(SIZE_MAX);
   } catch (...) {
     // Only exhausted memory reaches here; it ends the process.
     std::abort();

@@ -66,7 +66,7 @@ if sys.version_info >= (3, 11):
 elif TYPE_CHECKING:
     from typing_extensions import Unpack
 
-__version__ = "0.3.0"
+__version__ = "0.4.0"
 
 __all__ = [
     "DroppedField",
@@ -492,7 +492,7 @@ def _library() -> _Library:
 
 
 def library_version() -> str:
-    """The version text of the loaded library, such as "0.3.0"."""
+    """The version text of the loaded library, such as "0.4.0"."""
     return _library().version()
 
 
