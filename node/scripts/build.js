@@ -100,7 +100,7 @@ function missingLine(why) {
 }
 
 function configureStamp(prefix) {
-  const sources = fs.readdirSync(path.join(vendorDir, 'src')).sort();
+  const sources = fs.readdirSync(path.join(vendorDir, 'src'), { recursive: true }).sort();
   const gyp = fs.readFileSync(path.join(packageDir, 'binding.gyp'));
   return JSON.stringify({
     node: process.version,

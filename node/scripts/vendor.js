@@ -1,9 +1,10 @@
 'use strict';
 // Copies what building the addon needs from the repository around this
 // package into vendor/, so that the packed tarball builds on its own: the
-// library's sources (src/*.cc, src/*.h, include/quendra.h), its Unicode
-// tables (generated from ICU here, so that a build from the tarball needs no
-// ICU), and node-addon-api's headers (from node_modules, so that the tarball
+// library's sources (src/**/*.cc but the table generators gen_*.cc,
+// src/**/*.h, include/quendra.h), its Unicode tables (generated from ICU
+// here, so that a build from the tarball needs no ICU), the tokenizers'
+// tables (generated here from third_party/), and node-addon-api's headers (from node_modules, so that the tarball
 // has no dependency). Also copies the licence files into the package. Run by
 // `npm pack` (prepack) and before every build in a checkout. Files are
 // written only when their content changed, which keeps incremental builds
@@ -19,8 +20,9 @@ const vendorDir = path.join(packageDir, 'vendor');
 
 // The library's files as [repository directory, file filter] pairs; each
 // lands in vendor/ under the same directory name.
+// Directories are copied whole, through the same filter.
 const kParts = [
-  ['src', (name) => name.endsWith('.cc') || name.endsWith('.h')],
+  ['src', (name, dir) => dir || (name.endsWith('.cc') && !name.startsWith('gen_')) || name.endsWith('.h')],
   ['include', (name) => name === 'quendra.h'],
 ];
 const kAddonApiFiles = ['napi.h', 'napi-inl.h', 'napi-inl.deprecated.h', 'LICENSE.md'];
@@ -48,13 +50,15 @@ function put(target, data) {
 
 function syncDir(from, to, keep) {
   fs.mkdirSync(to, { recursive: true });
-  const wanted = new Set(fs.readdirSync(from).filter(keep));
+  const entries = fs.readdirSync(from, { withFileTypes: true });
+  const wanted = new Map(entries.filter((e) => keep(e.name, e.isDirectory())).map((e) => [e.name, e.isDirectory()]));
   for (const name of fs.readdirSync(to)) {
     if (!wanted.has(name)) fs.rmSync(path.join(to, name), { recursive: true, force: true });
   }
   let changed = 0;
-  for (const name of wanted) {
-    changed += put(path.join(to, name), fs.readFileSync(path.join(from, name)));
+  for (const [name, dir] of wanted) {
+    changed += dir ? syncDir(path.join(from, name), path.join(to, name), keep)
+      : put(path.join(to, name), fs.readFileSync(path.join(from, name)));
   }
   return changed;
 }
@@ -89,6 +93,33 @@ function generateTables() {
   return before !== null && before.equals(fs.readFileSync(target)) ? 0 : 1;
 }
 
+// Builds src/tokens/gen_tables.cc and writes the tokenizers' tables into
+// vendor/generated from third_party/, when the generator or its inputs
+// changed since the last time.
+function generateTokenTables() {
+  const generator = path.join(repoDir, 'src', 'tokens', 'gen_tables.cc');
+  const thirdParty = path.join(repoDir, 'third_party');
+  const inputs = [generator, path.join(repoDir, 'src', 'tokens', 'hash.h'),
+    ...['o200k_base.tokens', 'cl100k_base.tokens'].map((n) => path.join(thirdParty, 'tiktoken', n)),
+    ...['general_category.rs', 'perl_space.rs'].map((n) => path.join(thirdParty, 'regex-syntax', n))];
+  const targets = ['token_classes.h', 'token_vocab.h'].map((n) => path.join(vendorDir, 'generated', n));
+  const hash = crypto.createHash('sha256');
+  for (const input of inputs) hash.update(fs.readFileSync(input));
+  const stamp = hash.digest('hex');
+  const stampFile = path.join(packageDir, 'build', 'token-tables.stamp');
+  if (targets.every((t) => fs.existsSync(t)) && fs.existsSync(stampFile) &&
+      fs.readFileSync(stampFile, 'utf8') === stamp) {
+    return 0;
+  }
+  const binary = path.join(packageDir, 'build', 'token-gen');
+  fs.mkdirSync(path.dirname(binary), { recursive: true });
+  run(process.env.CXX || 'c++', ['-std=c++20', '-O2', generator, '-o', binary]);
+  fs.mkdirSync(path.dirname(targets[0]), { recursive: true });
+  run(binary, [thirdParty, ...targets]);
+  fs.writeFileSync(stampFile, stamp);
+  return 1;
+}
+
 function vendorAddonApi() {
   let dir;
   try {
@@ -112,6 +143,7 @@ function vendor() {
     changed += syncDir(path.join(repoDir, dir), path.join(vendorDir, dir), keep);
   }
   changed += generateTables();
+  changed += generateTokenTables();
   changed += vendorAddonApi();
   for (const name of kLicenseFiles) {
     changed += put(path.join(packageDir, name), fs.readFileSync(path.join(repoDir, name)));
