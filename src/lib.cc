@@ -566,7 +566,9 @@ QUENDRA_EXPORT std::size_t quendra_count_tokens(const std::uint8_t* text, std::s
   try {
     const auto encoding = quendra::tokens::encoding_named(view(tokenizer, tokenizer_len));
     if (!encoding) return SIZE_MAX;
-    return quendra::tokens::count(*encoding, view(text, len)).value_or(SIZE_MAX);
+    // A counter for this call: pieces met again in the text are not merged again.
+    quendra::tokens::Counter counter(*encoding);
+    return counter.count(view(text, len)).value_or(SIZE_MAX);
   } catch (...) {
     // Only exhausted memory reaches here; it ends the process.
     std::abort();
