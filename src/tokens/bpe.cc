@@ -14,7 +14,7 @@ using Byte = unsigned char;
 // Pieces up to this many bytes merge in arrays on the stack, rescanning for
 // the lowest pair after each merge (quadratic, but short and cache-local);
 // longer ones keep their pairs in a heap.
-constexpr std::size_t kSmallPiece = 128;
+constexpr std::size_t kSmallPiece = 64;
 
 // Merges the `n` bytes at `p` (n >= 2) into tokens; returns how many, and
 // appends their ids to `ids` when it is not null.
