@@ -173,5 +173,17 @@ export declare function shrinkAsync(document: Document, options?: ShrinkOptions)
 /** Writes `value` with JSON.stringify and shrinks the text; throws QuendraError when it cannot be written (a BigInt, a cycle). */
 export declare function shrinkValue(value: unknown, options?: ShrinkOptions): Result;
 
-/** The library's version, such as "0.3.0". */
+/** The byte-pair encodings the library counts tokens in. */
+export type Tokenizer = "o200k_base" | "cl100k_base";
+
+/**
+ * The number of tokens of `text` (a string, or UTF-8 bytes) in `tokenizer`
+ * (default "o200k_base"; case is ignored), counted by the library exactly
+ * as tiktoken's encode_ordinary counts. Throws TypeError for arguments of
+ * the wrong type, RangeError for an unknown tokenizer, QuendraError for
+ * bytes that are not UTF-8.
+ */
+export declare function tokenCount(text: string | Uint8Array, tokenizer?: Tokenizer | string): number;
+
+/** The library's version, such as "0.4.0". */
 export declare const version: string;

@@ -225,11 +225,29 @@ function shrinkValue(value, options) {
   return shrink(text, options);
 }
 
+/** The number of tokens of `text` (a string, or UTF-8 bytes) in the
+ * byte-pair encoding `tokenizer`: "o200k_base" (the default) or
+ * "cl100k_base", ignoring case. Counted by the library, as tiktoken's
+ * encode_ordinary counts ("<|endoftext|>" is ordinary text). */
+function tokenCount(text, tokenizer = 'o200k_base') {
+  if (typeof text !== 'string' && !(text instanceof Uint8Array)) {
+    throw new TypeError('text must be a string, a Buffer or a Uint8Array');
+  }
+  if (typeof tokenizer !== 'string') throw new TypeError('tokenizer must be a string such as "o200k_base"');
+  const n = native.tokenCount(text, tokenizer);
+  if (n === -1) {
+    throw new RangeError(`unknown tokenizer ${JSON.stringify(tokenizer)}: o200k_base or cl100k_base`);
+  }
+  if (n === -2) throw new QuendraError('the text is not UTF-8');
+  return n;
+}
+
 module.exports = {
   QuendraError,
   Result,
   shrink,
   shrinkAsync,
   shrinkValue,
+  tokenCount,
   version: native.version,
 };

@@ -598,6 +598,21 @@ QUENDRA_EXPORT std::uint8_t* quendra_shrink_with_counter(const std::uint8_t* inp
   }
 }
 
+QUENDRA_EXPORT std::size_t quendra_count_tokens(const std::uint8_t* text, std::size_t len,
+                                             const std::uint8_t* tokenizer,
+                                             std::size_t tokenizer_len) {
+  try {
+    const auto encoding = quendra::tokens::encoding_named(view(tokenizer, tokenizer_len));
+    if (!encoding) return SIZE_MAX;
+    // A counter for this call: pieces met again in the text are not merged again.
+    quendra::tokens::Counter counter(*encoding);
+    return counter.count(view(text, len)).value_or(SIZE_MAX);
+  } catch (...) {
+    // Only exhausted memory reaches here; it ends the process.
+    std::abort();
+  }
+}
+
 QUENDRA_EXPORT const char* quendra_version(void) { return quendra::kVersion; }
 
 }  // extern "C"

@@ -22,7 +22,7 @@
 
 namespace quendra {
 
-inline constexpr const char kVersion[] = "0.3.0";
+inline constexpr const char kVersion[] = "0.4.0";
 
 // Text of a document: JSON in `layout`, or YAML block text ending with one
 // newline. REQUIRES: layout.indent >= 2 for YAML.

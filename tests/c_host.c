@@ -1,4 +1,4 @@
-/* A C host that loads the built library with dlopen and drives the five
+/* A C host that loads the built library with dlopen and drives the six
  * exported functions, checking envelopes byte for byte. Inputs are handed
  * over in buffers of their exact size with no NUL after them, so that the
  * address sanitizer catches any over-read. */
@@ -15,11 +15,13 @@ typedef const char* (*version_fn)(void);
 typedef size_t (*counter_fn)(const uint8_t*, size_t, void*);
 typedef uint8_t* (*shrink_counter_fn)(const uint8_t*, size_t, const uint8_t*, size_t, counter_fn,
                                       void*, size_t*);
+typedef size_t (*count_tokens_fn)(const uint8_t*, size_t, const uint8_t*, size_t);
 
 static alloc_fn q_alloc;
 static free_fn q_free;
 static shrink_fn q_shrink;
 static shrink_counter_fn q_shrink_counter;
+static count_tokens_fn q_count_tokens;
 static int failures;
 
 /* Copies `text` into a library buffer of exactly its length (no NUL); NULL stays NULL. */
@@ -93,6 +95,22 @@ static void check(const struct request* r) {
   q_free(out, out_len);
   if (in) q_free(in, in_len);
   if (opt) q_free(opt, opt_len);
+}
+
+/* Counts `text` (a NULL name passes NULL) in library buffers of their exact
+ * size, and compares the count. */
+static void check_tokens(const char* text, const char* name, size_t want) {
+  size_t text_len, name_len = 0;
+  uint8_t* t = exact(text, &text_len);
+  uint8_t* n = name ? exact(name, &name_len) : NULL;
+  size_t got = q_count_tokens(t, text_len, n, name_len);
+  if (got != want) {
+    fprintf(stderr, "FAIL tokens of \"%s\" in %s: got %zu, want %zu\n", text, name ? name : "NULL", got,
+            want);
+    ++failures;
+  }
+  q_free(t, text_len);
+  if (n) q_free(n, name_len);
 }
 
 /* Envelopes: a text, then a report of JSON read and written with its sizes,
@@ -214,13 +232,14 @@ int main(int argc, char** argv) {
   p = dlsym(lib, "quendra_shrink"), memcpy(&q_shrink, &p, sizeof p);
   p = dlsym(lib, "quendra_version"), memcpy(&q_version, &p, sizeof p);
   p = dlsym(lib, "quendra_shrink_with_counter"), memcpy(&q_shrink_counter, &p, sizeof p);
-  if (!q_alloc || !q_free || !q_shrink || !q_version || !q_shrink_counter) {
+  p = dlsym(lib, "quendra_count_tokens"), memcpy(&q_count_tokens, &p, sizeof p);
+  if (!q_alloc || !q_free || !q_shrink || !q_version || !q_shrink_counter || !q_count_tokens) {
     fprintf(stderr, "missing symbol\n");
     return 1;
   }
   static const uint8_t kZeros[64];
   uint8_t* zeros = q_alloc(64);
-  const char* wrong = strcmp(q_version(), "0.3.0") != 0 ? "version"
+  const char* wrong = strcmp(q_version(), "0.4.0") != 0 ? "version"
                       : q_alloc(0) != (uint8_t*)1    ? "alloc(0)"
                       : memcmp(zeros, kZeros, 64)    ? "alloc not zero-filled"
                                                      : NULL;
@@ -229,6 +248,25 @@ int main(int argc, char** argv) {
   q_free((uint8_t*)1, 0);
   q_free(NULL, 10);
   for (size_t i = 0; i < sizeof kRequests / sizeof kRequests[0]; ++i) check(&kRequests[i]);
+  /* Token counts: the name as given, NULL or empty for o200k_base. */
+  static const struct {
+    const char *text, *name;
+    size_t want;
+  } kTokens[] = {
+      {"hello world", NULL, 2},
+      {"hello world", "", 2},
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe3\x83\x86\xe3\x82\xad\xe3\x82\xb9\xe3\x83\x88", "O200K_Base", 6},
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe3\x83\x86\xe3\x82\xad\xe3\x82\xb9\xe3\x83\x88", "CL100K_BASE", 8},
+      {"Don't STOP'LL", "cl100k_base", 5},
+      {"", NULL, 0},
+      {"hello", "p50k_base", SIZE_MAX},
+      {"hello", "o200k_base ", SIZE_MAX},
+      {"bad \xff byte", NULL, SIZE_MAX},
+      {"surrogate \xed\xa0\x80", "cl100k_base", SIZE_MAX},
+  };
+  for (size_t i = 0; i < sizeof kTokens / sizeof kTokens[0]; ++i) {
+    check_tokens(kTokens[i].text, kTokens[i].name, kTokens[i].want);
+  }
   dlclose(lib);
   if (failures) {
     fprintf(stderr, "%d failed\n", failures);

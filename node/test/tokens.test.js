@@ -5,7 +5,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { test } = require('node:test');
 const { countTokens } = require('gpt-tokenizer/encoding/o200k_base');
-const { QuendraError, shrink, shrinkAsync } = require('..');
+const { QuendraError, shrink, shrinkAsync, tokenCount } = require('..');
 const { example } = require('./support');
 
 const api = fs.readFileSync(example('api.json'), 'utf8');
@@ -99,4 +99,25 @@ test('bad counts and contradicting options are refused', async () => {
     [{ budget_unit: 'tokens' }, QuendraError, /^invalid options: budget_unit "tokens" needs a token counter$/],
   ];
   for (const [options, type, message] of kRefused) assert.throws(() => shrink('[1]', options), (e) => e instanceof type && message.test(e.message));
+});
+
+test('tokenCount counts in the library as tiktoken does, and refuses bad arguments', () => {
+  const { get_encoding } = require('tiktoken');
+  const rows = [
+    ['hello world', undefined, 2],
+    ['日本語のテキスト', 'o200k_base', 6],
+    ['日本語のテキスト', 'CL100K_BASE', 8],
+    [Buffer.from('<|endoftext|>'), 'cl100k_base', 7],
+    ['', '', 0],
+  ];
+  for (const [text, tokenizer, want] of rows) assert.equal(tokenCount(text, tokenizer), want, String(text));
+  for (const document of [api, JSON.stringify(config), cjk]) {
+    for (const name of ['o200k_base', 'cl100k_base']) {
+      assert.equal(tokenCount(document, name), get_encoding(name).encode_ordinary(document).length, name);
+    }
+  }
+  assert.throws(() => tokenCount(42), TypeError);
+  assert.throws(() => tokenCount('x', 7), TypeError);
+  assert.throws(() => tokenCount('x', 'p50k_base'), RangeError);
+  assert.throws(() => tokenCount(Uint8Array.of(0xed, 0xa0, 0x80)), QuendraError);
 });

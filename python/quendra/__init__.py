@@ -66,7 +66,7 @@ if sys.version_info >= (3, 11):
 elif TYPE_CHECKING:
     from typing_extensions import Unpack
 
-__version__ = "0.3.0"
+__version__ = "0.4.0"
 
 __all__ = [
     "DroppedField",
@@ -77,6 +77,7 @@ __all__ = [
     "Report",
     "Result",
     "__version__",
+    "count_tokens",
     "library_version",
     "shrink",
     "shrink_many",
@@ -382,6 +383,23 @@ class _Library:
         self._lib = lib
         self._quick = quick
         self._with_counter: Any = None
+        self._count_tokens: Any = None
+
+    def count_tokens(self) -> Any:
+        """quendra_count_tokens, bound on first use: a library from before
+        its token counts still serves every other call."""
+        if self._count_tokens is None:
+            try:
+                function = self._lib.quendra_count_tokens
+            except AttributeError:
+                raise QuendraError(
+                    f"the quendra library {self.path} (version {self.version()}) is too old to "
+                    "count tokens: it has no quendra_count_tokens (0.4.0 or later has)"
+                ) from None
+            function.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+            function.restype = ctypes.c_size_t
+            self._count_tokens = function
+        return self._count_tokens
 
     def shrink_with_counter(self) -> Any:
         """quendra_shrink_with_counter, bound on first use: a library from
@@ -491,8 +509,39 @@ def _library() -> _Library:
         return _loaded[0]
 
 
+_COUNT_FAILED = ctypes.c_size_t(-1).value
+
+
+def count_tokens(text: Document, tokenizer: str = "o200k_base") -> int:
+    """The number of tokens of ``text`` (a str, or UTF-8 bytes) in the
+    byte-pair encoding ``tokenizer``: "o200k_base" (the default) or
+    "cl100k_base", in any ASCII case. Counted by the library exactly as
+    tiktoken's ``encode_ordinary`` counts ("<|endoftext|>" is ordinary text).
+
+    Raises ValueError for an unknown tokenizer or bytes that are not UTF-8,
+    TypeError for arguments of other types.
+    """
+    if not isinstance(tokenizer, str):
+        raise TypeError(f"tokenizer must be a str such as 'o200k_base', not {type(tokenizer).__name__}")
+    if isinstance(text, str):
+        data = text.encode("utf-8", "surrogatepass")
+    elif isinstance(text, (bytes, bytearray, memoryview)):
+        data = bytes(text)
+    else:
+        raise TypeError(f"text must be a str or bytes, not {type(text).__name__}")
+    name = tokenizer.encode("utf-8", "surrogatepass")
+    count = _library().count_tokens()
+    # The empty text counts in every known encoding, and in no other.
+    if count(b"", 0, name, len(name)) == _COUNT_FAILED:
+        raise ValueError(f"unknown tokenizer {tokenizer!r}: 'o200k_base' or 'cl100k_base'")
+    n = int(count(data, len(data), name, len(name)))
+    if n == _COUNT_FAILED:
+        raise ValueError("the text is not UTF-8")
+    return n
+
+
 def library_version() -> str:
-    """The version text of the loaded library, such as "0.3.0"."""
+    """The version text of the loaded library, such as "0.4.0"."""
     return _library().version()
 
 

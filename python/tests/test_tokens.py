@@ -134,6 +134,44 @@ class TokenBudgetTest(unittest.TestCase):
                 quendra.shrink("[1]", max_tokens=5, token_counter=len)
 
 
+class CountTokensTest(unittest.TestCase):
+    """count_tokens: the library's own o200k_base and cl100k_base counts."""
+
+    def test_counts(self):
+        rows = [
+            ("hello world", None, 2),
+            ("日本語のテキスト", "o200k_base", 6),
+            ("日本語のテキスト", "CL100K_BASE", 8),
+            (b"<|endoftext|>", "cl100k_base", 7),
+            (memoryview(b"Don't STOP'LL"), "o200k_base", 4),
+            ("", "", 0),
+        ]
+        for text, tokenizer, want in rows:
+            with self.subTest(text=text, tokenizer=tokenizer):
+                got = quendra.count_tokens(text) if tokenizer is None else quendra.count_tokens(text, tokenizer)
+                self.assertEqual(got, want)
+
+    def test_refusals(self):
+        with self.assertRaisesRegex(ValueError, "unknown tokenizer 'p50k_base'"):
+            quendra.count_tokens("x", "p50k_base")
+        with self.assertRaisesRegex(ValueError, "not UTF-8"):
+            quendra.count_tokens(b"\xed\xa0\x80")
+        with self.assertRaisesRegex(ValueError, "not UTF-8"):
+            quendra.count_tokens("lone \ud800 surrogate")
+        with self.assertRaises(TypeError):
+            quendra.count_tokens(42)
+        with self.assertRaises(TypeError):
+            quendra.count_tokens("x", tokenizer=None)
+
+    def test_a_library_without_token_counts_serves_other_calls(self):
+        old = quendra._Library(support.LIBRARY)
+        old._lib = types.SimpleNamespace(quendra_shrink=old._lib.quendra_shrink)
+        with mock.patch.object(quendra, "_loaded", [old]):
+            self.assertTrue(quendra.shrink("[1]").report.fits)
+            with self.assertRaisesRegex(quendra.QuendraError, "too old to count tokens"):
+                quendra.count_tokens("x")
+
+
 # A stand-in for tiktoken: the same interface, counting as word_tokens does.
 FAKE_TIKTOKEN = """
 import re

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <utility>
 
 #include "tokens/hash.h"
 #include "tokens/vocab.h"
@@ -15,7 +14,7 @@ using Byte = unsigned char;
 // Pieces up to this many bytes merge in arrays on the stack, rescanning for
 // the lowest pair after each merge (quadratic, but short and cache-local);
 // longer ones keep their pairs in a heap.
-constexpr std::size_t kSmallPiece = 128;
+constexpr std::size_t kSmallPiece = 64;
 
 // Merges the `n` bytes at `p` (n >= 2) into tokens; returns how many, and
 // appends their ids to `ids` when it is not null.
@@ -57,34 +56,41 @@ std::size_t merge_small(const Vocabulary& v, const Byte* p, std::size_t n,
 }
 
 // The same for long pieces in O(n log n): parts are a linked list by their
-// first byte, and the candidate pairs a min-heap of (rank, first byte),
+// first byte, and the candidate pairs a min-heap of rank << 32 | first byte,
 // whose order is the lowest rank first, the leftmost among equals. Entries
-// whose pair has changed since are skipped when they come up.
+// whose pair has changed since are skipped when they come up. `links` and
+// `heap` are scratch space, kept by the caller from piece to piece.
 std::size_t merge_large(const Vocabulary& v, const Byte* p, std::size_t n,
-                        std::vector<std::uint32_t>* ids) {
-  std::vector<std::uint32_t> next(n), prev(n), pair(n), tok(n);
-  using Candidate = std::pair<std::uint32_t, std::uint32_t>;
-  std::vector<Candidate> heap;
-  heap.reserve(n);
+                        std::vector<std::uint32_t>* ids, Scratch& scratch) {
+  scratch.links.resize(4 * n);
+  std::uint32_t* next = scratch.links.data();
+  std::uint32_t* prev = next + n;
+  std::uint32_t* pair = prev + n;
+  std::uint32_t* tok = pair + n;
+  std::vector<std::uint64_t>& heap = scratch.heap;
+  heap.clear();
+  const auto candidate = [](std::uint32_t rank, std::uint32_t s) { return std::uint64_t{rank} << 32 | s; };
   for (std::size_t i = 0; i < n; ++i) {
     next[i] = static_cast<std::uint32_t>(i + 1);
     prev[i] = static_cast<std::uint32_t>(i == 0 ? 0 : i - 1);
     tok[i] = v.byte_ranks[p[i]];
     pair[i] = i + 1 < n ? v.rank(p + i, 2) : kNoRank;
-    if (pair[i] != kNoRank) heap.emplace_back(pair[i], static_cast<std::uint32_t>(i));
+    if (pair[i] != kNoRank) heap.push_back(candidate(pair[i], static_cast<std::uint32_t>(i)));
   }
-  const auto later = std::greater<Candidate>();
+  const auto later = std::greater<std::uint64_t>();
   std::make_heap(heap.begin(), heap.end(), later);
   const auto offer = [&](std::uint32_t s) {
     if (pair[s] == kNoRank) return;
-    heap.emplace_back(pair[s], s);
+    heap.push_back(candidate(pair[s], s));
     std::push_heap(heap.begin(), heap.end(), later);
   };
   std::size_t parts = n;
   while (!heap.empty()) {
     std::pop_heap(heap.begin(), heap.end(), later);
-    const auto [rank, s] = heap.back();
+    const std::uint64_t top = heap.back();
     heap.pop_back();
+    const auto rank = static_cast<std::uint32_t>(top >> 32);
+    const auto s = static_cast<std::uint32_t>(top);
     if (pair[s] != rank) continue;
     const std::uint32_t joined = next[s];
     const std::uint32_t after = next[joined];
@@ -107,19 +113,20 @@ std::size_t merge_large(const Vocabulary& v, const Byte* p, std::size_t n,
   return parts;
 }
 
-std::size_t merge(const Vocabulary& v, const Byte* p, std::size_t n, std::vector<std::uint32_t>* ids) {
-  return n <= kSmallPiece ? merge_small(v, p, n, ids) : merge_large(v, p, n, ids);
+std::size_t merge(const Vocabulary& v, const Byte* p, std::size_t n, std::vector<std::uint32_t>* ids,
+                  Scratch& scratch) {
+  return n <= kSmallPiece ? merge_small(v, p, n, ids) : merge_large(v, p, n, ids, scratch);
 }
 
 // The tokens of one piece: one when the piece is a token, else its merge.
 inline std::size_t piece_tokens(const Vocabulary& v, const Byte* p, std::size_t n,
-                                std::vector<std::uint32_t>* ids) {
+                                std::vector<std::uint32_t>* ids, Scratch& scratch) {
   const std::uint32_t r = n == 1 ? v.byte_ranks[p[0]] : v.rank(p, n);
   if (r != kNoRank) {
     if (ids != nullptr) ids->push_back(r);
     return 1;
   }
-  return merge(v, p, n, ids);
+  return merge(v, p, n, ids, scratch);
 }
 
 // Byte positions within a piece are 32-bit.
@@ -150,10 +157,11 @@ std::optional<std::size_t> count(Encoding encoding, std::string_view utf8) {
   if (!countable(utf8)) return std::nullopt;
   const Vocabulary& v = vocabulary(encoding);
   const auto* p = reinterpret_cast<const Byte*>(utf8.data());
+  Scratch scratch;
   std::size_t total = 0;
   for (std::size_t i = 0; i < utf8.size();) {
     const std::size_t end = piece_end(encoding, utf8, i);
-    total += piece_tokens(v, p + i, end - i, nullptr);
+    total += piece_tokens(v, p + i, end - i, nullptr, scratch);
     i = end;
   }
   return total;
@@ -164,9 +172,10 @@ bool encode(Encoding encoding, std::string_view utf8, std::vector<std::uint32_t>
   if (!countable(utf8)) return false;
   const Vocabulary& v = vocabulary(encoding);
   const auto* p = reinterpret_cast<const Byte*>(utf8.data());
+  Scratch scratch;
   for (std::size_t i = 0; i < utf8.size();) {
     const std::size_t end = piece_end(encoding, utf8, i);
-    piece_tokens(v, p + i, end - i, &ids);
+    piece_tokens(v, p + i, end - i, &ids, scratch);
     i = end;
   }
   return true;
@@ -198,14 +207,14 @@ std::optional<std::size_t> Counter::count(std::string_view utf8) {
 
 std::size_t Counter::remembered(const Byte* piece, std::size_t n) {
   const Vocabulary& v = vocabulary(encoding_);
-  if (n > kMaxPieceBytes) return merge(v, piece, n, nullptr);
+  if (n > kMaxPieceBytes) return merge(v, piece, n, nullptr, scratch_);
   if (entries_.empty()) entries_.resize(256);
   const std::uint64_t h = hash_bytes(piece, n);
   const std::size_t mask = entries_.size() - 1;
   for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
     Entry& e = entries_[i];
     if (e.length == 0) {
-      const std::size_t tokens = merge(v, piece, n, nullptr);
+      const std::size_t tokens = merge(v, piece, n, nullptr, scratch_);
       if (used_ < kMaxPieces) {
         e = Entry{h, static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(n),
                   static_cast<std::uint32_t>(tokens)};

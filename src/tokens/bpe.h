@@ -43,6 +43,12 @@ std::string_view token_bytes(Encoding encoding, std::uint32_t id);
 // The number of ordinary tokens of the encoding (ids 0 to this less one).
 std::uint32_t vocabulary_size(Encoding encoding);
 
+// Scratch space of the merges of long pieces, kept from piece to piece.
+struct Scratch {
+  std::vector<std::uint32_t> links;
+  std::vector<std::uint64_t> heap;
+};
+
 // Counts texts in one encoding, remembering the count of each piece that
 // is not a single token, so that a piece met again (a JSON key, a repeated
 // word) is not merged again. Made by a caller for one request and thrown
@@ -76,6 +82,7 @@ class Counter {
   std::vector<Entry> entries_;
   std::string arena_;
   std::size_t used_ = 0;
+  Scratch scratch_;
 };
 
 }  // namespace quendra::tokens

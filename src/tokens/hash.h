@@ -39,7 +39,7 @@ inline std::uint64_t load_le64(const unsigned char* p) {
 // A 64-bit hash of the `n` bytes at `p`: eight bytes at a time, the last
 // one to eight bytes read as two overlapping words (with the length mixed
 // in first, the words determine the bytes), then a final avalanche.
-inline std::uint64_t hash_bytes(const unsigned char* p, std::size_t n) {
+[[gnu::always_inline]] inline std::uint64_t hash_bytes(const unsigned char* p, std::size_t n) {
   std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ (n * 0xD6E8FEB86659FD93ULL);
   while (n > 8) {
     h = (h ^ load_le64(p)) * 0xBF58476D1CE4E5B9ULL;

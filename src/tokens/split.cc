@@ -59,7 +59,7 @@ struct AsciiClasses {
 constexpr AsciiClasses kAscii;
 
 // The character starting at p[i]. REQUIRES: valid UTF-8, i < its size.
-inline Char char_at(const Byte* p, std::size_t i) {
+[[gnu::always_inline]] inline Char char_at(const Byte* p, std::size_t i) {
   const Byte c = p[i];
   if (c < 0x80) return {kAscii.cls[c], 1};
   if (c < 0xE0) return {class_of(char32_t{c & 0x1Fu} << 6 | (p[i + 1] & 0x3Fu)), 2};
@@ -72,7 +72,7 @@ inline Char char_at(const Byte* p, std::size_t i) {
 }
 
 // The end of the run of characters in `set` from byte q.
-inline std::size_t run_end(const Byte* p, std::size_t n, std::size_t q, unsigned set) {
+[[gnu::always_inline]] inline std::size_t run_end(const Byte* p, std::size_t n, std::size_t q, unsigned set) {
   while (q < n) {
     const Char d = char_at(p, q);
     if (!in(set, d.cls)) break;
