@@ -69,6 +69,22 @@ class TokenBudgetTest(unittest.TestCase):
                     self.assertEqual(r.report.fits, r.report.output_chars <= budget)
                     self.assertLessEqual(len(counter.texts), 25)
 
+    def test_built_in_encodings_count_without_a_counter(self):
+        doc = records(40)
+        for tokenizer in (None, "o200k_base", "CL100K_BASE"):
+            with self.subTest(tokenizer=tokenizer):
+                extra = {} if tokenizer is None else {"tokenizer": tokenizer}
+                r = quendra.shrink(doc, max_tokens=120, indent=0, **extra)
+                name = (tokenizer or "o200k_base").lower()
+                self.assertEqual(r.report.output_chars, quendra.count_tokens(r.text, name))
+                self.assertEqual((r.report.budget_unit, r.report.tokenizer), ("tokens", name))
+                self.assertTrue(r.report.fits and r.report.pruned)
+                self.assertLessEqual(r.report.token_counts, 25)
+        counter = Recorder()
+        hosted = quendra.shrink(doc, max_tokens=120, token_counter=counter).report
+        self.assertEqual((hosted.tokenizer, hosted.token_counts), ("host", len(counter.texts)))
+        self.assertIsNone(quendra.shrink(doc, max_chars=120).report.tokenizer)
+
     def test_refusals(self):
         def counter_returning(value):
             def tokens(text):
@@ -78,11 +94,12 @@ class TokenBudgetTest(unittest.TestCase):
         cases = [
             (TypeError, dict(max_tokens=5, max_chars=5, token_counter=len), "got both 'max_tokens' and 'max_chars'"),
             (TypeError, dict(max_tokens=5, budget_unit="bytes", token_counter=len), "max_tokens with budget_unit='bytes'"),
-            (TypeError, dict(max_tokens=5), "max_tokens without a token_counter"),
+            (TypeError, dict(max_tokens=5, token_counter=len, tokenizer="o200k_base"),
+             "got both 'tokenizer' and 'token_counter'"),
             (TypeError, dict(max_tokens=5, token_counter="len"), "token_counter that is not callable"),
             (quendra.QuendraError, dict(max_tokens=-1, token_counter=len), "invalid options: max_tokens must be"),
-            (quendra.QuendraError, dict(budget_unit="tokens"),
-             'invalid options: budget_unit "tokens" needs a token counter'),
+            (quendra.QuendraError, dict(max_chars=5, tokenizer="o200k_base"),
+             'invalid options: tokenizer needs budget_unit "tokens"'),
             (TypeError, dict(max_tokens=1, token_counter=counter_returning(True)),
              "counter_returning.<locals>.tokens returned bool True; it must return an int"),
             (TypeError, dict(max_tokens=1, token_counter=counter_returning(2.0)), "returned float 2.0"),
