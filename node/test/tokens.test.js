@@ -5,6 +5,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { test } = require('node:test');
 const { countTokens } = require('gpt-tokenizer/encoding/o200k_base');
+const { getEncoding } = require('js-tiktoken');
 const { QuendraError, shrink, shrinkAsync, tokenCount } = require('..');
 const { example } = require('./support');
 
@@ -82,6 +83,25 @@ test('a counter that throws ends the call with what it threw', async () => {
   assert.deepEqual(settled.map((s) => s.status), ['fulfilled', 'fulfilled', 'rejected', 'fulfilled']);
 });
 
+test('the built-in encodings shrink as the reference tokenizer counting as a host does', async () => {
+  for (const tokenizer of ['o200k_base', 'cl100k_base']) {
+    const reference = getEncoding(tokenizer);
+    // Special-token texts count as ordinary text, as the library counts them.
+    const hostCount = (text) => reference.encode(text, [], []).length;
+    for (const [name, document, options] of kDocuments) {
+      for (const budget of [40, 300, 2000]) {
+        const what = `${name} at ${budget} ${tokenizer} tokens`;
+        const builtIn = shrink(document, { ...options, max_tokens: budget, tokenizer });
+        const hosted = shrink(document, { ...options, max_tokens: budget, countTokens: hostCount });
+        assert.equal(builtIn.report.tokenizer, tokenizer, what);
+        assert.equal(builtIn.envelope, hosted.envelope.replace('"tokenizer":"host"', `"tokenizer":"${tokenizer}"`), what);
+        assert.equal((await shrinkAsync(document, { ...options, max_tokens: budget, tokenizer })).envelope,
+          builtIn.envelope, what);
+      }
+    }
+  }
+});
+
 test('bad counts and contradicting options are refused', async () => {
   const kBad = [[() => -1, 'number -1'], [() => 1.5, 'number 1.5'], [() => NaN, 'number NaN'], [() => '7', 'string 7'],
     [() => 2 ** 53, 'number 9007199254740992'], [async () => 1, 'a Promise (countTokens must count synchronously)']];
@@ -93,10 +113,10 @@ test('bad counts and contradicting options are refused', async () => {
   const kRefused = [
     [{ max_tokens: 5, max_chars: 5, countTokens }, TypeError, /both max_tokens and max_chars/],
     [{ max_tokens: 5, budget_unit: 'bytes', countTokens }, TypeError, /max_tokens with budget_unit "bytes"/],
-    [{ max_tokens: 5 }, TypeError, /max_tokens without countTokens/],
+    [{ max_tokens: 5, countTokens, tokenizer: 'o200k_base' }, TypeError, /both tokenizer and countTokens/],
     [{ max_tokens: 5, countTokens: 'o200k' }, TypeError, /countTokens must be a function/],
     [{ max_tokens: -5, countTokens }, QuendraError, /^invalid options: max_tokens must be a non-negative integer$/],
-    [{ budget_unit: 'tokens' }, QuendraError, /^invalid options: budget_unit "tokens" needs a token counter$/],
+    [{ max_chars: 5, tokenizer: 'o200k_base' }, QuendraError, /^invalid options: tokenizer needs budget_unit "tokens"$/],
   ];
   for (const [options, type, message] of kRefused) assert.throws(() => shrink('[1]', options), (e) => e instanceof type && message.test(e.message));
 });
