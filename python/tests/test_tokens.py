@@ -1,15 +1,10 @@
 """Budgets in tokens: the counter a caller gives, its failures, and the batch."""
 
 import json
-import os
 import re
-import subprocess
-import sys
-import tempfile
 import threading
 import types
 import unittest
-from pathlib import Path
 from unittest import mock
 
 import support
@@ -187,49 +182,3 @@ class CountTokensTest(unittest.TestCase):
             self.assertTrue(quendra.shrink("[1]").report.fits)
             with self.assertRaisesRegex(quendra.QuendraError, "too old to count tokens"):
                 quendra.count_tokens("x")
-
-
-# A stand-in for tiktoken: the same interface, counting as word_tokens does.
-FAKE_TIKTOKEN = """
-import re
-class Encoding:
-    def encode(self, text):
-        return re.findall(r"[A-Za-z0-9]+|[^A-Za-z0-9 \\t\\n\\r]", text)
-def get_encoding(name):
-    return Encoding()
-"""
-
-
-class ReadmeRecipeTest(unittest.TestCase):
-    """The README's tiktoken recipe prints what it says: with tiktoken where it
-    is installed and can load its encoding, and always with a stand-in."""
-
-    def setUp(self):
-        text = (support.ROOT / "README.md").read_text(encoding="utf-8")
-        section = text[text.index("\n## Token budgets\n"):]
-        blocks = re.findall(r"^```(\w*)\n(.*?)^```$", section, re.M | re.S)
-        at = next(i for i, (lang, body) in enumerate(blocks) if lang == "python")
-        self.program, self.output = blocks[at][1], blocks[at + 1][1]
-
-    def run_recipe(self, path):
-        with tempfile.TemporaryDirectory() as tmp:
-            Path(tmp, "recipe.py").write_text(self.program, encoding="utf-8")
-            env = dict(os.environ, PYTHONPATH=os.pathsep.join(path + [str(support.ROOT / "python")]))
-            done = subprocess.run([sys.executable, "recipe.py"], cwd=tmp, env=env,
-                                  capture_output=True, text=True, timeout=120)
-        self.assertEqual((done.stdout, done.returncode), (self.output, 0), done.stderr)
-
-    def test_with_a_stand_in_tokenizer(self):
-        with tempfile.TemporaryDirectory() as fake:
-            Path(fake, "tiktoken.py").write_text(FAKE_TIKTOKEN, encoding="utf-8")
-            self.run_recipe([fake])
-
-    def test_with_tiktoken(self):
-        try:
-            import tiktoken
-            tiktoken.get_encoding("o200k_base")
-        except ImportError:
-            self.skipTest("tiktoken is not installed (not a Debian package; pip install tiktoken)")
-        except Exception as error:  # it downloads its encodings on first use
-            self.skipTest(f"tiktoken cannot load o200k_base here: {error}")
-        self.run_recipe([])
