@@ -83,6 +83,10 @@ TEST(Tokens, IdsAsTiktoken) {
       {kCl100k, "hello world", {15339, 1917}},
       {kO200k, "Don't STOP'LL", {31559, 82926, 6, 7454}},
       {kCl100k, "Don't STOP'LL", {8161, 956, 46637, 6, 4178}},
+      // Pairs of equal rank merge leftmost first.
+      {kO200k, "zzzzzzzzzzz", {8013, 8013, 8013, 8013, 182375}},
+      {kCl100k, "zzzzzzzzzzz", {10616, 10616, 10616, 10616, 10616, 89}},
+      {kO200k, "%%%%%%%%%%%%%%%%%", {36486, 4}},
   };
   for (const Case& c : kCases) EXPECT_EQ(checked_ids(c.encoding, c.text), c.ids) << c.text;
 }
