@@ -105,19 +105,20 @@ installtest: build
 
 # The Node.js package in node/: npm ci installs its development dependencies
 # and builds the addon (incrementally, into node/build), node --test runs its
-# tests, and test/pack.sh packs the tarball with its prebuilt addon, installs
+# tests (the token counts against tiktoken through the build's
+# tests/token_ids), and test/pack.sh packs the tarball with its prebuilt addon, installs
 # it offline into empty projects with the compilers hidden (with and without
 # the prebuilt addon), loads it and type-checks the TypeScript example.
 # Node.js and npm come from Debian only when the machine has none.
 .PHONY: nodetest
-nodetest: deps
+nodetest: build
 	@if ! command -v node >/dev/null || ! command -v npm >/dev/null; then \
 	  echo "installing: nodejs npm"; \
 	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq nodejs npm; \
 	fi
 	cd node && JOBS=$(JOBS) npm ci --no-audit --no-fund --foreground-scripts --loglevel=error
-	cd node && npm test
+	cd node && QUENDRA_TOKEN_IDS=$(abspath $(BUILD))/tests/token_ids npm test
 	JOBS=$(JOBS) node/test/pack.sh
 
 # Byte identity: the library as the packages ship it and the plain build,

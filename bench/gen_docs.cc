@@ -37,6 +37,7 @@ const Doc kDocs[] = {
     {"answer-20k.json", [] { return gen::api_document(20 * 1000); }},
     {"answer-200k.json", [] { return gen::api_document(200 * 1000); }},
     {"api-1mb.json", [] { return gen::api_document(kMB); }},
+    {"config-200k.json", [] { return gen::config_document(200 * 1000); }},
     {"tiny.json", [] { return std::string("{\"a\":1}"); }},
 };
 

@@ -11,7 +11,7 @@ seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 passed=0
 failed=0
-for target in json yaml shrink; do
+for target in json yaml shrink tokens; do
   corpus=$build/corpus/$target
   log=$build/$target.log
   mkdir -p "$corpus"

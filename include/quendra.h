@@ -1,8 +1,9 @@
 /* quendra: shrink a JSON or YAML document so that its rendered text fits a
  * character budget, and report exactly what was left out.
  *
- * Five functions: quendra_alloc, quendra_free, quendra_shrink,
- * quendra_shrink_with_counter (budgets in a host's tokens) and
+ * Six functions: quendra_alloc, quendra_free, quendra_shrink,
+ * quendra_shrink_with_counter (budgets in a host's tokens),
+ * quendra_count_tokens (a model's tokens, counted by the library) and
  * quendra_version.
  *
  * Conventions:
@@ -96,7 +97,24 @@ QUENDRA_EXPORT uint8_t* quendra_shrink_with_counter(const uint8_t* input, size_t
                                                     quendra_counter counter, void* context,
                                                     size_t* out_len);
 
-/* The library's version as a static NUL-terminated text such as "0.3.0".
+/* Counts the tokens of `text` (`len` bytes of UTF-8, not NUL-terminated)
+ * in the byte-pair encoding named `tokenizer` (`tokenizer_len` bytes):
+ * "o200k_base" or "cl100k_base", ignoring ASCII case; a NULL or empty name
+ * is "o200k_base". The count equals tiktoken's encode_ordinary for that
+ * encoding: texts such as "<|endoftext|>" count as ordinary text. Returns
+ * SIZE_MAX for an unknown encoding, or for a text that is not valid UTF-8
+ * (encoded surrogates included) or has 4 GiB or more. Allocates nothing
+ * that outlives the call.
+ *
+ * Example:
+ *   size_t n = quendra_count_tokens((const uint8_t*)"hello world", 11,
+ *                                   (const uint8_t*)"cl100k_base", 11);
+ *   // n == 2
+ */
+QUENDRA_EXPORT size_t quendra_count_tokens(const uint8_t* text, size_t len,
+                                           const uint8_t* tokenizer, size_t tokenizer_len);
+
+/* The library's version as a static NUL-terminated text such as "0.4.0".
  * Do not free it. */
 QUENDRA_EXPORT const char* quendra_version(void);
 

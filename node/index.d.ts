@@ -9,8 +9,10 @@
 export interface Options {
   /** Budget of the rendered output, counted in budget_unit. Default 10000. */
   max_chars?: number;
-  /** What the budget counts: "chars" (Unicode scalar values, the default), "bytes" (UTF-8), "utf16" (UTF-16 code units, as String.prototype.length counts) or "tokens" (counted by `countTokens`). */
+  /** What the budget counts: "chars" (Unicode scalar values, the default), "bytes" (UTF-8), "utf16" (UTF-16 code units, as String.prototype.length counts) or "tokens" (counted by the built-in `tokenizer`, or by `countTokens`). */
   budget_unit?: "chars" | "bytes" | "utf16" | "tokens";
+  /** Under budget_unit "tokens", the built-in encoding that counts: "o200k_base" (the default: GPT-4o, GPT-4.1, GPT-5, the o-series) or "cl100k_base" (GPT-4, GPT-3.5); refused beside `countTokens`. */
+  tokenizer?: Tokenizer;
   /** Spaces per nesting level; 0 gives compact JSON (YAML uses at least 2). Default 2. */
   indent?: number;
   /** Output format; "auto" (the default) is the input's format. */
@@ -55,15 +57,17 @@ export interface Options {
  */
 export interface ShrinkOptions extends Options {
   /**
-   * A budget in a language model's tokens, counted by `countTokens`: the same
-   * as `max_chars` with `budget_unit: "tokens"`, and refused beside either.
+   * A budget in a language model's tokens, counted by the built-in
+   * `tokenizer` or by `countTokens`: the same as `max_chars` with
+   * `budget_unit: "tokens"`, and refused beside either.
    */
   max_tokens?: number;
   /**
-   * Counts the tokens of a text with the model's tokenizer, synchronously:
-   * a non-negative safe integer. Called on the JavaScript thread for the
-   * whole document and for each attempt of the search, at most 25 times; what
-   * it throws ends the call (shrink throws it, shrinkAsync rejects with it).
+   * Counts the tokens of a text with the model's tokenizer, in place of a
+   * built-in one: a non-negative safe integer. Called on the JavaScript
+   * thread once per distinct text (the whole document and the attempts of
+   * the search, at most 25 texts); what it throws ends the call (shrink
+   * throws it, shrinkAsync rejects with it).
    */
   countTokens?: (text: string) => number;
   /** Another name of `arguments`; refused beside it. */
@@ -129,6 +133,12 @@ export interface Report {
   readonly values_redacted?: number;
   /** With `exclude`, `redact` or `redact_paths` among the options: members and items removed. */
   readonly values_excluded?: number;
+  /** Under a budget in tokens: "tokens". */
+  readonly budget_unit?: "tokens";
+  /** Under a budget in tokens: the encoding that counted, or "host" for `countTokens`. */
+  readonly tokenizer?: Tokenizer | "host";
+  /** Under a budget in tokens: the distinct texts counted. */
+  readonly token_counts?: number;
 }
 
 /** A successful shrink. A document that cannot be brought within the budget still gives one, with `report.fits` false. */
@@ -173,5 +183,17 @@ export declare function shrinkAsync(document: Document, options?: ShrinkOptions)
 /** Writes `value` with JSON.stringify and shrinks the text; throws QuendraError when it cannot be written (a BigInt, a cycle). */
 export declare function shrinkValue(value: unknown, options?: ShrinkOptions): Result;
 
-/** The library's version, such as "0.3.0". */
+/** The byte-pair encodings the library counts tokens in. */
+export type Tokenizer = "o200k_base" | "cl100k_base";
+
+/**
+ * The number of tokens of `text` (a string, or UTF-8 bytes) in `tokenizer`
+ * (default "o200k_base"; case is ignored), counted by the library exactly
+ * as tiktoken's encode_ordinary counts. Throws TypeError for arguments of
+ * the wrong type, RangeError for an unknown tokenizer, QuendraError for
+ * bytes that are not UTF-8.
+ */
+export declare function tokenCount(text: string | Uint8Array, tokenizer?: Tokenizer | string): number;
+
+/** The library's version, such as "0.4.0". */
 export declare const version: string;

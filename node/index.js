@@ -87,8 +87,9 @@ function checkedCounter(countTokens) {
 }
 
 // The options as the library's JSON text, and the token counter if any.
-// `max_tokens: N` is `max_chars: N, budget_unit: "tokens"`; `query` is the
-// library's `arguments`.
+// `max_tokens: N` is `max_chars: N, budget_unit: "tokens"`, counted by the
+// built-in encoding that `tokenizer` names (o200k_base by default) unless
+// `countTokens` counts; `query` is the library's `arguments`.
 function request(options) {
   if (options === undefined) return { text: '{}', count: undefined, options: {} };
   const own = options !== null && typeof options === 'object' && !Array.isArray(options) &&
@@ -97,6 +98,10 @@ function request(options) {
   const { max_tokens: maxTokens, countTokens, query, ...rest } = options;
   if (countTokens !== undefined && typeof countTokens !== 'function') {
     throw new TypeError('countTokens must be a function from a text to its number of tokens');
+  }
+  if (countTokens !== undefined && Object.hasOwn(rest, 'tokenizer')) {
+    throw new TypeError('the options give both tokenizer and countTokens: the library counts with a ' +
+      'built-in tokenizer or with your counter, give one');
   }
   if (query !== undefined) {
     if (Object.hasOwn(rest, 'arguments')) {
@@ -113,10 +118,6 @@ function request(options) {
     if (typeof unit !== 'string' || unit.toLowerCase() !== 'tokens') {
       throw new TypeError(`the options give max_tokens with budget_unit ${JSON.stringify(unit)}: ` +
         'max_tokens is a budget in tokens');
-    }
-    if (countTokens === undefined) {
-      throw new TypeError('the options give max_tokens without countTokens, a function from a text ' +
-        'to its number of tokens');
     }
     if (!Number.isSafeInteger(maxTokens) || maxTokens < 0) {
       throw new QuendraError('invalid options: max_tokens must be a non-negative integer');
@@ -165,7 +166,8 @@ function* yamlStringWarning(document, options, result) {
   if (typeof inputFormat !== 'string' || inputFormat.toLowerCase() !== 'auto') return undefined;
   const lines = countLines(document);
   if (lines < 2) return undefined;
-  const plain = { ...options, budget_unit: 'chars' };
+  const { tokenizer, ...untokenized } = options;
+  const plain = { ...untokenized, budget_unit: 'chars' };
   if (result.report.format === 'json') {
     if (!result.text.startsWith('"')) return undefined;
   } else {
@@ -225,11 +227,29 @@ function shrinkValue(value, options) {
   return shrink(text, options);
 }
 
+/** The number of tokens of `text` (a string, or UTF-8 bytes) in the
+ * byte-pair encoding `tokenizer`: "o200k_base" (the default) or
+ * "cl100k_base", ignoring case. Counted by the library, as tiktoken's
+ * encode_ordinary counts ("<|endoftext|>" is ordinary text). */
+function tokenCount(text, tokenizer = 'o200k_base') {
+  if (typeof text !== 'string' && !(text instanceof Uint8Array)) {
+    throw new TypeError('text must be a string, a Buffer or a Uint8Array');
+  }
+  if (typeof tokenizer !== 'string') throw new TypeError('tokenizer must be a string such as "o200k_base"');
+  const n = native.tokenCount(text, tokenizer);
+  if (n === -1) {
+    throw new RangeError(`unknown tokenizer ${JSON.stringify(tokenizer)}: o200k_base or cl100k_base`);
+  }
+  if (n === -2) throw new QuendraError('the text is not UTF-8');
+  return n;
+}
+
 module.exports = {
   QuendraError,
   Result,
   shrink,
   shrinkAsync,
   shrinkValue,
+  tokenCount,
   version: native.version,
 };

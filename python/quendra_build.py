@@ -39,7 +39,7 @@ HERE = Path(__file__).resolve().parent
 PACKAGE = "quendra"
 LIBRARY = "libquendra.so"
 # What the library's build needs, from the top of the source tree.
-NATIVE_PARTS = ("CMakeLists.txt", "cmake", "include", "src", "tools")
+NATIVE_PARTS = ("CMakeLists.txt", "cmake", "include", "src", "third_party", "tools")
 # The licence and the notices of what the binaries carry, at the top of the
 # source tree (of the sdist too).
 LICENSE_FILES = ("LICENSE", "THIRD-PARTY-NOTICES")

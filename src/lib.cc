@@ -139,6 +139,9 @@ struct Outcome {
   Stats stats;
   // What exclusion and redaction did, reported when the options named them.
   std::optional<path_rules::Counts> rules;
+  // Under a token budget: what counted, and how many distinct texts.
+  std::string_view token_counter;
+  std::size_t token_counts = 0;
 };
 
 constexpr std::string_view kTextStart = R"({"ok":true,"text":")";
@@ -192,6 +195,11 @@ void append_report(Buffer& out, const Outcome& o) {
   if (o.rules) {
     count(R"(,"values_redacted":)", o.rules->values_redacted);
     count(R"(,"values_excluded":)", o.rules->values_excluded);
+  }
+  if (!o.token_counter.empty()) {
+    out.append(R"(,"budget_unit":"tokens","tokenizer":")");
+    out.append(o.token_counter);
+    count(R"(","token_counts":)", o.token_counts);
   }
   out.append("}}");
 }
@@ -266,10 +274,13 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text,
     if (!built.ok()) return built.error();
     options = std::move(built).value();
   }
-  const Measure measure{options.budget_unit, counter};
-  if (measure.needs_text() && counter.count == nullptr) {
-    return Error{Error::BadOptions{R"(budget_unit "tokens" needs a token counter)"}};
+  if (counter.count != nullptr && options.tokenizer) {
+    return Error{Error::BadOptions{"a tokenizer and a token counter cannot both be given"}};
   }
+  const bool host = counter.count != nullptr;
+  Measure measure(options.budget_unit, counter,
+                  host ? std::nullopt
+                       : std::optional(options.tokenizer.value_or(tokens::Encoding::kO200kBase)));
 
   // The document's strings and numbers view `input`, which outlives it.
   Arena arena;
@@ -304,6 +315,8 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text,
     auto tokens = measure.text(whole, chars);
     if (!tokens.ok()) return tokens.error();
     o.input_chars = o.output_chars = tokens.value();
+    o.token_counter = measure.counter_name();
+    o.token_counts = measure.token_counts();
     if (o.input_chars <= options.max_chars) return text_envelope(whole, o);
     first_budget = token_start(options.max_chars, chars, o.input_chars);
   } else if (format == Format::Json) {
@@ -343,6 +356,7 @@ Result<Buffer, Error> run(std::string_view input, std::string_view options_text,
   o.stats = std::move(a.stats);
   o.pruned = true;
   o.fits = found.value().fits;
+  if (measure.needs_text()) o.token_counts = measure.token_counts();
   if (format == Format::Yaml || measure.needs_text()) return text_envelope(a.text, o);
   Buffer out(kTextStart.size() + 2 * json_bytes(a.value, a.chars) + report_bound(o.stats));
   out.append(kTextStart);
@@ -373,16 +387,41 @@ std::string Error::to_string() const {
   return std::visit(Render{}, record);
 }
 
-Result<std::size_t, Error> Measure::text(std::string_view text, std::size_t chars) const {
-  switch (unit) {
+Measure::Measure(BudgetUnit unit, TokenCounter host, std::optional<tokens::Encoding> encoding)
+    : unit_(unit), host_(host) {
+  if (unit_ == BudgetUnit::Tokens && host_.count == nullptr) {
+    QUENDRA_CHECK(encoding.has_value());
+    builtin_.emplace(*encoding);
+  }
+}
+
+std::string_view Measure::counter_name() const {
+  QUENDRA_CHECK(needs_text());
+  return builtin_ ? tokens::encoding_name(builtin_->encoding()) : std::string_view("host");
+}
+
+std::optional<std::size_t> Measure::count(std::string_view text) {
+  if (builtin_) return builtin_->count(text);
+  const std::size_t n = host_.count(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                                    host_.context);
+  if (n == SIZE_MAX) return std::nullopt;
+  return n;
+}
+
+Result<std::size_t, Error> Measure::text(std::string_view text, std::size_t chars) {
+  switch (unit_) {
     case BudgetUnit::Bytes: return text.size();
     case BudgetUnit::Utf16: return chars + unicode::count_astral(text);
     case BudgetUnit::Tokens: {
-      QUENDRA_CHECK(counter.count != nullptr);
-      const std::size_t n = counter.count(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                          text.size(), counter.context);
-      if (n == SIZE_MAX) return Error{Error::CounterFailed{}};
-      return n;
+      const Key key{siphash(text, 0, 0, 1, 3), siphash(text, 0x736f6d6570736575ull, 1, 1, 3),
+                    text.size()};
+      if (auto known = counted_.find(key); known != counted_.end()) return known->second;
+      // The texts are the library's own renderings, valid UTF-8 and far
+      // below the built-in counter's limit, so only a host can fail here.
+      const std::optional<std::size_t> n = count(text);
+      if (!n) return Error{Error::CounterFailed{}};
+      counted_.emplace(key, *n);
+      return *n;
     }
     case BudgetUnit::Chars: break;
   }
@@ -391,8 +430,8 @@ Result<std::size_t, Error> Measure::text(std::string_view text, std::size_t char
 
 std::size_t Measure::json(const Value& value, std::size_t chars) const {
   QUENDRA_CHECK(!needs_text());
-  if (unit == BudgetUnit::Chars) return chars;
-  return json_units(value, chars, unit == BudgetUnit::Utf16);
+  if (unit_ == BudgetUnit::Chars) return chars;
+  return json_units(value, chars, unit_ == BudgetUnit::Utf16);
 }
 
 std::string render(const Value& value, Layout layout, Format format) {
@@ -404,7 +443,7 @@ std::string render(const Value& value, Layout layout, Format format) {
 }
 
 Result<SearchResult, Error> budget_search(Value& document, const Request& request, Format format,
-                                          Arena& analysis_arena, const Measure& measure,
+                                          Arena& analysis_arena, Measure& measure,
                                           std::size_t first_budget) {
   const std::size_t max_chars = request.options.max_chars;
   Path path;
@@ -553,6 +592,21 @@ QUENDRA_EXPORT std::uint8_t* quendra_shrink_with_counter(const std::uint8_t* inp
         view(input, input_len), view(options, options_len), quendra::TokenCounter{counter, context});
     *out_len = envelope.size();
     return reinterpret_cast<std::uint8_t*>(envelope.release());
+  } catch (...) {
+    // Only exhausted memory reaches here; it ends the process.
+    std::abort();
+  }
+}
+
+QUENDRA_EXPORT std::size_t quendra_count_tokens(const std::uint8_t* text, std::size_t len,
+                                             const std::uint8_t* tokenizer,
+                                             std::size_t tokenizer_len) {
+  try {
+    const auto encoding = quendra::tokens::encoding_named(view(tokenizer, tokenizer_len));
+    if (!encoding) return SIZE_MAX;
+    // A counter for this call: pieces met again in the text are not merged again.
+    quendra::tokens::Counter counter(*encoding);
+    return counter.count(view(text, len)).value_or(SIZE_MAX);
   } catch (...) {
     // Only exhausted memory reaches here; it ends the process.
     std::abort();

@@ -117,3 +117,49 @@ TEST(ShrinkProperties, GeneratedDocuments) {
 
 }  // namespace
 }  // namespace quendra
+
+namespace quendra {
+namespace {
+
+using namespace quendra::testing;
+
+// A counter that finds every text one token over the budget of `budget`.
+struct AlwaysOver {
+  int calls = 0;
+  std::size_t budget = 0;
+  static std::size_t count(const std::uint8_t*, std::size_t, void* context) {
+    AlwaysOver& self = *static_cast<AlwaysOver*>(context);
+    ++self.calls;
+    return self.budget + 1;
+  }
+};
+
+TEST(TokenSearch, StartsWhereTheDocumentsCharactersPerTokenPutTheBudget) {
+  // Text of three bytes a character: a start from bytes instead of
+  // characters would begin three times too high and take more attempts.
+  std::string doc = "{\"notes\":[";
+  for (int i = 0; i < 40; ++i) {
+    doc += (i ? ",\"" : "\"") + std::to_string(i) + " 日本語のテキストを短くする例です。長い文章が続きます\"";
+  }
+  doc += "]}";
+  Counting seen;
+  const std::string env = shrink(doc, R"({"max_chars":300,"budget_unit":"tokens","indent":0})",
+                                 {byte_quads, &seen});
+  EXPECT_EQ(seen.calls, 3);
+  EXPECT_NE(env.find(R"("output_chars":280,"max_chars":300)"), std::string::npos) << env;
+}
+
+TEST(TokenSearch, AsksTheCounterAtMostOncePerAttempt) {
+  std::string doc = "[";
+  for (int i = 0; i < 3000; ++i) doc += (i ? ",\"item " : "\"item ") + std::to_string(i) + "\"";
+  doc += "]";
+  AlwaysOver over{0, 1000};
+  const std::string env =
+      shrink(doc, R"({"max_chars":1000,"budget_unit":"tokens"})", {AlwaysOver::count, &over});
+  // The whole document, then 24 attempts that never fit.
+  EXPECT_EQ(over.calls, 25);
+  EXPECT_NE(env.find(R"("fits":false)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quendra

@@ -204,7 +204,8 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   Counting seen;
   std::string env = shrink(doc, options, {count, &seen});
   if (envelope) *envelope = env;
-  if (seen.calls > 25) return "the counter was asked " + std::to_string(seen.calls) + " times";
+  const std::size_t calls = seen.calls;
+  if (calls > 25) return "the counter was asked " + std::to_string(calls) + " times";
   if (shrink(doc, options, {count, &seen}) != env) return "second call differs";
   Arena arena;
   auto parsed = json::parse(env, arena);
@@ -227,26 +228,38 @@ inline std::string shrink_violation(std::string_view doc, std::string_view optio
   // The budget's unit, as the options name it, and whether they name the
   // rules whose counts end the report.
   std::string unit = "chars";
+  std::string tokenizer = count ? "host" : "o200k_base";
   bool rules = false;
   if (auto opts = json::parse(options, arena); opts.ok()) {
     for (const Member& m : opts.value().members()) {
       const std::string_view key = m.key.text();
       rules = rules || key == "exclude" || key == "redact" || key == "redact_paths";
-      if (key != "budget_unit" || !m.value.is_string()) continue;
-      unit.clear();
-      for (char c : m.value.text()) unit.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      if ((key != "budget_unit" && key != "tokenizer") || !m.value.is_string()) continue;
+      std::string& name = key == "tokenizer" ? tokenizer : unit;
+      name.clear();
+      for (char c : m.value.text()) name.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
   }
-  const std::size_t measure =
-      unit == "bytes"    ? text.size()
-      : unit == "utf16"  ? unicode::count_chars(text) + unicode::count_astral(text)
-      : unit == "tokens" ? count(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &seen)
-                         : unicode::count_chars(text);
-  if (report.members().size() != (rules ? 20u : 18u)) return "report has not 18 or 20 members";
-  if (rules && (report.members()[18].key.text() != "values_redacted" ||
-                report.members()[19].key.text() != "values_excluded")) {
-    return "report does not end with values_redacted and values_excluded";
+  const bool tokens = unit == "tokens";
+  std::size_t measure = unit == "bytes"   ? text.size()
+                        : unit == "utf16" ? unicode::count_chars(text) + unicode::count_astral(text)
+                                          : unicode::count_chars(text);
+  if (tokens) {
+    measure = count ? count(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &seen)
+                    : tokens::count(*tokens::encoding_named(tokenizer), text).value();
   }
+  // The report's members after its fixed 18, in their order.
+  std::vector<std::string_view> tail;
+  if (rules) tail.insert(tail.end(), {"values_redacted", "values_excluded"});
+  if (tokens) tail.insert(tail.end(), {"budget_unit", "tokenizer", "token_counts"});
+  if (report.members().size() != 18 + tail.size()) return "report has the wrong number of members";
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    if (report.members()[18 + i].key.text() != tail[i]) return "report's last members are out of order";
+  }
+  if (tokens && (field(report, "budget_unit") != "tokens" || field(report, "tokenizer") != tokenizer)) {
+    return "report names the wrong counter";
+  }
+  if (tokens && count && num("token_counts") != calls) return "token_counts is not the counter's calls";
   const std::size_t out = num("output_chars");
   if (out != measure) return "output_chars is not the text's measure";
   if ((field(report, "fits") == "true") != (out <= num("max_chars"))) return "fits disagrees with sizes";

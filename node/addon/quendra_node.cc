@@ -273,9 +273,29 @@ Napi::Value shrink_async(const Napi::CallbackInfo& info) {
   return promise;
 }
 
+// tokenCount(text, tokenizer): the tokens of a string or of UTF-8 bytes (read
+// in place) in the encoding named `tokenizer`; -1 when no encoding has that
+// name, -2 when the bytes are not UTF-8. index.js checks the arguments.
+Napi::Value token_count(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  const std::string name = info[1].As<Napi::String>().Utf8Value();
+  // The empty text counts in every known encoding, and in no other.
+  if (quendra_count_tokens(nullptr, 0, bytes(name), name.size()) == SIZE_MAX) return Napi::Number::New(env, -1);
+  std::size_t n;
+  if (info[0].IsString()) {
+    const std::string text = info[0].As<Napi::String>().Utf8Value();
+    n = quendra_count_tokens(bytes(text), text.size(), bytes(name), name.size());
+  } else {
+    auto text = info[0].As<Napi::Uint8Array>();
+    n = quendra_count_tokens(text.Data(), text.ByteLength(), bytes(name), name.size());
+  }
+  return Napi::Number::New(env, n == SIZE_MAX ? -2.0 : static_cast<double>(n));
+}
+
 Napi::Object init(Napi::Env env, Napi::Object exports) {
   exports.Set("shrink", Napi::Function::New(env, shrink, "shrink"));
   exports.Set("shrinkAsync", Napi::Function::New(env, shrink_async, "shrinkAsync"));
+  exports.Set("tokenCount", Napi::Function::New(env, token_count, "tokenCount"));
   exports.Set("version", Napi::String::New(env, quendra_version()));
   return exports;
 }

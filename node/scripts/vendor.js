@@ -1,12 +1,13 @@
 'use strict';
 // Copies what building the addon needs from the repository around this
 // package into vendor/, so that the packed tarball builds on its own: the
-// library's sources (src/**/*.cc and .h but the table generators,
-// include/quendra.h), its Unicode
-// tables (generated from ICU here, so that a build from the tarball needs no
-// ICU), and node-addon-api's headers (from node_modules, so that the tarball
-// has no dependency). Also copies the licence files into the package. Run by
-// `npm pack` (prepack) and before every build in a checkout. Files are
+// library's sources (src/**/*.cc but the table generators gen_*.cc,
+// src/**/*.h, include/quendra.h), its Unicode tables (generated from ICU
+// here, so that a build from the tarball needs no ICU), the tokenizers'
+// tables (generated here from third_party/), and node-addon-api's headers
+// (from node_modules, so that the tarball has no dependency). Also copies
+// the licence files into the package. Run by `npm pack` (prepack) and
+// before every build in a checkout. Files are
 // written only when their content changed, which keeps incremental builds
 // incremental; files gone from the repository are removed.
 const { spawnSync } = require('child_process');
@@ -101,6 +102,33 @@ function generateTables() {
   return before !== null && before.equals(fs.readFileSync(target)) ? 0 : 1;
 }
 
+// Builds src/tokens/gen_tables.cc and writes the tokenizers' tables into
+// vendor/generated from third_party/, when the generator or its inputs
+// changed since the last time.
+function generateTokenTables() {
+  const generator = path.join(repoDir, 'src', 'tokens', 'gen_tables.cc');
+  const thirdParty = path.join(repoDir, 'third_party');
+  const inputs = [generator, path.join(repoDir, 'src', 'tokens', 'hash.h'),
+    ...['o200k_base.tokens', 'cl100k_base.tokens'].map((n) => path.join(thirdParty, 'tiktoken', n)),
+    ...['general_category.rs', 'perl_space.rs'].map((n) => path.join(thirdParty, 'regex-syntax', n))];
+  const targets = ['token_classes.h', 'token_vocab.h'].map((n) => path.join(vendorDir, 'generated', n));
+  const hash = crypto.createHash('sha256');
+  for (const input of inputs) hash.update(fs.readFileSync(input));
+  const stamp = hash.digest('hex');
+  const stampFile = path.join(packageDir, 'build', 'token-tables.stamp');
+  if (targets.every((t) => fs.existsSync(t)) && fs.existsSync(stampFile) &&
+      fs.readFileSync(stampFile, 'utf8') === stamp) {
+    return 0;
+  }
+  const binary = path.join(packageDir, 'build', 'token-gen');
+  fs.mkdirSync(path.dirname(binary), { recursive: true });
+  run(process.env.CXX || 'c++', ['-std=c++20', '-O2', generator, '-o', binary]);
+  fs.mkdirSync(path.dirname(targets[0]), { recursive: true });
+  run(binary, [thirdParty, ...targets]);
+  fs.writeFileSync(stampFile, stamp);
+  return 1;
+}
+
 function vendorAddonApi() {
   let dir;
   try {
@@ -124,6 +152,7 @@ function vendor() {
     changed += syncDir(path.join(repoDir, dir), path.join(vendorDir, dir), keep);
   }
   changed += generateTables();
+  changed += generateTokenTables();
   changed += vendorAddonApi();
   for (const name of kLicenseFiles) {
     changed += put(path.join(packageDir, name), fs.readFileSync(path.join(repoDir, name)));

@@ -43,7 +43,8 @@ tarball="$tmp/$(cd "$here" && npm pack --silent --pack-destination "$tmp" | tail
 listing="$(tar -tzf "$tarball")"
 for file in package.json index.js index.d.ts binding.gyp addon/quendra_node.cc scripts/build.js \
     scripts/install.js LICENSE THIRD-PARTY-NOTICES vendor/include/quendra.h vendor/src/lib.cc \
-    vendor/src/unicode/unicode.cc vendor/generated/unicode_tables.h vendor/node-addon-api/napi.h \
+    vendor/src/unicode/unicode.cc vendor/generated/unicode_tables.h vendor/src/tokens/bpe.cc \
+    vendor/generated/token_vocab.h vendor/generated/token_classes.h vendor/node-addon-api/napi.h \
     vendor/node-addon-api/LICENSE.md "prebuilds/$target/quendra.node"; do
   grep -qx "package/$file" <<<"$listing" || fail "$file is missing from $(basename "$tarball")"
 done

@@ -5,7 +5,8 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { test } = require('node:test');
 const { countTokens } = require('gpt-tokenizer/encoding/o200k_base');
-const { QuendraError, shrink, shrinkAsync } = require('..');
+const { getEncoding } = require('js-tiktoken');
+const { QuendraError, shrink, shrinkAsync, tokenCount } = require('..');
 const { example } = require('./support');
 
 const api = fs.readFileSync(example('api.json'), 'utf8');
@@ -57,6 +58,25 @@ test('a counter that throws ends the call with what it threw', async () => {
   assert.deepEqual(settled.map((s) => s.status), ['fulfilled', 'fulfilled', 'rejected', 'fulfilled']);
 });
 
+test('the built-in encodings shrink as the reference tokenizer counting as a host does', async () => {
+  for (const tokenizer of ['o200k_base', 'cl100k_base']) {
+    const reference = getEncoding(tokenizer);
+    // Special-token texts count as ordinary text, as the library counts them.
+    const hostCount = (text) => reference.encode(text, [], []).length;
+    for (const [name, document, options] of kDocuments) {
+      for (const budget of [40, 300, 2000]) {
+        const what = `${name} at ${budget} ${tokenizer} tokens`;
+        const builtIn = shrink(document, { ...options, max_tokens: budget, tokenizer });
+        const hosted = shrink(document, { ...options, max_tokens: budget, countTokens: hostCount });
+        assert.equal(builtIn.report.tokenizer, tokenizer, what);
+        assert.equal(builtIn.envelope, hosted.envelope.replace('"tokenizer":"host"', `"tokenizer":"${tokenizer}"`), what);
+        assert.equal((await shrinkAsync(document, { ...options, max_tokens: budget, tokenizer })).envelope,
+          builtIn.envelope, what);
+      }
+    }
+  }
+});
+
 test('bad counts and contradicting options are refused', async () => {
   const kBad = [[() => -1, 'number -1'], [() => 1.5, 'number 1.5'], [() => NaN, 'number NaN'], [() => '7', 'string 7'],
     [() => 2 ** 53, 'number 9007199254740992'], [async () => 1, 'a Promise (countTokens must count synchronously)']];
@@ -68,9 +88,30 @@ test('bad counts and contradicting options are refused', async () => {
   const kRefused = [
     [{ max_tokens: 5, max_chars: 5, countTokens }, TypeError, /both max_tokens and max_chars/],
     [{ max_tokens: 5, budget_unit: 'bytes', countTokens }, TypeError, /max_tokens with budget_unit "bytes"/],
-    [{ max_tokens: 5 }, TypeError, /max_tokens without countTokens/],
+    [{ max_tokens: 5, countTokens, tokenizer: 'o200k_base' }, TypeError, /both tokenizer and countTokens/],
     [{ max_tokens: 5, countTokens: 'o200k' }, TypeError, /countTokens must be a function/],
     [{ max_tokens: -5, countTokens }, QuendraError, /^invalid options: max_tokens must be a non-negative integer$/],
   ];
   for (const [options, type, message] of kRefused) assert.throws(() => shrink('[1]', options), (e) => e instanceof type && message.test(e.message));
+});
+
+test('tokenCount counts in the library as tiktoken does, and refuses bad arguments', () => {
+  const { get_encoding } = require('tiktoken');
+  const rows = [
+    ['hello world', undefined, 2],
+    ['日本語のテキスト', 'o200k_base', 6],
+    ['日本語のテキスト', 'CL100K_BASE', 8],
+    [Buffer.from('<|endoftext|>'), 'cl100k_base', 7],
+    ['', '', 0],
+  ];
+  for (const [text, tokenizer, want] of rows) assert.equal(tokenCount(text, tokenizer), want, String(text));
+  for (const document of [api, JSON.stringify(config), cjk]) {
+    for (const name of ['o200k_base', 'cl100k_base']) {
+      assert.equal(tokenCount(document, name), get_encoding(name).encode_ordinary(document).length, name);
+    }
+  }
+  assert.throws(() => tokenCount(42), TypeError);
+  assert.throws(() => tokenCount('x', 7), TypeError);
+  assert.throws(() => tokenCount('x', 'p50k_base'), RangeError);
+  assert.throws(() => tokenCount(Uint8Array.of(0xed, 0xa0, 0x80)), QuendraError);
 });

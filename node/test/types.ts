@@ -1,6 +1,6 @@
 // Type-checked with the examples by test/pack.sh: what the declarations must
 // accept, and what they must refuse (each @ts-expect-error must see an error).
-import { QuendraError, Result, shrink, shrinkAsync, shrinkValue, type Options } from "quendra";
+import { QuendraError, Result, shrink, shrinkAsync, shrinkValue, tokenCount, type Options } from "quendra";
 
 const options: Options = { max_chars: 10, format: "yml", protect: "id", arguments: { q: ["a", 1] } };
 const format: "json" | "yaml" = shrink("{}", options).report.format;
@@ -36,3 +36,9 @@ shrink("{}").report.fits = false;
 // @ts-expect-error decisions are records, not numbers
 const score: number = shrink("{}").report.field_decisions[0];
 void score;
+
+// Token counts: a text or bytes, and an optional tokenizer name.
+const tokens: number = tokenCount("hello", "cl100k_base") + tokenCount(new Uint8Array(0));
+void tokens;
+// @ts-expect-error the text is a string or bytes
+tokenCount(42);

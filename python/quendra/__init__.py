@@ -14,15 +14,16 @@ Options are keyword arguments, declared with their types in :class:`Options`
 ``field_scorer``, ``array_strategy``, ``max_samples``, ``keep_last_item``,
 ``string_head_chars``, ``string_section_chars``, ``string_min_section_chars``,
 ``min_partial_chars``, ``explain``, ``protect``, ``arguments``, ``root``, ``exclude``,
-``redact``, ``redact_paths``). Only the options given are sent to the library.
+``redact``, ``redact_paths``, ``tokenizer``). Only the options given are sent to the library.
 A keyword that names no option raises :class:`TypeError` at the call; a bad
 value, like a bad document, raises :class:`QuendraError` with the library's
 message. ``query`` is another name for ``arguments``.
 
-Budgets in a language model's tokens take the model's own tokenizer::
+Budgets in a language model's tokens are counted by a built-in encoding
+(o200k_base, or ``tokenizer="cl100k_base"``), or by your own counter::
 
-    >>> enc = tiktoken.get_encoding("o200k_base")
-    >>> quendra.shrink(text, max_tokens=500, token_counter=lambda s: len(enc.encode(s)))
+    >>> quendra.shrink(text, max_tokens=500)
+    >>> quendra.shrink(text, max_tokens=500, token_counter=my_model_tokens)
 
 The library is looked up in this order: the path in the environment variable
 ``QUENDRA_LIBRARY``; a ``libquendra.so`` inside this package (where
@@ -66,7 +67,7 @@ if sys.version_info >= (3, 11):
 elif TYPE_CHECKING:
     from typing_extensions import Unpack
 
-__version__ = "0.3.0"
+__version__ = "0.4.0"
 
 __all__ = [
     "DroppedField",
@@ -77,6 +78,7 @@ __all__ = [
     "Report",
     "Result",
     "__version__",
+    "count_tokens",
     "library_version",
     "shrink",
     "shrink_many",
@@ -117,6 +119,7 @@ class Options(TypedDict, total=False):
     exclude: Union[str, Sequence[str]]
     redact: bool
     redact_paths: Union[str, Sequence[str]]
+    tokenizer: Literal["o200k_base", "cl100k_base"]
 
 
 _OPTION_NAMES = frozenset(Options.__annotations__)
@@ -167,7 +170,10 @@ class Report:
     """What shrinking did: the report of the envelope, one attribute per member.
 
     ``values_redacted`` and ``values_excluded`` are None unless the options
-    named ``exclude``, ``redact`` or ``redact_paths``.
+    named ``exclude``, ``redact`` or ``redact_paths``; ``budget_unit``,
+    ``tokenizer`` (the encoding that counted, or "host" for a
+    ``token_counter``) and ``token_counts`` (the distinct texts counted) are
+    None unless the budget was in tokens.
     """
 
     input_chars: int
@@ -190,6 +196,9 @@ class Report:
     dropped_fields: Tuple[DroppedField, ...]
     values_redacted: Optional[int] = None
     values_excluded: Optional[int] = None
+    budget_unit: Optional[str] = None
+    tokenizer: Optional[str] = None
+    token_counts: Optional[int] = None
 
     @classmethod
     def from_dict(cls, report: Dict[str, Any]) -> "Report":
@@ -211,7 +220,8 @@ class Report:
 
 _REPORT_MEMBERS = frozenset(f.name for f in dataclasses.fields(Report))
 # The members that only some reports have.
-_OPTIONAL_REPORT_MEMBERS = frozenset({"values_redacted", "values_excluded"})
+_OPTIONAL_REPORT_MEMBERS = frozenset({"values_redacted", "values_excluded", "budget_unit", "tokenizer",
+                                      "token_counts"})
 
 # The json module's own string reader (in C): reads a JSON string from the
 # character after its opening quote, returns the text and the end index.
@@ -382,6 +392,23 @@ class _Library:
         self._lib = lib
         self._quick = quick
         self._with_counter: Any = None
+        self._count_tokens: Any = None
+
+    def count_tokens(self) -> Any:
+        """quendra_count_tokens, bound on first use: a library from before
+        its token counts still serves every other call."""
+        if self._count_tokens is None:
+            try:
+                function = self._lib.quendra_count_tokens
+            except AttributeError:
+                raise QuendraError(
+                    f"the quendra library {self.path} (version {self.version()}) is too old to "
+                    "count tokens: it has no quendra_count_tokens (0.4.0 or later has)"
+                ) from None
+            function.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+            function.restype = ctypes.c_size_t
+            self._count_tokens = function
+        return self._count_tokens
 
     def shrink_with_counter(self) -> Any:
         """quendra_shrink_with_counter, bound on first use: a library from
@@ -491,8 +518,39 @@ def _library() -> _Library:
         return _loaded[0]
 
 
+_COUNT_FAILED = ctypes.c_size_t(-1).value
+
+
+def count_tokens(text: Document, tokenizer: str = "o200k_base") -> int:
+    """The number of tokens of ``text`` (a str, or UTF-8 bytes) in the
+    byte-pair encoding ``tokenizer``: "o200k_base" (the default) or
+    "cl100k_base", in any ASCII case. Counted by the library exactly as
+    tiktoken's ``encode_ordinary`` counts ("<|endoftext|>" is ordinary text).
+
+    Raises ValueError for an unknown tokenizer or bytes that are not UTF-8,
+    TypeError for arguments of other types.
+    """
+    if not isinstance(tokenizer, str):
+        raise TypeError(f"tokenizer must be a str such as 'o200k_base', not {type(tokenizer).__name__}")
+    if isinstance(text, str):
+        data = text.encode("utf-8", "surrogatepass")
+    elif isinstance(text, (bytes, bytearray, memoryview)):
+        data = bytes(text)
+    else:
+        raise TypeError(f"text must be a str or bytes, not {type(text).__name__}")
+    name = tokenizer.encode("utf-8", "surrogatepass")
+    count = _library().count_tokens()
+    # The empty text counts in every known encoding, and in no other.
+    if count(b"", 0, name, len(name)) == _COUNT_FAILED:
+        raise ValueError(f"unknown tokenizer {tokenizer!r}: 'o200k_base' or 'cl100k_base'")
+    n = int(count(data, len(data), name, len(name)))
+    if n == _COUNT_FAILED:
+        raise ValueError("the text is not UTF-8")
+    return n
+
+
 def library_version() -> str:
-    """The version text of the loaded library, such as "0.3.0"."""
+    """The version text of the loaded library, such as "0.4.0"."""
     return _library().version()
 
 
@@ -523,6 +581,10 @@ class _Request:
         if token_counter is not None and not callable(token_counter):
             raise TypeError(f"{function}() got a token_counter that is not callable: "
                             "give a function from str to int")
+        if token_counter is not None and "tokenizer" in options:
+            raise TypeError(f"{function}() got both 'tokenizer' and 'token_counter': the "
+                            "library counts with a built-in tokenizer or with your counter, "
+                            "give one")
         if max_tokens is not None:
             if isinstance(max_tokens, bool) or not isinstance(max_tokens, int) or max_tokens < 0:
                 raise QuendraError("invalid options: max_tokens must be a non-negative integer")
@@ -533,9 +595,6 @@ class _Request:
             if not isinstance(unit, str) or unit.lower() != "tokens":
                 raise TypeError(f"{function}() got max_tokens with budget_unit={unit!r}: "
                                 "max_tokens is a budget in tokens")
-            if token_counter is None:
-                raise TypeError(f"{function}() got max_tokens without a token_counter: give "
-                                "token_counter, a function from str to its number of tokens")
             options["max_chars"] = max_tokens
             options["budget_unit"] = "tokens"
         self.options = options
@@ -592,6 +651,7 @@ def _yaml_string_warning(library: _Library, request: _Request, document: bytes,
         return None
     text = result.text
     plain = dict(request.options, budget_unit="chars")
+    plain.pop("tokenizer", None)
     if result.report.format == "json":
         if not text.startswith('"'):
             return None
@@ -619,11 +679,13 @@ def shrink(document: Document, *, token_counter: Optional[TokenCounter] = None,
     ``shrink(text, max_chars=2000, array_strategy="condense", protect=["id"])``.
     ``query`` is another name for ``arguments``.
 
-    ``max_tokens=N`` with ``token_counter=f`` is a budget in a model's tokens:
-    ``f`` takes a text and returns its number of tokens (it is called for the
-    whole document and for each attempt of the search, at most 25 times); it
-    is the same as ``max_chars=N, budget_unit="tokens"``. An exception raised
-    by the counter is raised from here.
+    ``max_tokens=N`` is a budget in a model's tokens, the same as
+    ``max_chars=N, budget_unit="tokens"``: counted with the built-in encoding
+    ``tokenizer`` ("o200k_base" by default, or "cl100k_base"), or with
+    ``token_counter=f``, which takes a text and returns its number of tokens
+    (it is called once per distinct text: the whole document and the attempts
+    of the search, at most 25 texts). An exception raised by the counter is
+    raised from here.
 
     Returns a :class:`Result`; a result that cannot be brought within the
     budget is still returned, with ``report.fits`` false. Raises

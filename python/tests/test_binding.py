@@ -18,7 +18,7 @@ import quendra
 
 # A valid value of every option, each of which must reach the library unchanged.
 OPTION_VALUES = {
-    "max_chars": 300, "budget_unit": "bytes", "indent": 3, "format": "YAML",
+    "max_chars": 300, "budget_unit": "Tokens", "tokenizer": "CL100K_base", "indent": 3, "format": "YAML",
     "input_format": "json", "field_scorer": "compact", "array_strategy": "condense",
     "max_samples": 1, "keep_last_item": False, "string_head_chars": 20,
     "string_section_chars": 10, "string_min_section_chars": 4, "min_partial_chars": 10,
@@ -36,7 +36,10 @@ class CallTest(unittest.TestCase):
         self.assertEqual(set(OPTION_VALUES), set(quendra.Options.__annotations__))
         value = records(12)
         doc = json.dumps(value)
-        for options in [{}, OPTION_VALUES] + [{k: v} for k, v in OPTION_VALUES.items()]:
+        # A tokenizer is named only with a budget in tokens.
+        alone = [{k: v, **({"budget_unit": "tokens"} if k == "tokenizer" else {})}
+                 for k, v in OPTION_VALUES.items()]
+        for options in [{}, OPTION_VALUES] + alone:
             with self.subTest(options=options):
                 want = support.envelope(doc, **options)
                 self.assertTrue(want.startswith('{"ok":true'), want)
@@ -119,8 +122,9 @@ class ResultTest(unittest.TestCase):
         self.assertEqual((result.text, str(result), result.value),
                          (envelope["text"], envelope["text"], json.loads(envelope["text"])))
         report = json.loads(json.dumps(dataclasses.asdict(result.report)))
-        # Without the rules the report has no counts of them: they read as None.
-        self.assertEqual((report.pop("values_redacted"), report.pop("values_excluded")), (None, None))
+        # Without the rules and tokens the report has no members of theirs: they read as None.
+        optional = ("values_redacted", "values_excluded", "budget_unit", "tokenizer", "token_counts")
+        self.assertEqual([report.pop(key) for key in optional], [None] * 5)
         self.assertEqual(list(report.items()), list(envelope["report"].items()))
         self.assertIsInstance(result.report.field_decisions[0], quendra.FieldDecision)
         self.assertIsInstance(result.report.dropped_fields[0], quendra.DroppedField)

@@ -100,12 +100,24 @@ class FlagsTest(unittest.TestCase):
         error = envelope('{"a":')
         self.assertEqual(run(["--envelope"], '{"a":'),
                          (1, error + "\n", "quendra: " + json.loads(error)["error"] + "\n"))
-        # The command has no tokenizer: a token budget fails as the library answers it.
-        error = json.loads(envelope(TINY, budget_unit="tokens"))["error"]
-        for args in (["--budget-unit", "tokens"], ["--ndjson", "--budget-unit=Tokens"]):
-            self.assertEqual(run(args, TINY), (1, "", "quendra: " + error + "\n"))
-        self.assertIn("tokens needs a host with a tokenizer: Python, Node.js or C",
-                      " ".join(run(["--help"])[1].split()))
+        # Budgets in tokens, counted by the library's own encodings: --max-tokens is
+        # --max-chars with --budget-unit tokens, and refuses to stand beside either.
+        doc = json.dumps({"items": [{"id": i, "name": f"item {i}"} for i in range(40)]})
+        want = envelope(doc, max_chars=60, budget_unit="tokens", tokenizer="cl100k_base")
+        for args in (["--max-tokens", "60"], ["--max-chars=60", "--budget-unit", "Tokens"]):
+            self.assertEqual(run(args + ["--tokenizer", "cl100k_base", "--envelope"], doc), (0, want + "\n", ""))
+        self.assertIn('"tokenizer":"o200k_base"', run(["--max-tokens", "60", "--envelope"], doc)[1])
+        for args in (["--max-tokens", "9", "--max-chars", "9"], ["--budget-unit", "bytes", "--max-tokens=9"]):
+            self.assertEqual(run(args, doc)[:2], (2, ""))
+        status, _, err = run(["--max-tokens", "60", "--report"], doc)
+        self.assertEqual(status, 0)
+        self.assertRegex(err, r"output: +\d+ o200k_base tokens of json, budget 60: fits")
+        lines = run(["--ndjson", "--max-tokens", "20", "--jobs", "2"], doc + "\n" + doc + "\n")[1].splitlines()
+        self.assertEqual(len(lines), 2)
+        self.assertTrue(all(json.loads(line)["report"]["tokenizer"] == "o200k_base" for line in lines))
+        help_text = " ".join(run(["--help"])[1].split())
+        for words in ("o200k_base (GPT-4o, GPT-4.1, GPT-5 and the o-series)", "cl100k_base (GPT-4, GPT-3.5"):
+            self.assertIn(words, help_text)
 
 
 class OutputTest(unittest.TestCase):

@@ -65,8 +65,6 @@ class ReadmeTest(unittest.TestCase):
             elif lang == "python" and "Client(" in block[2]:
                 continue  # a dask.distributed client: test_dask.py runs it with its cluster
             elif lang in ("c", "python"):
-                if "import tiktoken" in block[2]:
-                    continue  # test_tokens runs it, with tiktoken or a stand-in
                 with self.subTest(block=f"{lang} at README.md line {start}"):
                     modules = re.findall(r"^(?:import|from)\s+(\w+)", block[2], re.M)
                     missing = [m for m in modules if importlib.util.find_spec(m) is None]

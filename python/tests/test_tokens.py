@@ -1,15 +1,10 @@
 """Budgets in tokens: the counter a caller gives, its failures, and the batch."""
 
 import json
-import os
 import re
-import subprocess
-import sys
-import tempfile
 import threading
 import types
 import unittest
-from pathlib import Path
 from unittest import mock
 
 import support
@@ -59,6 +54,22 @@ class TokenBudgetTest(unittest.TestCase):
         spelled = quendra.shrink(ADA, max_chars=20, budget_unit="tokens", token_counter=word_tokens)
         self.assertEqual(spelled.envelope, result.envelope)
 
+    def test_built_in_encodings_count_without_a_counter(self):
+        doc = records(40)
+        for tokenizer in (None, "o200k_base", "CL100K_BASE"):
+            with self.subTest(tokenizer=tokenizer):
+                extra = {} if tokenizer is None else {"tokenizer": tokenizer}
+                r = quendra.shrink(doc, max_tokens=120, indent=0, **extra)
+                name = (tokenizer or "o200k_base").lower()
+                self.assertEqual(r.report.output_chars, quendra.count_tokens(r.text, name))
+                self.assertEqual((r.report.budget_unit, r.report.tokenizer), ("tokens", name))
+                self.assertTrue(r.report.fits and r.report.pruned)
+                self.assertLessEqual(r.report.token_counts, 25)
+        counter = Recorder()
+        hosted = quendra.shrink(doc, max_tokens=120, token_counter=counter).report
+        self.assertEqual((hosted.tokenizer, hosted.token_counts), ("host", len(counter.texts)))
+        self.assertIsNone(quendra.shrink(doc, max_chars=120).report.tokenizer)
+
     def test_refusals(self):
         def counter_returning(value):
             def tokens(text):
@@ -68,7 +79,8 @@ class TokenBudgetTest(unittest.TestCase):
         cases = [
             (TypeError, dict(max_tokens=5, max_chars=5, token_counter=len), "got both 'max_tokens' and 'max_chars'"),
             (TypeError, dict(max_tokens=5, budget_unit="bytes", token_counter=len), "max_tokens with budget_unit='bytes'"),
-            (TypeError, dict(max_tokens=5), "max_tokens without a token_counter"),
+            (TypeError, dict(max_tokens=5, token_counter=len, tokenizer="o200k_base"),
+             "got both 'tokenizer' and 'token_counter'"),
             (TypeError, dict(max_tokens=5, token_counter="len"), "token_counter that is not callable"),
             (quendra.QuendraError, dict(max_tokens=-1, token_counter=len), "invalid options: max_tokens must be"),
             (TypeError, dict(max_tokens=1, token_counter=counter_returning(True)),
@@ -122,47 +134,39 @@ class TokenBudgetTest(unittest.TestCase):
                 quendra.shrink("[1]", max_tokens=5, token_counter=len)
 
 
-# A stand-in for tiktoken: the same interface, counting as word_tokens does.
-FAKE_TIKTOKEN = """
-import re
-class Encoding:
-    def encode(self, text):
-        return re.findall(r"[A-Za-z0-9]+|[^A-Za-z0-9 \\t\\n\\r]", text)
-def get_encoding(name):
-    return Encoding()
-"""
+class CountTokensTest(unittest.TestCase):
+    """count_tokens: the library's own o200k_base and cl100k_base counts."""
 
+    def test_counts(self):
+        rows = [
+            ("hello world", None, 2),
+            ("日本語のテキスト", "o200k_base", 6),
+            ("日本語のテキスト", "CL100K_BASE", 8),
+            (b"<|endoftext|>", "cl100k_base", 7),
+            (memoryview(b"Don't STOP'LL"), "o200k_base", 4),
+            ("", "", 0),
+        ]
+        for text, tokenizer, want in rows:
+            with self.subTest(text=text, tokenizer=tokenizer):
+                got = quendra.count_tokens(text) if tokenizer is None else quendra.count_tokens(text, tokenizer)
+                self.assertEqual(got, want)
 
-class ReadmeRecipeTest(unittest.TestCase):
-    """The README's tiktoken recipe prints what it says: with tiktoken where it
-    is installed and can load its encoding, and always with a stand-in."""
+    def test_refusals(self):
+        with self.assertRaisesRegex(ValueError, "unknown tokenizer 'p50k_base'"):
+            quendra.count_tokens("x", "p50k_base")
+        with self.assertRaisesRegex(ValueError, "not UTF-8"):
+            quendra.count_tokens(b"\xed\xa0\x80")
+        with self.assertRaisesRegex(ValueError, "not UTF-8"):
+            quendra.count_tokens("lone \ud800 surrogate")
+        with self.assertRaises(TypeError):
+            quendra.count_tokens(42)
+        with self.assertRaises(TypeError):
+            quendra.count_tokens("x", tokenizer=None)
 
-    def setUp(self):
-        text = (support.ROOT / "README.md").read_text(encoding="utf-8")
-        section = text[text.index("\n## Token budgets\n"):]
-        blocks = re.findall(r"^```(\w*)\n(.*?)^```$", section, re.M | re.S)
-        at = next(i for i, (lang, body) in enumerate(blocks) if lang == "python")
-        self.program, self.output = blocks[at][1], blocks[at + 1][1]
-
-    def run_recipe(self, path):
-        with tempfile.TemporaryDirectory() as tmp:
-            Path(tmp, "recipe.py").write_text(self.program, encoding="utf-8")
-            env = dict(os.environ, PYTHONPATH=os.pathsep.join(path + [str(support.ROOT / "python")]))
-            done = subprocess.run([sys.executable, "recipe.py"], cwd=tmp, env=env,
-                                  capture_output=True, text=True, timeout=120)
-        self.assertEqual((done.stdout, done.returncode), (self.output, 0), done.stderr)
-
-    def test_with_a_stand_in_tokenizer(self):
-        with tempfile.TemporaryDirectory() as fake:
-            Path(fake, "tiktoken.py").write_text(FAKE_TIKTOKEN, encoding="utf-8")
-            self.run_recipe([fake])
-
-    def test_with_tiktoken(self):
-        try:
-            import tiktoken
-            tiktoken.get_encoding("o200k_base")
-        except ImportError:
-            self.skipTest("tiktoken is not installed (not a Debian package; pip install tiktoken)")
-        except Exception as error:  # it downloads its encodings on first use
-            self.skipTest(f"tiktoken cannot load o200k_base here: {error}")
-        self.run_recipe([])
+    def test_a_library_without_token_counts_serves_other_calls(self):
+        old = quendra._Library(support.LIBRARY)
+        old._lib = types.SimpleNamespace(quendra_shrink=old._lib.quendra_shrink)
+        with mock.patch.object(quendra, "_loaded", [old]):
+            self.assertTrue(quendra.shrink("[1]").report.fits)
+            with self.assertRaisesRegex(quendra.QuendraError, "too old to count tokens"):
+                quendra.count_tokens("x")

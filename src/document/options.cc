@@ -36,6 +36,8 @@ constexpr Choice<BudgetUnit> kBudgetUnits[] = {{"chars", BudgetUnit::Chars},
                                                {"bytes", BudgetUnit::Bytes},
                                                {"utf16", BudgetUnit::Utf16},
                                                {"tokens", BudgetUnit::Tokens}};
+constexpr Choice<tokens::Encoding> kTokenizers[] = {{"o200k_base", tokens::Encoding::kO200kBase},
+                                                     {"cl100k_base", tokens::Encoding::kCl100kBase}};
 constexpr Choice<ArrayStrategy> kStrategies[] = {{"sample", ArrayStrategy::Sample},
                                                  {"condense", ArrayStrategy::Condense}};
 constexpr Choice<ScorerKind> kScorers[] = {
@@ -194,6 +196,7 @@ struct Key {
 constexpr Key kKeys[] = {
     {"max_chars", word<&Options::max_chars>},
     {"budget_unit", choice<&Options::budget_unit, kBudgetUnits>},
+    {"tokenizer", choice<&Options::tokenizer, kTokenizers>},
     {"indent", word<&Options::indent>},
     {"format", choice<&Options::format, kFormats>},
     {"input_format", choice<&Options::input_format, kFormats>},
@@ -231,6 +234,9 @@ Result<Options, Error> Options::from_value(const Value& value) {
     }
     if (key == nullptr) return refused("unknown option: " + std::string(m.key.text()));
     if (Refusal why = key->apply(key->name, m.value, o)) return refused(std::move(*why));
+  }
+  if (o.tokenizer && o.budget_unit != BudgetUnit::Tokens) {
+    return refused(R"(tokenizer needs budget_unit "tokens")");
   }
   if (o.format == Format::Yaml && o.indent < 2) return refused("YAML indent must be at least 2");
   return o;

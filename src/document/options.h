@@ -12,6 +12,7 @@
 
 #include "document/result.h"
 #include "document/value.h"
+#include "tokens/split.h"
 
 namespace quendra {
 
@@ -19,7 +20,8 @@ namespace quendra {
 enum class Format : unsigned char { Auto = 0, Json = 1, Yaml = 2 };
 enum class ArrayStrategy : unsigned char { Sample = 0, Condense = 1 };
 // What the budget counts in the rendered output: characters (Unicode scalar
-// values), UTF-8 bytes, UTF-16 code units, or tokens counted by the host.
+// values), UTF-8 bytes, UTF-16 code units, or tokens (counted by the host's
+// counter or a built-in encoding).
 enum class BudgetUnit : unsigned char { Chars = 0, Bytes = 1, Utf16 = 2, Tokens = 3 };
 
 // The scorers, in the order of their table: the `field_scorer` option names
@@ -43,6 +45,9 @@ struct Options {
   std::size_t indent = 2;         // spaces per nesting level; 0 is compact JSON
   Format format = Format::Auto;   // output format
   Format input_format = Format::Auto;
+  // The built-in encoding that counts tokens, when the options name one;
+  // budgets in tokens without a host counter default to o200k_base.
+  std::optional<tokens::Encoding> tokenizer;
 
   // Choosing what to keep.
   ScorerKind field_scorer = ScorerKind::Heuristic;

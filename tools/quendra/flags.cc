@@ -212,6 +212,17 @@ std::optional<int> parse_command_line(int argc, char** argv, Command& cmd) {
       default: cmd.settings.push_back({flag, std::move(value)}); break;
     }
   }
+  // --max-tokens says both the budget and its unit: another flag saying
+  // either would leave it unclear which holds.
+  auto given = [&cmd](std::string_view flag_name) {
+    for (const Setting& s : cmd.settings) {
+      if (s.flag->name == flag_name) return true;
+    }
+    return false;
+  };
+  if (given("max-tokens") && (given("max-chars") || given("budget-unit"))) {
+    return usage_error("option --max-tokens excludes --max-chars and --budget-unit");
+  }
   if (cmd.documents && !cmd.ndjson) return usage_error("option --documents needs --ndjson");
   if (cmd.jobs && !cmd.ndjson) return usage_error("option --jobs needs --ndjson");
   if (cmd.documents && cmd.envelope) {

@@ -27,6 +27,7 @@ enum class Kind {
   Boolean,  // --NAME sets true, --no-NAME false
   List,     // repeatable: the values of all its flags form one list, standing
             // where the last of them stands
+  Tokens,   // the value goes as a Number does, and budget_unit "tokens" beside it
   Options,  // --options: the members of a JSON object, in their order
   // Flags of the command itself.
   Switch,   // sets `setting`
@@ -76,11 +77,19 @@ struct Command {
 inline constexpr Flag kFlags[] = {
     {.section = Section::Budget, .name = "max-chars", .arg = "N", .kind = Kind::Number,
      .key = "max_chars", .help = "budget of the output, in the budget unit (10000)"},
+    {.section = Section::Budget, .name = "max-tokens", .arg = "N", .kind = Kind::Tokens,
+     .key = "max_chars",
+     .help = "budget of the output in a language model's tokens, as --max-chars N "
+             "--budget-unit tokens; not beside either of those"},
     {.section = Section::Budget, .name = "budget-unit", .arg = "U", .kind = Kind::Text,
      .key = "budget_unit",
-     .help = "what the budget counts: chars (Unicode characters), bytes (UTF-8) or utf16 "
-             "(UTF-16 code units, as JavaScript's length); a budget in tokens needs a host "
-             "with a tokenizer: Python, Node.js or C (chars)"},
+     .help = "what the budget counts: chars (Unicode characters), bytes (UTF-8), utf16 "
+             "(UTF-16 code units, as JavaScript's length) or tokens (see --tokenizer) (chars)"},
+    {.section = Section::Budget, .name = "tokenizer", .arg = "NAME", .kind = Kind::Text,
+     .key = "tokenizer",
+     .help = "the encoding that counts tokens: o200k_base (GPT-4o, GPT-4.1, GPT-5 and the "
+             "o-series) or cl100k_base (GPT-4, GPT-3.5, text-embedding-3); no tokenizer of "
+             "other model families is built in (o200k_base)"},
     {.section = Section::Budget, .name = "indent", .arg = "N", .kind = Kind::Number,
      .key = "indent", .help = "spaces per nesting level, 0 gives compact JSON (2)"},
     {.section = Section::Budget, .name = "format", .arg = "F", .kind = Kind::Text,
@@ -173,7 +182,8 @@ inline constexpr Flag kFlags[] = {
 
 // Whether flags of `kind` set an option of the library.
 constexpr bool sets_option(Kind kind) {
-  return kind == Kind::Number || kind == Kind::Text || kind == Kind::Boolean || kind == Kind::List;
+  return kind == Kind::Number || kind == Kind::Text || kind == Kind::Boolean ||
+         kind == Kind::List || kind == Kind::Tokens;
 }
 
 // The first flag that sets the option `key`, or null.

@@ -148,12 +148,17 @@ std::optional<OptionsRefused> write_options(const Command& cmd, const std::vecto
     writer.Key(flag.key.data(), size_of(flag.key));
     switch (flag.kind) {
       case Kind::Number:
+      case Kind::Tokens:
         // Anything else goes as a string, for the library to refuse with its
         // own message.
         if (is_json_number(value)) {
           writer.RawValue(value.data(), value.size(), rapidjson::kNumberType);
         } else {
           writer.String(value.data(), size_of(value));
+        }
+        if (flag.kind == Kind::Tokens) {
+          writer.Key("budget_unit");
+          writer.String("tokens");
         }
         break;
       case Kind::Boolean: writer.Bool(value == "true"); break;
@@ -187,6 +192,7 @@ std::string unit_words(std::string_view options) {
   }
   if (unit == "bytes") return "bytes";
   if (unit == "utf16") return "UTF-16 code units";
+  if (unit == "tokens") return "tokens";
   return "characters";
 }
 

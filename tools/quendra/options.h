@@ -37,8 +37,8 @@ std::optional<OptionsRefused> write_options(const Command& cmd, const std::vecto
                                             const std::vector<Preset>& after, std::string& out);
 
 // How the counts of text in a report are measured under the options object
-// `options` (as write_options writes it): "characters", "bytes" or "UTF-16
-// code units", by the budget unit it names last.
+// `options` (as write_options writes it): "characters", "bytes", "UTF-16
+// code units" or "tokens", by the budget unit it names last.
 std::string unit_words(std::string_view options);
 
 }  // namespace quendra_cli

@@ -115,7 +115,11 @@ int run_single(const Command& cmd) {
   if (!out.finish()) return io_error("cannot write " + out.name());
   // Standard output is complete before the summary starts on standard error.
   std::fflush(stdout);
-  const std::string units = unit_words(options);
+  // Under a token budget the report names the encoding that counted.
+  std::string units = unit_words(options);
+  if (const std::string_view counter = text_of(*report, "tokenizer", ""); !counter.empty()) {
+    units = std::string(counter) + " tokens";
+  }
   if (cmd.report) print_report(*report, units);
   std::fputs(warning.c_str(), stderr);
   if (!flag_of(*report, "fits")) {
