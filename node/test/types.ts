@@ -12,8 +12,12 @@ void [format, text, fits, error, tokens];
 
 // @ts-expect-error a count is a number
 shrink("{}", { max_tokens: 5, countTokens: (t: string) => t });
-// @ts-expect-error the counter counts synchronously
-void shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
+// @ts-expect-error shrink counts synchronously
+shrink("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
+// @ts-expect-error a Promise of a count is a Promise of a number
+void shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t });
+const counted: Promise<Result> = shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
+void counted;
 
 // @ts-expect-error the budget is a number
 shrink("{}", { max_chars: "10" });
