@@ -220,21 +220,20 @@ Napi::Value shrink(const Napi::CallbackInfo& info) {
 // JavaScript's.
 class ShrinkWorker : public Napi::AsyncWorker {
  public:
-  ShrinkWorker(Napi::Env env, std::string document, std::string options)
+  ShrinkWorker(Napi::Env env, napi_deferred deferred, std::string document, std::string options)
       : Napi::AsyncWorker(env, "quendra.shrinkAsync"),
-        deferred_(Napi::Promise::Deferred::New(env)),
+        deferred_(deferred),
         document_(std::move(document)),
         options_(std::move(options)) {}
 
-  Napi::Promise promise() const { return deferred_.Promise(); }
-
  protected:
   void Execute() override { envelope_.shrink(bytes(document_), document_.size(), options_); }
-  void OnOK() override { deferred_.Resolve(envelope_.to_js(Env())); }
-  void OnError(const Napi::Error& error) override { deferred_.Reject(error.Value()); }
+  // Through the C interface, which may fail (a worker being terminated).
+  void OnOK() override { napi_resolve_deferred(Env(), deferred_, envelope_.to_js_quietly(Env())); }
+  void OnError(const Napi::Error&) override {}  // Execute sets no error
 
  private:
-  Napi::Promise::Deferred deferred_;
+  napi_deferred deferred_;
   std::string document_;
   std::string options_;
   Envelope envelope_;
@@ -275,8 +274,9 @@ class CountingShrink {
   static Napi::Value start(Napi::Env env, std::string document, std::string options,
                            Napi::Function count) {
     napi_value promise;
-    auto* self = new CountingShrink(std::move(document), std::move(options));
-    NAPI_THROW_IF_FAILED(env, napi_create_promise(env, &self->deferred_, &promise), Napi::Value());
+    napi_deferred deferred;
+    NAPI_THROW_IF_FAILED(env, napi_create_promise(env, &deferred, &promise), Napi::Value());
+    auto* self = new CountingShrink(deferred, std::move(document), std::move(options));
     self->call_js_ = CallJs::New(env, count, "quendra.countTokens", 0, 1, self, finalize,
                                  static_cast<void*>(nullptr));
     if (env.IsExceptionPending()) {  // no thread-safe function: nothing started
@@ -326,8 +326,9 @@ class CountingShrink {
   }
 
  private:
-  CountingShrink(std::string document, std::string options)
-      : document_(std::move(document)),
+  CountingShrink(napi_deferred deferred, std::string document, std::string options)
+      : deferred_(deferred),
+        document_(std::move(document)),
         options_(std::move(options)) {}
 
   ~CountingShrink() { close(); }
@@ -433,7 +434,7 @@ class CountingShrink {
     delete self;
   }
 
-  napi_deferred deferred_ = nullptr;
+  napi_deferred deferred_;
   std::string document_;
   std::string options_;
   Envelope envelope_;
@@ -469,10 +470,12 @@ Napi::Value shrink_async(const Napi::CallbackInfo& info) {
     return CountingShrink::start(info.Env(), std::move(document), std::move(options),
                                  info[2].As<Napi::Function>());
   }
-  auto* worker = new ShrinkWorker(info.Env(), std::move(document), std::move(options));
-  Napi::Promise promise = worker->promise();
+  napi_value promise;
+  napi_deferred deferred;
+  NAPI_THROW_IF_FAILED(info.Env(), napi_create_promise(info.Env(), &deferred, &promise), Napi::Value());
+  auto* worker = new ShrinkWorker(info.Env(), deferred, std::move(document), std::move(options));
   worker->Queue();  // the worker deletes itself once settled
-  return promise;
+  return Napi::Value(info.Env(), promise);
 }
 
 // tokenCount(text, tokenizer): the tokens of a string or of UTF-8 bytes (read
