@@ -42,7 +42,7 @@ const score: number = shrink("{}").report.field_decisions[0];
 void score;
 
 // Token counts: a text or bytes, and an optional tokenizer name.
-const tokens: number = tokenCount("hello", "cl100k_base") + tokenCount(new Uint8Array(0));
-void tokens;
+const counts: number = tokenCount("hello", "cl100k_base") + tokenCount(new Uint8Array(0));
+void counts;
 // @ts-expect-error the text is a string or bytes
 tokenCount(42);
