@@ -67,11 +67,26 @@ export interface ShrinkOptions extends Options {
    * built-in one: a non-negative safe integer. Called on the JavaScript
    * thread once per distinct text (the whole document and the attempts of
    * the search, at most 25 texts); what it throws ends the call (shrink
-   * throws it, shrinkAsync rejects with it).
+   * throws it, shrinkAsync rejects with it). shrink and shrinkValue count
+   * synchronously and refuse a Promise; shrinkAsync also takes a Promise of
+   * the count ({@link AsyncShrinkOptions}).
    */
   countTokens?: (text: string) => number;
   /** Another name of `arguments`; refused beside it. */
   query?: unknown;
+}
+
+/** The options of shrinkAsync, whose counter may count asynchronously. */
+export interface AsyncShrinkOptions extends Omit<ShrinkOptions, "countTokens"> {
+  /**
+   * As for shrink, or a Promise (any thenable) of the count: an editor's
+   * API or a remote counting service. The shrink waits on a thread of its
+   * own, holding no libuv pool thread, so the counter may use the pool
+   * (fs.promises, crypto, another shrinkAsync). A rejection rejects the
+   * shrink with the very value; a resolved value that is not a
+   * non-negative safe integer is a TypeError, as a returned one is.
+   */
+  countTokens?: (text: string) => number | PromiseLike<number>;
 }
 
 /** How condensing (with `explain`) weighed one field of a record array. */
@@ -175,10 +190,11 @@ export declare function shrink(document: Document, options?: ShrinkOptions): Res
 /**
  * Shrinks a document on the libuv thread pool; the event loop goes on
  * meanwhile. Rejects with QuendraError when the library answers with an
- * error. With `countTokens`, the pool thread waits while each count runs on
- * the JavaScript thread.
+ * error. With `countTokens`, the shrink runs on a thread of its own, not the
+ * pool, and waits there while each count runs on the JavaScript thread
+ * (and while a Promise of a count is pending).
  */
-export declare function shrinkAsync(document: Document, options?: ShrinkOptions): Promise<Result>;
+export declare function shrinkAsync(document: Document, options?: AsyncShrinkOptions): Promise<Result>;
 
 /** Writes `value` with JSON.stringify and shrinks the text; throws QuendraError when it cannot be written (a BigInt, a cycle). */
 export declare function shrinkValue(value: unknown, options?: ShrinkOptions): Result;

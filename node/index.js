@@ -65,10 +65,13 @@ function json(what, value) {
 // Options of the package's own, taken out before the options go to the library.
 const kOwnOptions = ['max_tokens', 'countTokens', 'query'];
 
+function isThenable(value) {
+  return value !== null && (typeof value === 'object' || typeof value === 'function') &&
+    typeof value.then === 'function';
+}
+
 function describe(value) {
-  if (value !== null && typeof value === 'object' && typeof value.then === 'function') {
-    return 'a Promise (countTokens must count synchronously)';
-  }
+  if (isThenable(value)) return 'a Promise (countTokens must count synchronously)';
   try {
     return `${typeof value} ${String(value)}`;
   } catch {
@@ -76,13 +79,21 @@ function describe(value) {
   }
 }
 
+function checkedCount(n) {
+  if (Number.isSafeInteger(n) && n >= 0) return n;
+  throw new TypeError(`countTokens returned ${describe(n)}; it must return a non-negative safe integer`);
+}
+
 // The caller's counter, its answers checked: a count is a non-negative safe
 // integer. What it throws, and the TypeError for a bad count, end the call.
-function checkedCounter(countTokens) {
+// For shrinkAsync (`promised`) it may answer a Promise, or any thenable, of
+// a count: it becomes a native Promise of the checked count, which rejects
+// as the counter's did.
+function checkedCounter(countTokens, promised) {
   return (text) => {
     const n = countTokens(text);
-    if (Number.isSafeInteger(n) && n >= 0) return n;
-    throw new TypeError(`countTokens returned ${describe(n)}; it must return a non-negative safe integer`);
+    if (promised && isThenable(n)) return Promise.resolve(n).then(checkedCount);
+    return checkedCount(n);
   };
 }
 
@@ -90,7 +101,7 @@ function checkedCounter(countTokens) {
 // `max_tokens: N` is `max_chars: N, budget_unit: "tokens"`, counted by the
 // built-in encoding that `tokenizer` names (o200k_base by default) unless
 // `countTokens` counts; `query` is the library's `arguments`.
-function request(options) {
+function request(options, promised = false) {
   if (options === undefined) return { text: '{}', count: undefined, options: {} };
   const own = options !== null && typeof options === 'object' && !Array.isArray(options) &&
     kOwnOptions.some((key) => Object.hasOwn(options, key));
@@ -127,7 +138,7 @@ function request(options) {
   }
   return {
     text: json('options', rest),
-    count: countTokens === undefined ? undefined : checkedCounter(countTokens),
+    count: countTokens === undefined ? undefined : checkedCounter(countTokens, promised),
     options: rest,
   };
 }
@@ -199,11 +210,14 @@ function shrink(document, options) {
   return result;
 }
 
-/** Like shrink, but the library's work runs on the libuv thread pool. The
- * document is copied first, so the caller may reuse its buffer at once. */
+/** Like shrink, but the library's work runs off the JavaScript thread: on
+ * the libuv thread pool, or, with countTokens, on a thread of its own, which
+ * waits for each count (a number or a Promise of one) and holds no pool
+ * thread. The document is copied first, so the caller may reuse its buffer
+ * at once. */
 async function shrinkAsync(document, options) {
   checkDocument(document);
-  const { text, count, options: sent } = request(options);
+  const { text, count, options: sent } = request(options, true);
   const result = toResult(await native.shrinkAsync(document, text, count));
   const steps = yamlStringWarning(document, sent, result);
   let step = steps.next();

@@ -1,10 +1,10 @@
 // The Node.js addon: hands a document and an options text to the library's C
 // interface and returns the envelope text, either at once on the calling
-// thread (shrink) or through a Promise whose library call runs on the libuv
-// thread pool (shrinkAsync). A token counter, a JavaScript function, is
-// called on the JavaScript thread: directly by shrink, and through a
-// thread-safe function by shrinkAsync, whose pool thread waits for each
-// count. index.js writes the options, checks the counter's answers and reads
+// thread (shrink) or through a Promise (shrinkAsync), whose library call
+// runs on the libuv thread pool, or, with a token counter, on a thread of
+// its own. A token counter, a JavaScript function, is called on the
+// JavaScript thread: directly by shrink, and through a thread-safe function
+// by shrinkAsync, whose thread waits for each count, which may be a Promise. index.js writes the options, checks the counter's answers and reads
 // the envelope; this file only moves bytes and calls across.
 #include <napi.h>
 
@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "quendra.h"
@@ -26,45 +27,92 @@ const std::uint8_t* bytes(const std::string& text) {
 
 // A count as the library takes it: a whole number from 0 up to 2^53 - 1, or
 // SIZE_MAX for anything else (a failed count).
-std::size_t to_count(const Napi::Value& value) {
-  if (!value.IsNumber()) return SIZE_MAX;
-  const double n = value.As<Napi::Number>().DoubleValue();
+std::size_t to_count(napi_env env, napi_value value) {
+  napi_valuetype type;
+  double n;
+  if (napi_typeof(env, value, &type) != napi_ok || type != napi_number ||
+      napi_get_value_double(env, value, &n) != napi_ok) {
+    return SIZE_MAX;
+  }
   if (!(n >= 0 && n <= 9007199254740991.0) || std::floor(n) != n) return SIZE_MAX;
   return static_cast<std::size_t>(n);
 }
 
-// What a counter threw, whatever it is (a thrown value need not be an
-// object), kept alive past the call that caught it.
+// The calls into JavaScript below that may fail go through the C interface
+// and fail quietly: node-addon-api, without C++ exceptions, ends the process
+// when it cannot make the error of a failed call, as while a worker is
+// being terminated.
+
+// What a counter threw or rejected with, whatever it is (a thrown value
+// need not be an object), kept alive past the call that caught it.
 class Thrown {
  public:
-  bool empty() const { return holder_.IsEmpty(); }
-
-  // Takes the pending exception of `env`.
-  void take(Napi::Env env) {
-    napi_value value;
-    napi_get_and_clear_last_exception(env, &value);
-    Napi::Object holder = Napi::Object::New(env);
-    holder.Set("thrown", value);
-    holder_ = Napi::Persistent(holder);
+  Thrown() = default;
+  Thrown(const Thrown&) = delete;
+  Thrown& operator=(const Thrown&) = delete;
+  ~Thrown() {
+    if (holder_ != nullptr) napi_delete_reference(env_, holder_);
   }
 
-  Napi::Value value() const { return holder_.Value().Get("thrown"); }
+  bool empty() const { return holder_ == nullptr; }
+
+  // Takes the pending exception of `env`, if any.
+  void take(napi_env env) {
+    bool pending = false;
+    napi_value value;
+    if (napi_is_exception_pending(env, &pending) == napi_ok && pending &&
+        napi_get_and_clear_last_exception(env, &value) == napi_ok) {
+      keep(env, value);
+    }
+  }
+
+  // Keeps `value` unless a value is kept already.
+  void keep(napi_env env, napi_value value) {
+    napi_value holder;
+    if (holder_ != nullptr || napi_create_object(env, &holder) != napi_ok ||
+        napi_set_named_property(env, holder, "thrown", value) != napi_ok) {
+      return;
+    }
+    if (napi_create_reference(env, holder, 1, &holder_) == napi_ok) env_ = env;
+  }
+
+  // The value, or nullptr.
+  napi_value value(napi_env env) const {
+    napi_value holder, value;
+    if (napi_get_reference_value(env, holder_, &holder) != napi_ok ||
+        napi_get_named_property(env, holder, "thrown", &value) != napi_ok) {
+      return nullptr;
+    }
+    return value;
+  }
 
  private:
-  Napi::ObjectReference holder_;
+  napi_env env_ = nullptr;
+  napi_ref holder_ = nullptr;
 };
 
-// Calls `count` with `text` on the JavaScript thread. Returns the count, or
-// SIZE_MAX after keeping what the function threw in `thrown`.
-std::size_t call_counter(Napi::Env env, const Napi::Function& count, const std::uint8_t* text,
-                         std::size_t len, Thrown& thrown) {
-  Napi::HandleScope scope(env);
-  Napi::Value n = count.Call({Napi::String::New(env, reinterpret_cast<const char*>(text), len)});
-  if (env.IsExceptionPending()) {
+// Calls `count` with `text` on the JavaScript thread. Returns true with what
+// it returned in `result`, or false after keeping what it threw (if
+// anything) in `thrown`.
+bool call_counter(napi_env env, napi_value count, const std::uint8_t* text, std::size_t len,
+                  Thrown& thrown, napi_value* result) {
+  napi_value receiver, argument;
+  if (napi_get_undefined(env, &receiver) != napi_ok ||
+      napi_create_string_utf8(env, reinterpret_cast<const char*>(text), len, &argument) != napi_ok ||
+      napi_call_function(env, receiver, count, 1, &argument, result) != napi_ok) {
     thrown.take(env);
-    return SIZE_MAX;
+    return false;
   }
-  return to_count(n);
+  return true;
+}
+
+// A count as the library takes it, from what `count` returned or
+// SIZE_MAX.
+std::size_t count_with(napi_env env, napi_value count, const std::uint8_t* text, std::size_t len,
+                       Thrown& thrown) {
+  Napi::HandleScope scope(env);
+  napi_value n;
+  return call_counter(env, count, text, len, thrown, &n) ? to_count(env, n) : SIZE_MAX;
 }
 
 // An envelope returned by the library, given back to it when destroyed.
@@ -86,6 +134,14 @@ class Envelope {
 
   Napi::String to_js(Napi::Env env) const {
     return Napi::String::New(env, reinterpret_cast<const char*>(data_), length_);
+  }
+
+  // The text, or nullptr.
+  napi_value to_js_quietly(napi_env env) const {
+    napi_value text;
+    return napi_create_string_utf8(env, reinterpret_cast<const char*>(data_), length_, &text) == napi_ok
+               ? text
+               : nullptr;
   }
 
  private:
@@ -128,7 +184,7 @@ struct DirectCounter {
 
   static std::size_t call(const std::uint8_t* text, std::size_t len, void* context) {
     auto* self = static_cast<DirectCounter*>(context);
-    return call_counter(self->env, self->count, text, len, self->error);
+    return count_with(self->env, self->count, text, len, self->error);
   }
 };
 
@@ -152,110 +208,254 @@ Napi::Value shrink(const Napi::CallbackInfo& info) {
     envelope.shrink(document.Data(), document.ByteLength(), options, count, &counter);
   }
   if (!counter.error.empty()) {
-    napi_throw(env, counter.error.value());  // the very value the counter threw
+    napi_throw(env, counter.error.value(env));  // the very value the counter threw
     return env.Undefined();
   }
   return envelope.to_js(env);
 }
 
-class ShrinkWorker;
+// One shrinkAsync call without a counter. It owns copies of the document
+// and the options, so the caller may change its buffer while the call runs;
+// Execute runs on a thread of the libuv pool and touches nothing of
+// JavaScript's.
+class ShrinkWorker : public Napi::AsyncWorker {
+ public:
+  ShrinkWorker(Napi::Env env, napi_deferred deferred, std::string document, std::string options)
+      : Napi::AsyncWorker(env, "quendra.shrinkAsync"),
+        deferred_(deferred),
+        document_(std::move(document)),
+        options_(std::move(options)) {}
 
-// One text that a pool thread asks the JavaScript thread to count.
+ protected:
+  void Execute() override { envelope_.shrink(bytes(document_), document_.size(), options_); }
+  // Through the C interface, which may fail (a worker being terminated).
+  void OnOK() override { napi_resolve_deferred(Env(), deferred_, envelope_.to_js_quietly(Env())); }
+  void OnError(const Napi::Error&) override {}  // Execute sets no error
+
+ private:
+  napi_deferred deferred_;
+  std::string document_;
+  std::string options_;
+  Envelope envelope_;
+};
+
+class CountingShrink;
+
+// What the shrink's thread asks of the JavaScript thread: a count
+// (`request` is the call's pending text) or, with nullptr, to settle.
 struct CountRequest {
-  const std::uint8_t* text;
-  std::size_t len;
+  const std::uint8_t* text = nullptr;
+  std::size_t len = 0;
   std::size_t count = SIZE_MAX;
   bool done = false;
 };
 
-void count_on_js_thread(Napi::Env env, Napi::Function count, ShrinkWorker* worker,
-                        CountRequest* request);
+void on_js_thread(Napi::Env env, Napi::Function count, CountingShrink* call, CountRequest* request);
 
-using CountFunction = Napi::TypedThreadSafeFunction<ShrinkWorker, CountRequest, count_on_js_thread>;
+using CallJs = Napi::TypedThreadSafeFunction<CountingShrink, CountRequest, on_js_thread>;
 
-// One shrinkAsync call. It owns copies of the document and the options, so
-// the caller may change its buffer while the call runs; Execute runs on a
-// thread of the libuv pool and touches nothing of JavaScript's. With a
-// counter, each count is handed to the JavaScript thread through a
-// thread-safe function, and the pool thread waits for the answer.
-class ShrinkWorker : public Napi::AsyncWorker {
+// One shrinkAsync call with a counter. The library runs on a thread of the
+// call's own, not on the libuv pool, so that no pool thread is held while a
+// count is pending (the counter may itself need the pool). Each count is
+// handed to the JavaScript thread through a thread-safe function; the
+// counter answers a number, or a Promise (index.js makes any thenable a
+// native Promise) whose settling answers later. The thread waits for the
+// answer. When done it asks the JavaScript thread to join it and settle.
+//
+// Lifetime: the object is deleted by the thread-safe function's finalizer,
+// on the JavaScript thread, after the thread is joined: after the call
+// settles, or when the environment closes. An environment cleanup hook
+// fails the pending count and every later one (`closing_`) and joins the
+// thread, so that neither a worker's teardown nor the end of the process
+// waits for a count that can no longer come.
+class CountingShrink {
  public:
-  ShrinkWorker(Napi::Env env, std::string document, std::string options)
-      : Napi::AsyncWorker(env, "quendra.shrinkAsync"),
-        deferred_(Napi::Promise::Deferred::New(env)),
+  // Starts the call; returns its Promise.
+  static Napi::Value start(Napi::Env env, std::string document, std::string options,
+                           Napi::Function count) {
+    napi_value promise;
+    napi_deferred deferred;
+    NAPI_THROW_IF_FAILED(env, napi_create_promise(env, &deferred, &promise), Napi::Value());
+    auto* self = new CountingShrink(deferred, std::move(document), std::move(options));
+    self->call_js_ = CallJs::New(env, count, "quendra.countTokens", 0, 1, self, finalize,
+                                 static_cast<void*>(nullptr));
+    if (env.IsExceptionPending()) {  // no thread-safe function: nothing started
+      napi_value error;
+      napi_get_and_clear_last_exception(env, &error);
+      napi_reject_deferred(env, self->deferred_, error);
+      delete self;
+      return Napi::Value(env, promise);
+    }
+    napi_add_env_cleanup_hook(env, cleanup, self);
+    self->hooked_ = true;
+    self->thread_ = std::thread([self] { self->run(); });
+    return Napi::Value(env, promise);
+  }
+
+  // On the JavaScript thread: serves a request of the thread.
+  void serve(Napi::Env env, Napi::Function count, CountRequest* request) {
+    if (closing_) return;  // the thread no longer waits; `request` may be stale
+    Napi::HandleScope scope(env);
+    if (request == nullptr) {
+      settle(env);
+      return;
+    }
+    napi_value n;
+    if (!error_.empty() || count.IsEmpty() ||
+        !call_counter(env, count, request->text, request->len, error_, &n)) {
+      answer(SIZE_MAX);
+      return;
+    }
+    bool promise = false;
+    if (napi_is_promise(env, n, &promise) != napi_ok || !promise) {
+      answer(to_count(env, n));
+      return;
+    }
+    // The loop need not stay alive for the thread while the Promise is
+    // pending: what will settle it keeps the loop alive, if anything does.
+    call_js_.Unref(env);
+    napi_value then, callbacks[2], ignored;
+    if (napi_get_named_property(env, n, "then", &then) != napi_ok ||
+        napi_create_function(env, "resolved", NAPI_AUTO_LENGTH, resolved, this, &callbacks[0]) != napi_ok ||
+        napi_create_function(env, "rejected", NAPI_AUTO_LENGTH, rejected, this, &callbacks[1]) != napi_ok ||
+        napi_call_function(env, n, then, 2, callbacks, &ignored) != napi_ok) {
+      call_js_.Ref(env);
+      error_.take(env);
+      answer(SIZE_MAX);
+    }
+  }
+
+ private:
+  CountingShrink(napi_deferred deferred, std::string document, std::string options)
+      : deferred_(deferred),
         document_(std::move(document)),
         options_(std::move(options)) {}
 
-  Napi::Promise promise() const { return deferred_.Promise(); }
+  ~CountingShrink() { close(); }
 
-  // Counts through `count` from now on. REQUIRES: before Queue().
-  void count_with(Napi::Env env, Napi::Function count) {
-    counter_ = CountFunction::New(env, count, "quendra.countTokens", 0, 1, this);
-    counting_ = true;
+  // On the call's thread.
+  void run() {
+    envelope_.shrink(bytes(document_), document_.size(), options_, count_on_thread, this);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (closing_) return;
+    }
+    // Failing only when the environment closes, which joins this thread.
+    call_js_.NonBlockingCall(nullptr);
   }
 
-  // On the JavaScript thread: counts one text, or fails it when the
-  // environment is going away (`env` is then null).
-  void answer(Napi::Env env, Napi::Function count, CountRequest& request) {
-    std::size_t n = SIZE_MAX;
-    if (env != nullptr && !count.IsEmpty() && error_.empty()) {
-      n = call_counter(env, count, request.text, request.len, error_);
-    }
+  // The library's counter, on the call's thread: waits for the JavaScript
+  // thread's answer. A count that cannot be asked for or answered (the
+  // environment is closing) is a failed count.
+  static std::size_t count_on_thread(const std::uint8_t* text, std::size_t len, void* context) {
+    auto* self = static_cast<CountingShrink*>(context);
+    std::unique_lock<std::mutex> lock(self->mutex_);
+    if (self->closing_) return SIZE_MAX;
+    self->request_ = CountRequest{text, len};
+    lock.unlock();
+    if (self->call_js_.NonBlockingCall(&self->request_) != napi_ok) return SIZE_MAX;
+    lock.lock();
+    self->answered_.wait(lock, [self] { return self->request_.done || self->closing_; });
+    return self->request_.done ? self->request_.count : SIZE_MAX;
+  }
+
+  // On the JavaScript thread: hands the thread its count.
+  void answer(std::size_t n) {
     std::lock_guard<std::mutex> lock(mutex_);
-    request.count = n;
-    request.done = true;
+    request_.count = n;
+    request_.done = true;
     answered_.notify_all();
   }
 
- protected:
-  void Execute() override {
-    if (counting_) {
-      envelope_.shrink(bytes(document_), document_.size(), options_, count_from_pool, this);
-      counter_.Release();
-    } else {
-      envelope_.shrink(bytes(document_), document_.size(), options_);
-    }
+  // The settled Promise of a count; the callback's data is the call. A
+  // native Promise calls one of them, once.
+  static napi_value resolved(napi_env env, napi_callback_info info) {
+    return settled(env, info, true);
   }
-  void OnOK() override {
+  static napi_value rejected(napi_env env, napi_callback_info info) {
+    return settled(env, info, false);
+  }
+  static napi_value settled(napi_env env, napi_callback_info info, bool resolved) {
+    std::size_t argc = 1;
+    napi_value value = nullptr;
+    void* data = nullptr;
+    if (napi_get_cb_info(env, info, &argc, &value, nullptr, &data) != napi_ok) return nullptr;
+    auto* self = static_cast<CountingShrink*>(data);
+    if (self->closing_) return nullptr;
+    self->call_js_.Ref(env);
+    if (resolved) {
+      self->answer(argc > 0 ? to_count(env, value) : SIZE_MAX);
+    } else {
+      if (argc > 0) self->error_.keep(env, value);
+      self->answer(SIZE_MAX);
+    }
+    return nullptr;
+  }
+
+  // On the JavaScript thread, once the library is done: joins the thread,
+  // settles the Promise and lets the thread-safe function go, whose
+  // finalizer deletes the call.
+  void settle(napi_env env) {
+    thread_.join();
+    unhook(env);
     if (!error_.empty()) {
-      deferred_.Reject(error_.value());
+      napi_reject_deferred(env, deferred_, error_.value(env));
     } else {
-      deferred_.Resolve(envelope_.to_js(Env()));
+      napi_resolve_deferred(env, deferred_, envelope_.to_js_quietly(env));
     }
-  }
-  void OnError(const Napi::Error& error) override { deferred_.Reject(error.Value()); }
-
- private:
-  // The library's counter on the pool thread: waits for the JavaScript
-  // thread's count. A call that cannot be queued (the environment is
-  // closing) is a failed count.
-  static std::size_t count_from_pool(const std::uint8_t* text, std::size_t len, void* context) {
-    auto* self = static_cast<ShrinkWorker*>(context);
-    CountRequest request{text, len};
-    if (self->counter_.BlockingCall(&request) != napi_ok) return SIZE_MAX;
-    std::unique_lock<std::mutex> lock(self->mutex_);
-    self->answered_.wait(lock, [&] { return request.done; });
-    return request.count;
+    call_js_.Release();
   }
 
-  Napi::Promise::Deferred deferred_;
+  // Fails the pending count and every later one, and joins the thread.
+  void close() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+      answered_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void unhook(napi_env env) {
+    if (hooked_) napi_remove_env_cleanup_hook(env, cleanup, this);
+    hooked_ = false;
+  }
+
+  // The environment is closing (a worker's teardown, the end of the process).
+  static void cleanup(void* data) {
+    auto* self = static_cast<CountingShrink*>(data);
+    self->hooked_ = false;  // a hook runs once
+    self->close();
+  }
+
+  static void finalize(Napi::Env env, void*, CountingShrink* self) {
+    self->close();
+    self->unhook(env);
+    delete self;
+  }
+
+  napi_deferred deferred_;
   std::string document_;
   std::string options_;
   Envelope envelope_;
-  bool counting_ = false;
-  CountFunction counter_;
+  CallJs call_js_;
+  std::thread thread_;
   std::mutex mutex_;
   std::condition_variable answered_;
-  Thrown error_;  // what the counter threw; JavaScript thread only
+  CountRequest request_;  // guarded by mutex_
+  bool closing_ = false;  // guarded by mutex_; set on the JavaScript thread only
+  bool hooked_ = false;   // JavaScript thread only
+  Thrown error_;          // what the counter threw or rejected with; JavaScript thread only
 };
 
-void count_on_js_thread(Napi::Env env, Napi::Function count, ShrinkWorker* worker,
-                        CountRequest* request) {
-  worker->answer(env, count, *request);
+void on_js_thread(Napi::Env env, Napi::Function count, CountingShrink* call, CountRequest* request) {
+  // Without an environment the function is being torn down, and `call` may
+  // be gone.
+  if (env != nullptr) call->serve(env, count, request);
 }
 
 // shrinkAsync(document, optionsText[, countTokens]): a Promise of the
-// envelope text, rejected with what countTokens threw.
+// envelope text, rejected with what countTokens threw or rejected with.
 Napi::Value shrink_async(const Napi::CallbackInfo& info) {
   std::string options;
   if (!read_arguments(info, options)) return info.Env().Undefined();
@@ -266,11 +466,16 @@ Napi::Value shrink_async(const Napi::CallbackInfo& info) {
     auto bytes = info[0].As<Napi::Uint8Array>();
     document.assign(reinterpret_cast<const char*>(bytes.Data()), bytes.ByteLength());
   }
-  auto* worker = new ShrinkWorker(info.Env(), std::move(document), std::move(options));
-  if (info.Length() > 2 && info[2].IsFunction()) worker->count_with(info.Env(), info[2].As<Napi::Function>());
-  Napi::Promise promise = worker->promise();
+  if (info.Length() > 2 && info[2].IsFunction()) {
+    return CountingShrink::start(info.Env(), std::move(document), std::move(options),
+                                 info[2].As<Napi::Function>());
+  }
+  napi_value promise;
+  napi_deferred deferred;
+  NAPI_THROW_IF_FAILED(info.Env(), napi_create_promise(info.Env(), &deferred, &promise), Napi::Value());
+  auto* worker = new ShrinkWorker(info.Env(), deferred, std::move(document), std::move(options));
   worker->Queue();  // the worker deletes itself once settled
-  return promise;
+  return Napi::Value(info.Env(), promise);
 }
 
 // tokenCount(text, tokenizer): the tokens of a string or of UTF-8 bytes (read

@@ -96,7 +96,7 @@ PATH="$tmp/bin-no-compiler" install "$tmp/app" "$tarball"
 took=$(( ($(date +%s%N) - start) / 1000000 ))
 [ ! -e "$tmp/app/node_modules/quendra/build" ] || fail "the install built the addon"
 PATH="$tmp/bin-no-compiler" works "$tmp/app" "the installed package"
-ldd "$tmp/app/node_modules/quendra/prebuilds/$target/quendra.node" | grep -q "libfyaml.so.0 => $tmp/app/node_modules/quendra/prebuilds/$target/libfyaml.so.0" ||
+ldd "$tmp/app/node_modules/quendra/prebuilds/$target/quendra.node" | grep "libfyaml.so.0 => $tmp/app/node_modules/quendra/prebuilds/$target/libfyaml.so.0" >/dev/null ||
   fail "the addon does not load the libfyaml carried beside it"
 
 # No compiler and no prebuilt addon: one line names what is missing.

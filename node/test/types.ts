@@ -12,8 +12,12 @@ void [format, text, fits, error, tokens];
 
 // @ts-expect-error a count is a number
 shrink("{}", { max_tokens: 5, countTokens: (t: string) => t });
-// @ts-expect-error the counter counts synchronously
-void shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
+// @ts-expect-error shrink counts synchronously
+shrink("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
+// @ts-expect-error a Promise of a count is a Promise of a number
+void shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t });
+const counted: Promise<Result> = shrinkAsync("{}", { max_tokens: 5, countTokens: async (t: string) => t.length });
+void counted;
 
 // @ts-expect-error the budget is a number
 shrink("{}", { max_chars: "10" });
@@ -38,7 +42,7 @@ const score: number = shrink("{}").report.field_decisions[0];
 void score;
 
 // Token counts: a text or bytes, and an optional tokenizer name.
-const tokens: number = tokenCount("hello", "cl100k_base") + tokenCount(new Uint8Array(0));
-void tokens;
+const counts: number = tokenCount("hello", "cl100k_base") + tokenCount(new Uint8Array(0));
+void counts;
 // @ts-expect-error the text is a string or bytes
 tokenCount(42);
