@@ -416,8 +416,9 @@ Result<std::size_t, Error> Measure::text(std::string_view text, std::size_t char
       const Key key{siphash(text, 0, 0, 1, 3), siphash(text, 0x736f6d6570736575ull, 1, 1, 3),
                     text.size()};
       if (auto known = counted_.find(key); known != counted_.end()) return known->second;
-      // The texts are the library's own renderings, valid UTF-8 and far
-      // below the built-in counter's limit, so only a host can fail here.
+      // The texts are the library's own renderings, valid UTF-8: the
+      // built-in counter refuses only one of 4 GiB or more, which ends the
+      // request as a host's failed count does.
       const std::optional<std::size_t> n = count(text);
       if (!n) return Error{Error::CounterFailed{}};
       counted_.emplace(key, *n);
