@@ -391,48 +391,37 @@ class _Library:
             handle.quendra_version.restype = ctypes.c_char_p
         self._lib = lib
         self._quick = quick
-        self._with_counter: Any = None
-        self._count_tokens: Any = None
+        self._bound_functions: Dict[str, Any] = {}
+
+    def _bound(self, name: str, purpose: str, since: str, argtypes: List[Any], restype: Any) -> Any:
+        """The exported function ``name``, typed on first use: a library from
+        before it still serves every other call, and says so for this one."""
+        function = self._bound_functions.get(name)
+        if function is None:
+            try:
+                function = getattr(self._lib, name)
+            except AttributeError:
+                raise QuendraError(
+                    f"the quendra library {self.path} (version {self.version()}) is too old "
+                    f"{purpose}: it has no {name} ({since} or later has)"
+                ) from None
+            function.argtypes = argtypes
+            function.restype = restype
+            self._bound_functions[name] = function
+        return function
 
     def count_tokens(self) -> Any:
-        """quendra_count_tokens, bound on first use: a library from before
-        its token counts still serves every other call."""
-        if self._count_tokens is None:
-            try:
-                function = self._lib.quendra_count_tokens
-            except AttributeError:
-                raise QuendraError(
-                    f"the quendra library {self.path} (version {self.version()}) is too old to "
-                    "count tokens: it has no quendra_count_tokens (0.4.0 or later has)"
-                ) from None
-            function.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
-            function.restype = ctypes.c_size_t
-            self._count_tokens = function
-        return self._count_tokens
+        """quendra_count_tokens, bound on first use."""
+        return self._bound("quendra_count_tokens", "to count tokens", "0.4.0",
+                           [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t],
+                           ctypes.c_size_t)
 
     def shrink_with_counter(self) -> Any:
-        """quendra_shrink_with_counter, bound on first use: a library from
-        before token budgets still serves every other call."""
-        if self._with_counter is None:
-            try:
-                function = self._lib.quendra_shrink_with_counter
-            except AttributeError:
-                raise QuendraError(
-                    f"the quendra library {self.path} (version {self.version()}) is too old for "
-                    "token budgets: it has no quendra_shrink_with_counter (0.3.0 or later has)"
-                ) from None
-            function.argtypes = [
-                ctypes.c_char_p,
-                ctypes.c_size_t,
-                ctypes.c_char_p,
-                ctypes.c_size_t,
-                _COUNTER,
-                ctypes.c_void_p,
-                ctypes.POINTER(ctypes.c_size_t),
-            ]
-            function.restype = ctypes.c_void_p
-            self._with_counter = function
-        return self._with_counter
+        """quendra_shrink_with_counter, bound on first use."""
+        return self._bound("quendra_shrink_with_counter", "for token budgets", "0.3.0",
+                           [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
+                            _COUNTER, ctypes.c_void_p, ctypes.POINTER(ctypes.c_size_t)],
+                           ctypes.c_void_p)
 
     def caller(self, options: bytes, count: Optional[TokenCounter] = None) -> Callable[[bytes], str]:
         """A function that shrinks one UTF-8 document under ``options`` and

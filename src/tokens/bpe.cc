@@ -5,6 +5,7 @@
 
 #include "tokens/hash.h"
 #include "tokens/vocab.h"
+#include "unicode/unicode.h"
 
 namespace quendra::tokens {
 namespace {
@@ -130,7 +131,9 @@ inline std::size_t piece_tokens(const Vocabulary& v, const Byte* p, std::size_t 
 }
 
 // Byte positions within a piece are 32-bit.
-bool countable(std::string_view utf8) { return utf8.size() < kMaxTextBytes && valid_utf8(utf8); }
+bool countable(std::string_view utf8) {
+  return utf8.size() < kMaxTextBytes && unicode::valid_utf8(utf8);
+}
 
 bool same_ignoring_ascii_case(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {

@@ -1,6 +1,5 @@
 #include "tokens/split.h"
 
-#include <cstring>
 
 #include "token_classes.h"
 
@@ -232,45 +231,6 @@ std::size_t cl100k_end(const Byte* p, std::size_t n, std::size_t i) {
 }
 
 }  // namespace
-
-bool valid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const Byte*>(text.data());
-  const Byte* end = p + text.size();
-  while (p < end) {
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ULL) != 0) break;
-      p += 8;
-    }
-    if (p == end) break;
-    const Byte c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t len;
-    char32_t min;
-    char32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-      len = 2, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) < len) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((p[k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += len;
-  }
-  return true;
-}
 
 std::size_t piece_end(Encoding encoding, std::string_view text, std::size_t begin) {
   const auto* p = reinterpret_cast<const Byte*>(text.data());

@@ -15,10 +15,6 @@ namespace quendra::tokens {
 // The encodings the library counts in.
 enum class Encoding : std::uint8_t { kO200kBase, kCl100kBase };
 
-// True when `text` is well-formed UTF-8 (no overlongs, no encoded
-// surrogates, nothing above U+10FFFF).
-bool valid_utf8(std::string_view text);
-
 // The end (a byte offset) of the piece of `text` that starts at byte
 // `begin`: the match of the encoding's split pattern there, never empty.
 // Pieces tile the text: the next one starts where this one ends.
